@@ -1,0 +1,57 @@
+-- The index shared by the crawler (writer) and the search CGI (reader).
+-- Loaded by scripts/dbserver.sh; safe to load again (IF NOT EXISTS).
+--
+-- Every table is InnoDB, so a crash never leaves a half-written table, and
+-- every text column is Latin-1: the programs send and read Latin-1 bytes and
+-- the session character set is Latin-1, so bytes are stored as sent.
+
+-- One row per fetched page.
+-- url: latin1_nopad_bin compares byte for byte with no padding, so letter
+--   case and trailing spaces are significant: two URLs that differ in any
+--   byte are two pages. 3000 bytes fit the 3072-byte InnoDB key limit.
+-- nbMotsTheme: defaults to 0 so a fetched page that is not indexed yet
+--   still sorts as a number in searches.
+CREATE TABLE IF NOT EXISTS Url (
+  idUrl INT UNSIGNED NOT NULL AUTO_INCREMENT PRIMARY KEY,
+  url VARCHAR(3000) CHARACTER SET latin1 COLLATE latin1_nopad_bin NOT NULL,
+  lastVisit DATETIME NULL,
+  nbMotsTheme INT NOT NULL DEFAULT 0,
+  UNIQUE KEY url_unique (url)
+) ENGINE=InnoDB DEFAULT CHARSET=latin1;
+
+-- URLs that failed or were refused. Exactly one column: the crawler inserts
+-- with "values(...)" naming no columns. Byte-exact like Url.url.
+CREATE TABLE IF NOT EXISTS UrlInvalide (
+  url VARCHAR(3000) CHARACTER SET latin1 COLLATE latin1_nopad_bin NOT NULL,
+  PRIMARY KEY (url)
+) ENGINE=InnoDB DEFAULT CHARSET=latin1;
+
+-- The keyword dictionary.
+-- mot: latin1_general_ci ignores letter case and nothing else, so a keyword
+--   typed "MOTEUR" finds the indexed "moteur", while words that differ in
+--   any other way (an accent: "pêche" and "peche") stay distinct rows.
+--   The indexer lower-cases A-Z itself; the column only adds the
+--   case-insensitive lookup for the search.
+CREATE TABLE IF NOT EXISTS MotCle (
+  idMot INT UNSIGNED NOT NULL AUTO_INCREMENT PRIMARY KEY,
+  mot VARCHAR(255) CHARACTER SET latin1 COLLATE latin1_general_ci NOT NULL,
+  UNIQUE KEY mot_unique (mot)
+) ENGINE=InnoDB DEFAULT CHARSET=latin1;
+
+-- Which keyword occurs on which page, and how often (ratio).
+-- The primary key (idMot, idUrl) keeps a page from holding one keyword twice
+-- and serves the search's keyword-to-pages join; the key on (idUrl, idMot)
+-- serves the page-to-keywords join and the exclusion search.
+CREATE TABLE IF NOT EXISTS CorrespMotUrl (
+  idMot INT UNSIGNED NOT NULL,
+  idUrl INT UNSIGNED NOT NULL,
+  ratio INT NOT NULL DEFAULT 0,
+  PRIMARY KEY (idMot, idUrl),
+  KEY url_mot (idUrl, idMot)
+) ENGINE=InnoDB DEFAULT CHARSET=latin1;
+
+-- Document kinds met by the crawler ("html", "pdf", "ps").
+CREATE TABLE IF NOT EXISTS Extension (
+  extension VARCHAR(32) CHARACTER SET latin1 COLLATE latin1_bin NOT NULL,
+  UNIQUE KEY extension_unique (extension)
+) ENGINE=InnoDB DEFAULT CHARSET=latin1;

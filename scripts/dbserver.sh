@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Runs a private MariaDB server for tests and local use: its own data
+# directory, socket and pid file under DIR (default: run/db in the work tree,
+# which git ignores). It never touches the machine's system service.
+#
+#   scripts/dbserver.sh start [DIR]   initialise if needed, start, wait, load schema
+#   scripts/dbserver.sh stop  [DIR]   stop the server started from DIR (pid file)
+#   scripts/dbserver.sh reset [DIR]   stop, delete the data, start afresh
+#   scripts/dbserver.sh env   [DIR]   print the SE_DB_* exports for this server
+#
+# The server listens on its socket only (no TCP port), so several private
+# servers can run side by side.
+set -euo pipefail
+
+cmd=${1:-}
+here=$(cd "$(dirname "$0")/.." && pwd)
+dir=${2:-$here/run/db}
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+data=$dir/data
+sock=$dir/mysqld.sock
+pidfile=$dir/mysqld.pid
+log=$dir/mysqld.log
+schema=$here/index/schema.sql
+
+mysqld_bin=$(command -v mariadbd || command -v mysqld || echo /usr/sbin/mariadbd)
+[ -x "$mysqld_bin" ] || mysqld_bin=/usr/sbin/mariadbd
+install_db=$(command -v mariadb-install-db || command -v mysql_install_db || true)
+client=$(command -v mariadb || command -v mysql)
+
+# The server refuses to run as root unless told which user to be.
+user_opt=()
+if [ "$(id -u)" -eq 0 ]; then user_opt=(--user=root); fi
+
+running() {
+  [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null
+}
+
+root_sql() { "$client" --no-defaults --protocol=socket -S "$sock" -uroot "$@"; }
+
+start() {
+  if running; then return 0; fi
+  if [ ! -d "$data/mysql" ]; then
+    mkdir -p "$data"
+    "$install_db" --no-defaults "${user_opt[@]}" --datadir="$data" \
+      --auth-root-authentication-method=socket --skip-test-db >"$dir/install.log" 2>&1 ||
+      { cat "$dir/install.log" >&2; exit 1; }
+  fi
+  "$mysqld_bin" --no-defaults "${user_opt[@]}" --datadir="$data" --socket="$sock" \
+    --pid-file="$pidfile" --skip-networking --log-error="$log" \
+    --innodb-buffer-pool-size=32M --innodb-log-file-size=16M \
+    --character-set-server=latin1 --collation-server=latin1_swedish_ci \
+    --max-connections=200 >/dev/null 2>&1 &
+  for _ in $(seq 1 300); do
+    if root_sql -e 'select 1' >/dev/null 2>&1; then break; fi
+    sleep 0.1
+  done
+  root_sql -e 'select 1' >/dev/null || { echo "private MariaDB did not start; see $log" >&2; tail -20 "$log" >&2; exit 1; }
+  root_sql <<SQL
+CREATE DATABASE IF NOT EXISTS search_engine CHARACTER SET latin1;
+CREATE USER IF NOT EXISTS 'se_user'@'localhost' IDENTIFIED BY 'sesame_word';
+GRANT ALL PRIVILEGES ON *.* TO 'se_user'@'localhost';
+FLUSH PRIVILEGES;
+SQL
+  root_sql search_engine <"$schema"
+}
+
+stop() {
+  if ! running; then rm -f "$pidfile"; return 0; fi
+  local pid
+  pid=$(cat "$pidfile")
+  kill "$pid"
+  for _ in $(seq 1 300); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$pid" 2>/dev/null; then kill -9 "$pid"; fi
+  rm -f "$pidfile"
+}
+
+case "$cmd" in
+  start) start ;;
+  stop) stop ;;
+  reset) stop; rm -rf "$data"; start ;;
+  env)
+    echo "export SE_DB_SOCKET=$sock SE_DB_HOST=localhost SE_DB_NAME=search_engine SE_DB_USER=se_user SE_DB_PASSWORD=sesame_word"
+    ;;
+  *) echo "usage: $0 start|stop|reset|env [DIR]" >&2; exit 2 ;;
+esac

@@ -1,0 +1,52 @@
+#include "test_database.h"
+
+#include <fstream>
+#include <sstream>
+
+#include <mysql++.h>
+
+ConnectionSettings testSettings(const std::string& database) {
+  ConnectionSettings settings;
+  settings.socket = TEST_DB_SOCKET;
+  settings.database = database;
+  return settings;
+}
+
+namespace {
+
+// The statements of schema.sql, comments removed, split at ';'.
+std::vector<std::string> schemaStatements() {
+  std::ifstream in(SCHEMA_SQL);
+  std::string line, text;
+  while (std::getline(in, line)) {
+    auto comment = line.find("--");
+    if (comment != std::string::npos) line.erase(comment);
+    text += line + "\n";
+  }
+  std::vector<std::string> statements;
+  std::istringstream parts(text);
+  std::string statement;
+  while (std::getline(parts, statement, ';'))
+    if (statement.find_first_not_of(" \n\t") != std::string::npos) statements.push_back(statement);
+  return statements;
+}
+
+}  // namespace
+
+void resetDatabase(const std::string& database) {
+  ConnectionSettings settings = testSettings(database);
+  mysqlpp::Connection connection(true);
+  connection.set_option(new mysqlpp::SetCharsetNameOption("latin1"));
+  connection.connect(nullptr, settings.socket.c_str(), settings.user.c_str(),
+                     settings.password.c_str());
+  mysqlpp::Query query = connection.query();
+  query.execute("DROP DATABASE IF EXISTS `" + database + "`");
+  query.execute("CREATE DATABASE `" + database + "` CHARACTER SET latin1");
+  connection.select_db(database);
+  for (const std::string& statement : schemaStatements()) query.execute(statement);
+}
+
+std::string testEnvironment(const std::string& database) {
+  ConnectionSettings settings = testSettings(database);
+  return "SE_DB_SOCKET=" + settings.socket + " SE_DB_NAME=" + database;
+}

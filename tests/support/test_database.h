@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+#include "connection_settings.h"
+
+// The private test server (started by the private_db fixture) and a
+// database of the test binary's own on it.
+
+// Settings for the private server's socket and the named database.
+ConnectionSettings testSettings(const std::string& database);
+
+// Drops and recreates the database, then loads index/schema.sql into it:
+// every test that calls it starts from an empty index.
+void resetDatabase(const std::string& database);
+
+// Environment assignments ("SE_DB_SOCKET=...", ...) that point a child
+// process (crawler, searchcgi) at the database.
+std::string testEnvironment(const std::string& database);
+
+#ifdef TEST_DB_NAME
+inline ConnectionSettings testSettings() {
+  return testSettings(TEST_DB_NAME);
+}
+inline void resetDatabase() {
+  resetDatabase(TEST_DB_NAME);
+}
+inline std::string testEnvironment() {
+  return testEnvironment(TEST_DB_NAME);
+}
+#endif
