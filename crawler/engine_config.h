@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@ class EngineConfig {
   // holds what could be read (no file at all: depth 0, no site restriction,
   // no accepted type, no theme word).
   explicit EngineConfig(const std::string& fileName);
+  // The same, printing the messages to `messages` instead.
+  EngineConfig(const std::string& fileName, std::ostream& messages);
   EngineConfig() = default;
 
   std::int32_t maxDepth = 0;

@@ -1,0 +1,156 @@
+// Reading of the configuration and theme-word files, and the EngineConfig
+// built from them.
+#include "config_file.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+
+#include "engine_config.h"
+
+namespace {
+
+// The configuration file seen one line at a time through a fixed buffer.
+// Before every read the buffer is filled with blanks, so the byte after a
+// short line's terminator is a blank; when the stream stops being good the
+// buffer keeps the last line read, and later values are taken from it.
+class LineReader {
+ public:
+  explicit LineReader(std::istream& in) : in(in) {
+    std::memset(buffer, ' ', sizeof buffer);
+    buffer[0] = '\0';
+  }
+
+  // Reads lines until one is not a comment; stops early, leaving the
+  // buffer as it is, once the stream is no longer good.
+  void readValueLine() {
+    do {
+      if (!in.good()) return;
+      readLine();
+    } while (isComment());
+  }
+
+  [[nodiscard]] bool good() const { return in.good(); }
+  [[nodiscard]] bool isComment() const { return buffer[0] == '/' || buffer[1] == '/'; }
+  [[nodiscard]] std::string line() const { return std::string(buffer); }
+  [[nodiscard]] std::int32_t number() const { return std::atoi(buffer); }
+
+  void readLine() {
+    std::memset(buffer, ' ', sizeof buffer);
+    in.getline(buffer, sizeof buffer);
+  }
+
+ private:
+  std::istream& in;
+  char buffer[256];
+};
+
+bool isAsciiLetter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+std::string leadingWord(const std::string& line) {
+  std::size_t end = 0;
+  while (end < line.size() && isAsciiLetter(line[end])) ++end;
+  return line.substr(0, end);
+}
+
+// The text after the opening quote up to the closing one, or to the end of
+// the line when there is none.
+std::string quotedValue(const std::string& line) {
+  if (line.size() < 2) return std::string();
+  std::string value = line.substr(1);
+  return value.substr(0, value.find('"'));
+}
+
+}  // namespace
+
+std::string configFileMissingMessage(const std::string& fileName) {
+  return "le fichier pour le chargement de la config n'a pas pu \xea"
+         "tre ouvert : " +
+         fileName + "\n";
+}
+
+std::string themeFileMissingMessage(const std::string& fileName) {
+  return "le fichier pour le chargement des mots du theme n'a pas pu \xea"
+         "tre ouvert : " +
+         fileName + "\n";
+}
+
+ConfigFile::ConfigFile(const std::string& fileName, std::ostream& messages) : messages(messages) {
+  std::string themeFile = readConfigFile(fileName);
+  if (configOpened) readThemeFile(themeFile);
+}
+
+std::string ConfigFile::readConfigFile(const std::string& fileName) {
+  std::ifstream in(fileName, std::ios::binary);
+  if (!in.is_open()) {
+    messages << configFileMissingMessage(fileName) << std::flush;
+    return std::string();
+  }
+  configOpened = true;
+  LineReader reader(in);
+  reader.readValueLine();
+  maxDepth = reader.number();
+  reader.readValueLine();
+  reservedValue = reader.number();
+  reader.readValueLine();
+  while (reader.good() && !reader.isComment()) {
+    std::string word = leadingWord(reader.line());
+    if (!word.empty()) acceptedTypes.push_back(word);
+    reader.readLine();
+  }
+  reader.readValueLine();
+  siteUrl = quotedValue(reader.line());
+  reader.readValueLine();
+  std::string line = reader.line();
+  return line.substr(0, line.find(' '));
+}
+
+void ConfigFile::readThemeFile(const std::string& fileName) {
+  std::ifstream in(fileName, std::ios::binary);
+  if (!in.is_open()) {
+    messages << themeFileMissingMessage(fileName) << std::flush;
+    return;
+  }
+  while (in.good() && !in.eof()) {
+    std::string word;
+    in >> word;
+    if (in.eof() || !in.good()) break;
+    // A sign is not part of an unsigned weight: stop before it.
+    in >> std::ws;
+    if (!std::isdigit(static_cast<unsigned char>(in.peek()))) break;
+    std::uint32_t weight = 0;
+    in >> weight;
+    if (in.fail()) break;
+    themeWords.emplace(word, weight);
+  }
+}
+
+EngineConfig::EngineConfig(const std::string& fileName) : EngineConfig(fileName, std::cout) {}
+
+EngineConfig::EngineConfig(const std::string& fileName, std::ostream& messages) {
+  ConfigFile file(fileName, messages);
+  maxDepth = file.maxDepth;
+  reservedValue = file.reservedValue;
+  // A short value is padded so that splitting off the scheme loses none of
+  // its characters: it is read as a host, or a host, a slash and a path.
+  std::string siteUrl = file.siteUrl.size() < 7 ? "XXXXXXX" + file.siteUrl : file.siteUrl;
+  siteHost = hostPart(siteUrl);
+  sitePath = pathPart(siteUrl);
+  themeWords = file.themeWords;
+  acceptedTypes = file.acceptedTypes;
+}
+
+bool EngineConfig::isAcceptedType(const std::string& type) const {
+  for (const std::string& accepted : acceptedTypes)
+    if (accepted == type) return true;
+  return false;
+}
+
+std::uint32_t EngineConfig::themeWeight(const std::string& word) const {
+  auto found = themeWords.find(word);
+  return found == themeWords.end() ? 0 : found->second;
+}
