@@ -1,0 +1,8 @@
+#pragma once
+
+#include <string>
+
+// Text from the index or the query made safe inside HTML and its attribute
+// values: '<', '>', '"' and '\'' become character references; every other
+// byte, '&' included, is kept, so links keep their "&page=" separators.
+[[nodiscard]] std::string htmlEscape(const std::string& text);

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// Decoding of the CGI query string. Parameters are taken by position, not by
+// name: the first is the keyword text, the second the page number, and any
+// text after the second "&" asks for spelling suggestions. Values are used
+// exactly as they arrive (no percent-decoding, no case folding, no trimming).
+// Pure functions of text.
+
+// Capacity of each keyword list; words beyond it are ignored.
+constexpr std::size_t maxWords = 64;
+
+// Appends to accumulator every character of source before the first
+// separator and returns what follows it; with no separator, appends the whole
+// source and returns the empty text. The separator itself is never copied.
+[[nodiscard]] std::string splitAt(const std::string& source, std::string& accumulator,
+                                  char separator);
+
+// Everything after the first "=" of a parameter; empty when it has none.
+[[nodiscard]] std::string valueAfterEquals(const std::string& parameter);
+
+// The decimal integer at the start of text, read as atoi does (leading white
+// space, an optional sign, digits up to the first other character; 0 when
+// there are no digits). Values beyond the int range saturate.
+[[nodiscard]] int leadingInteger(const std::string& text);
+
+struct DecodedQuery {
+  std::string keywordText;  // value of the first parameter, as received
+  int pageNumber = 1;       // 1-based; values below 1 read as 1
+  bool spellCheck = false;  // true when anything follows the second "&"
+};
+
+[[nodiscard]] DecodedQuery decodeQuery(const std::string& queryString);
+
+// The keywords of a keyword text split at "+": a piece that begins with "-"
+// is excluded (stored without that one "-"), every other piece, the empty
+// one included, is a search word. A trailing "+" yields nothing.
+struct KeywordLists {
+  std::vector<std::string> searchWords;    // at most maxWords, query order
+  std::vector<std::string> excludedWords;  // at most maxWords, query order
+};
+
+[[nodiscard]] KeywordLists splitKeywords(std::string keywordText);
