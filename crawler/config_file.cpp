@@ -1,14 +1,12 @@
-// Reading of the configuration and theme-word files, and the EngineConfig
-// built from them.
+// Reading of the configuration and theme-word files.
 #include "config_file.h"
 
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iostream>
-
-#include "engine_config.h"
+#include <istream>
+#include <ostream>
 
 namespace {
 
@@ -127,30 +125,4 @@ void ConfigFile::readThemeFile(const std::string& fileName) {
     if (in.fail()) break;
     themeWords.emplace(word, weight);
   }
-}
-
-EngineConfig::EngineConfig(const std::string& fileName) : EngineConfig(fileName, std::cout) {}
-
-EngineConfig::EngineConfig(const std::string& fileName, std::ostream& messages) {
-  ConfigFile file(fileName, messages);
-  maxDepth = file.maxDepth;
-  reservedValue = file.reservedValue;
-  // A short value is padded so that splitting off the scheme loses none of
-  // its characters: it is read as a host, or a host, a slash and a path.
-  std::string siteUrl = file.siteUrl.size() < 7 ? "XXXXXXX" + file.siteUrl : file.siteUrl;
-  siteHost = hostPart(siteUrl);
-  sitePath = pathPart(siteUrl);
-  themeWords = file.themeWords;
-  acceptedTypes = file.acceptedTypes;
-}
-
-bool EngineConfig::isAcceptedType(const std::string& type) const {
-  for (const std::string& accepted : acceptedTypes)
-    if (accepted == type) return true;
-  return false;
-}
-
-std::uint32_t EngineConfig::themeWeight(const std::string& word) const {
-  auto found = themeWords.find(word);
-  return found == themeWords.end() ? 0 : found->second;
 }
