@@ -1,0 +1,226 @@
+#include "keyword_indexer.h"
+
+#include <optional>
+#include <sstream>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "test_database.h"
+
+namespace {
+
+const std::string kUrl = "http://srv/doc.html";
+const std::string kText = "Le moteur de recherche, le MOTEUR.";
+
+EngineConfig withThemeWords(std::map<std::string, std::uint32_t> themeWords) {
+  EngineConfig config;
+  config.themeWords = std::move(themeWords);
+  return config;
+}
+
+TEST(KeywordStatements, AreBuiltByteForByteWithQuotedValues) {
+  EXPECT_EQ(extensionStatement("pdf"),
+            "INSERT IGNORE INTO Extension ( extension ) VALUES (\"pdf\")");
+  EXPECT_EQ(keywordStatement("moteur"), "INSERT IGNORE INTO MotCle ( Mot ) VALUES (\"moteur\")");
+  EXPECT_EQ(linkStatement("moteur", 3, "http://srv/a.html"),
+            "INSERT INTO CorrespMotUrl ( idMot, idUrl, ratio ) SELECT idMot, idUrl, '3' FROM "
+            "MotCle, Url WHERE mot = \"moteur\" AND url = \"http://srv/a.html\"");
+  EXPECT_EQ(themeCountStatement(12, "http://srv/a.html"),
+            "UPDATE Url SET nbMotsTheme = 12 WHERE url = \"http://srv/a.html\" LIMIT 1");
+  // A quote or a trailing backslash in a word cannot end the literal.
+  EXPECT_EQ(keywordStatement("say\"hi"),
+            "INSERT IGNORE INTO MotCle ( Mot ) VALUES (\"say\\\"hi\")");
+  EXPECT_EQ(linkStatement("end\\", 4294967295u, "u\""),
+            "INSERT INTO CorrespMotUrl ( idMot, idUrl, ratio ) SELECT idMot, idUrl, '4294967295' "
+            "FROM MotCle, Url WHERE mot = \"end\\\\\" AND url = \"u\\\"\"");
+}
+
+TEST(CountWords, CountsLowerCasedWordsBetweenAnyWhitespaceInUnsignedByteOrder) {
+  using Counts = std::vector<std::pair<std::string, unsigned>>;
+  struct Case {
+    std::string text;
+    Counts counts;
+  } cases[] = {
+      {kText, {{"de", 1}, {"le", 2}, {"moteur", 1}, {"moteur.", 1}, {"recherche,", 1}}},
+      {"", {}},
+      {" \t\n\v\f\r ", {}},
+      {"last", {{"last", 1}}},
+      {"\tA\vb\fA\rB\nab ", {{"a", 2}, {"ab", 1}, {"b", 2}}},
+      // Accented capitals are left alone; bytes above 127 sort after ASCII.
+      {"\xc9T\xc9 z \xe9t\xe9 zz", {{"z", 1}, {"zz", 1}, {"\xc9t\xc9", 1}, {"\xe9t\xe9", 1}}},
+  };
+  for (const Case& c : cases) {
+    WordCounts counts;
+    countWords(c.text, counts);
+    EXPECT_EQ(Counts(counts.begin(), counts.end()), c.counts) << "text: " << c.text;
+  }
+}
+
+TEST(IsOnTheme, NeedsAWeightedWordAtItsWeightAndEveryRequiredWord) {
+  struct Case {
+    std::map<std::string, std::uint32_t> themeWords;
+    bool onTheme;
+  } cases[] = {
+      {{{"moteur", 2}}, false},
+      {{{"le", 1}}, true},
+      {{{"le", 2}}, true},
+      {{{"le", 3}}, false},
+      {{{"le", 1}, {"web", 0}}, false},
+      {{{"le", 1}, {"de", 0}}, true},
+      {{{"de", 0}}, false},
+      {{}, false},
+      {{{"absent", 1}, {"le", 2}, {"recherche", 1}}, true},
+      {{{"le", 4294967295u}}, false},
+  };
+  WordCounts counts;
+  countWords(kText, counts);
+  for (const Case& c : cases) {
+    std::string words;
+    for (const auto& [word, weight] : c.themeWords)
+      words += word + ":" + std::to_string(weight) + " ";
+    EXPECT_EQ(isOnTheme(counts, withThemeWords(c.themeWords)), c.onTheme) << "theme: " << words;
+  }
+}
+
+class KeywordIndexerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    resetDatabase();
+    connection.emplace(testSettings());
+    // A non-zero start shows that the theme count is always written.
+    db().executeStatement("INSERT INTO Url (url, nbMotsTheme) VALUES (" + quote(kUrl) + ", 9)");
+  }
+  IndexConnection& db() { return *connection; }
+
+  // Indexes a document; returns its theme-word count.
+  int index(const std::string& text, const EngineConfig& config, const std::string& type = "html") {
+    WordCounts counts;
+    int themeWordCount = -1;
+    indexDocument(db(), counts, kUrl, type, text, themeWordCount, config, messages);
+    EXPECT_TRUE(counts.empty());
+    return themeWordCount;
+  }
+
+  // The keywords linked to the document with their ratios, in the order
+  // they were inserted into MotCle.
+  std::vector<std::pair<std::string, int>> keywords() {
+    db() << "SELECT mot, ratio FROM MotCle JOIN CorrespMotUrl USING (idMot) JOIN Url USING "
+            "(idUrl) WHERE url = "
+         << quote(kUrl) << " ORDER BY idMot";
+    std::vector<std::pair<std::string, int>> rows;
+    for (const mysqlpp::Row& row : db().store())
+      rows.emplace_back(std::string(row["mot"].data(), row["mot"].length()), int(row["ratio"]));
+    return rows;
+  }
+
+  int storedThemeCount() {
+    db() << "SELECT nbMotsTheme FROM Url WHERE url = " << quote(kUrl);
+    return int(db().store()[0][0]);
+  }
+
+  std::vector<std::string> extensions() {
+    db() << "SELECT extension FROM Extension ORDER BY extension";
+    std::vector<std::string> rows;
+    for (const mysqlpp::Row& row : db().store()) rows.emplace_back(row[0].data(), row[0].length());
+    return rows;
+  }
+
+  std::optional<IndexConnection> connection;
+  std::ostringstream messages;
+};
+
+TEST_F(KeywordIndexerTest, OffThemeDocumentRecordsOnlyItsTypeAndZero) {
+  for (const auto& theme : {withThemeWords({{"moteur", 2}}),
+                            withThemeWords({{"le", 1}, {"web", 0}}), withThemeWords({})}) {
+    EXPECT_EQ(index(kText, theme), 0);
+    EXPECT_EQ(keywords(), (std::vector<std::pair<std::string, int>>{}));
+    EXPECT_EQ(storedThemeCount(), 0);
+    db().executeStatement("UPDATE Url SET nbMotsTheme = 9");
+  }
+  EXPECT_EQ(index("", withThemeWords({{"le", 1}}), "pdf"), 0);
+  EXPECT_EQ(storedThemeCount(), 0);
+  EXPECT_EQ(extensions(), (std::vector<std::string>{"html", "pdf"}));
+  EXPECT_EQ(messages.str(), "");
+}
+
+TEST_F(KeywordIndexerTest, OnThemeDocumentRecordsEveryWordWithItsCountInByteOrder) {
+  EXPECT_EQ(index(kText + " web", withThemeWords({{"le", 1}, {"web", 0}})), 1);
+  EXPECT_EQ(
+      keywords(),
+      (std::vector<std::pair<std::string, int>>{
+          {"de", 1}, {"le", 2}, {"moteur", 1}, {"moteur.", 1}, {"recherche,", 1}, {"web", 1}}));
+  EXPECT_EQ(storedThemeCount(), 1);
+  EXPECT_EQ(extensions(), std::vector<std::string>{"html"});
+  EXPECT_EQ(messages.str(), "");
+}
+
+TEST_F(KeywordIndexerTest, CountsPositiveThemeWordsButWritesNoOneByteOrNegativeWord) {
+  // "a" and "spam" are counted words; "a" (one byte, weight 1) adds to the
+  // theme count but is not written, "spam" (negative weight) neither.
+  const EngineConfig theme = withThemeWords(
+      {{"a", 1}, {"absent", 5}, {"spam", 4294967295u}, {"web", 3}, {"x", 2147483648u}});
+  EXPECT_EQ(index("a A web spam spam x B", theme), 2);
+  EXPECT_EQ(keywords(), (std::vector<std::pair<std::string, int>>{{"web", 1}}));
+  EXPECT_EQ(storedThemeCount(), 2);
+  EXPECT_EQ(messages.str(), "");
+}
+
+TEST_F(KeywordIndexerTest, StoresWordsWithQuotesAndBackslashesAsThemselves) {
+  const std::string text = "say\"hi end\\ c'est back\\slash \"\" le";
+  EXPECT_EQ(index(text, withThemeWords({{"le", 1}})), 1);
+  EXPECT_EQ(
+      keywords(),
+      (std::vector<std::pair<std::string, int>>{
+          {"\"\"", 1}, {"back\\slash", 1}, {"c'est", 1}, {"end\\", 1}, {"le", 1}, {"say\"hi", 1}}));
+  EXPECT_EQ(messages.str(), "");
+}
+
+TEST_F(KeywordIndexerTest, ReportsRejectedStatementsAndGoesOn) {
+  const EngineConfig theme = withThemeWords({{"le", 1}});
+  EXPECT_EQ(index("le le de", theme), 1);
+  ASSERT_EQ(messages.str(), "");
+
+  // Indexed again: every link row exists already.
+  EXPECT_EQ(index("le le de", theme), 1);
+  EXPECT_EQ(messages.str(), "EXCEPTION CorrespMotUrlde " + kUrl + " 1\n" +
+                                linkStatement("de", 1, kUrl) + "\nEXCEPTION CorrespMotUrlle " +
+                                kUrl + " 2\n" + linkStatement("le", 2, kUrl) + "\n");
+  EXPECT_EQ(keywords(), (std::vector<std::pair<std::string, int>>{{"de", 1}, {"le", 2}}));
+
+  messages.str("");
+  db().executeStatement("DROP TABLE Extension");
+  db().executeStatement("DROP TABLE MotCle");
+  db().executeStatement("UPDATE Url SET nbMotsTheme = 9");
+  EXPECT_EQ(index("le", theme, "ps"), 1);
+  EXPECT_EQ(messages.str(),
+            "EXCEPTION extension ps\nEXCEPTION MotCle le\nEXCEPTION CorrespMotUrlle " + kUrl +
+                " 1\n" + linkStatement("le", 1, kUrl) + "\n");
+  EXPECT_EQ(storedThemeCount(), 1);
+}
+
+TEST_F(KeywordIndexerTest, DocumentMissingFromUrlGetsNoLinksAndNoMessage) {
+  WordCounts counts;
+  int themeWordCount = 0;
+  indexDocument(db(), counts, "http://srv/other.html", "html", "le", themeWordCount,
+                withThemeWords({{"le", 1}}), messages);
+  EXPECT_EQ(themeWordCount, 1);
+  EXPECT_EQ(keywords(), (std::vector<std::pair<std::string, int>>{}));
+  EXPECT_EQ(messages.str(), "");
+}
+
+TEST_F(KeywordIndexerTest, RejectedThemeCountUpdateReachesTheCaller) {
+  db().executeStatement("DROP TABLE Url");
+  WordCounts counts;
+  int themeWordCount = 0;
+  EXPECT_THROW(indexDocument(db(), counts, kUrl, "html", "le", themeWordCount,
+                             withThemeWords({{"le", 1}}), messages),
+               MysqlBadQuery);
+  EXPECT_EQ(messages.str(),
+            "EXCEPTION CorrespMotUrlle " + kUrl + " 1\n" + linkStatement("le", 1, kUrl) + "\n");
+  // The connection is still usable afterwards.
+  db().executeStatement("INSERT INTO Extension VALUES (\"x\")");
+}
+
+}  // namespace
