@@ -1,0 +1,75 @@
+#include "query_string.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(QueryString, SplitAtAppendsBeforeSeparatorAndReturnsRest) {
+  std::string accumulator = "x";
+  EXPECT_EQ(splitAt("ab&cd&e", accumulator, '&'), "cd&e");
+  EXPECT_EQ(accumulator, "xab");
+  EXPECT_EQ(splitAt("abc", accumulator, '&'), "");
+  EXPECT_EQ(accumulator, "xababc");
+  EXPECT_EQ(valueAfterEquals("keyword=a=b"), "a=b");
+  EXPECT_EQ(valueAfterEquals("keyword"), "");
+}
+
+TEST(QueryString, DecodesParametersByPosition) {
+  struct Case {
+    std::string query, keywordText;
+    int pageNumber;
+    bool spellCheck;
+  } cases[] = {
+      {"keyword=a+b+-c&page=2&verif=x", "a+b+-c", 2, true},
+      {"keyword=a&page=1", "a", 1, false},
+      {"keyword=a&page=1&", "a", 1, false},
+      {"keyword=a&page=1&x", "a", 1, true},
+      {"page=4&keyword=z", "4", 1, false},  // names are never compared
+      {"keyword=a&page=3abc", "a", 3, false},
+      {"keyword=a&page= +7", "a", 7, false},
+      {"keyword=a&page=", "a", 1, false},
+      {"keyword=a&page=abc", "a", 1, false},
+      {"keyword=a&page=0", "a", 1, false},
+      {"keyword=a&page=-2", "a", 1, false},
+      {"keyword=a&page=99999999999", "a", 2147483647, false},
+      {"keyword=a%20b&page=1", "a%20b", 1, false},
+      {"keyword&page", "", 1, false},
+      {"", "", 1, false},
+  };
+  for (const Case& c : cases) {
+    const DecodedQuery decoded = decodeQuery(c.query);
+    EXPECT_EQ(decoded.keywordText, c.keywordText) << "query: " << c.query;
+    EXPECT_EQ(decoded.pageNumber, c.pageNumber) << "query: " << c.query;
+    EXPECT_EQ(decoded.spellCheck, c.spellCheck) << "query: " << c.query;
+  }
+}
+
+TEST(QueryString, SplitsKeywordsAtPlusIntoSearchAndExcludedWords) {
+  using Words = std::vector<std::string>;
+  struct Case {
+    std::string text;
+    Words search, excluded;
+  } cases[] = {
+      {"a+b+-c", {"a", "b"}, {"c"}}, {"", {}, {}},
+      {"-a+-b", {}, {"a", "b"}},     {"a++b", {"a", "", "b"}, {}},
+      {"+a+", {"", "a"}, {}},        {"a+-", {"a"}, {""}},
+      {"--a", {}, {"-a"}},           {"a%20b+C%27", {"a%20b", "C%27"}, {}},
+  };
+  for (const Case& c : cases) {
+    const KeywordLists lists = splitKeywords(c.text);
+    EXPECT_EQ(lists.searchWords, c.search) << "keywords: " << c.text;
+    EXPECT_EQ(lists.excludedWords, c.excluded) << "keywords: " << c.text;
+  }
+}
+
+TEST(QueryString, IgnoresWordsBeyondEachListsCapacity) {
+  std::string text;
+  for (int i = 0; i < 70; ++i) text += "w" + std::to_string(i) + "+-x" + std::to_string(i) + "+";
+  const KeywordLists lists = splitKeywords(text);
+  ASSERT_EQ(lists.searchWords.size(), maxWords);
+  ASSERT_EQ(lists.excludedWords.size(), maxWords);
+  EXPECT_EQ(lists.searchWords.back(), "w63");
+  EXPECT_EQ(lists.excludedWords.back(), "x63");
+}
+
+}  // namespace

@@ -1,0 +1,303 @@
+// The searchcgi program run as a web server runs it, against a seeded index.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <map>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "index_connection.h"
+#include "strategies.h"
+#include "test_database.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Reply {
+  std::string page;
+  int status = -1;
+};
+
+// Runs the program with the test database's settings, an empty HOME and the
+// given CGI variables; returns its standard output and exit status.
+Reply runSearchCgi(const std::vector<std::string>& variables,
+                   const std::string& home = fs::temp_directory_path().string()) {
+  std::vector<std::string> environment = variables;
+  std::istringstream settings(testEnvironment());
+  for (std::string setting; settings >> setting;) environment.push_back(setting);
+  environment.push_back(std::string("PATH=") + std::getenv("PATH"));
+  environment.push_back("HOME=" + home);
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
+  int out[2];
+  if (::pipe(out) != 0) return {};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  const std::string program = BINARY_DIR "/searchcgi/searchcgi";
+  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+  pid_t child = -1;
+  const int spawned = ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv, envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  Reply reply;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) reply.page.append(buffer, n);
+  ::close(out[0]);
+  int status = 0;
+  if (spawned == 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status))
+    reply.status = WEXITSTATUS(status);
+  return reply;
+}
+
+Reply search(const std::string& query) {
+  return runSearchCgi(
+      {"QUERY_STRING=" + query, "SERVER_NAME=search.example", "SCRIPT_NAME=/cgi-bin/searchcgi"});
+}
+
+const std::string head =
+    "Content-Type: text/html\n\n<HTML><HEAD><TITLE>Moteur de recherche</TITLE></HEAD><BODY>\n";
+const std::string emptyEntry = "<A HREF=\"\"></A><BR><BR>\n";
+const std::string spacer = "&nbsp&nbsp&nbsp&nbsp&nbsp\n";
+const std::string link = "http://search.example:8080/cgi-bin/searchcgi?keyword=";
+
+std::string repeat(const std::string& text, int times) {
+  std::string all;
+  while (times-- > 0) all += text;
+  return all;
+}
+
+std::string entry(const std::string& url) {
+  return "<A HREF=\"" + url + "\">" + url + "</A><BR><BR>\n";
+}
+
+// The URLs listed on a page, in order.
+std::vector<std::string> listedUrls(const std::string& page) {
+  std::vector<std::string> urls;
+  for (std::size_t at = page.find("<A HREF=\""); at != std::string::npos;
+       at = page.find("<A HREF=\"", at + 1)) {
+    const std::size_t start = at + 9;
+    const std::string url = page.substr(start, page.find('"', start) - start);
+    if (!url.empty()) urls.push_back(url);
+  }
+  return urls;
+}
+
+class SearchCgi : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    resetDatabase();
+    index.emplace(testSettings());
+  }
+
+  // Adds a page holding the given keywords with their ratios.
+  void addPage(const std::string& url, int nbMotsTheme,
+               const std::map<std::string, int>& keywords) {
+    index->executeStatement("insert into Url (url, nbMotsTheme) values (" + quote(url) + ", " +
+                            std::to_string(nbMotsTheme) + ")");
+    for (const auto& [word, ratio] : keywords) {
+      index->executeStatement("insert ignore into MotCle (mot) values (" + quote(word) + ")");
+      index->executeStatement(
+          "insert into CorrespMotUrl (idMot, idUrl, ratio) select M.idMot, U.idUrl, " +
+          std::to_string(ratio) + " from MotCle M, Url U where M.mot = " + quote(word) +
+          " and U.url = " + quote(url));
+    }
+  }
+
+  void addNumberedPages(int count) {
+    for (int i = 1; i <= count; ++i) {
+      std::string name = "http://site/" + std::string(i < 10 ? "0" : "") + std::to_string(i);
+      addPage(name, 0, {{"chat", i}});
+    }
+  }
+
+  std::optional<IndexConnection> index;
+};
+
+TEST_F(SearchCgi, OneKeywordFirstPageIsExact) {
+  addPage("http://site/b", 0, {{"chat", 3}});
+  addPage("http://site/a", 2, {{"chat", 1}, {"chien", 9}});
+  addPage("http://site/c", 5, {{"chat", 1}});
+  addPage("http://site/d", 0, {{"chien", 1}});
+  const Reply reply = search("keyword=chat&page=1");
+  EXPECT_EQ(reply.status, 0);
+  EXPECT_EQ(reply.page, head +
+                            "<BR>\n<B>Nombre de pages trouv\xe9"
+                            "es : 3</B><BR><BR><BR>\n<CENTER>\n" +
+                            entry("http://site/c") + entry("http://site/a") +
+                            entry("http://site/b") + repeat(emptyEntry, 12) +
+                            "</CENTER>\n<BR><BR><BR>\n<CENTER>\n" + spacer +
+                            "</CENTER>\n</BODY></HTML>\n\n");
+}
+
+TEST_F(SearchCgi, NextAndPreviousFollowTheCount) {
+  addNumberedPages(15);
+  EXPECT_EQ(search("keyword=chat&page=1").page.find(">Next</a>"), std::string::npos);
+  addPage("http://site/16", 0, {{"chat", 16}});
+  const std::string first = search("keyword=chat&page=1").page;
+  EXPECT_NE(first.find("Nombre de pages trouv\xe9"
+                       "es : 16</B>"),
+            std::string::npos);
+  EXPECT_NE(first.find(spacer + "<a href=\"" + link + "chat&page=2\">Next</a>\n</CENTER>\n"),
+            std::string::npos);
+  EXPECT_EQ(first.find("Previous"), std::string::npos);
+
+  const std::string second = search("keyword=chat&page=2").page;
+  EXPECT_NE(second.find("<CENTER>\n" + entry("http://site/16") + repeat(emptyEntry, 14) +
+                        "</CENTER>\n<BR><BR><BR>\n<CENTER>\n<a href=\"" + link +
+                        "chat&page=1\">Previous</a>\n" + spacer + "</CENTER>\n"),
+            std::string::npos)
+      << second;
+}
+
+TEST_F(SearchCgi, SpellingParameterAddsBlocksAndLinkSuffix) {
+  addNumberedPages(16);
+  const Reply reply = search("keyword=chat+-dog&page=1&v");
+  const std::string block = "<B>Corrections possibles :</B><P>\n<BR>\n<BR>\n";
+  EXPECT_EQ(reply.page.substr(0, head.size() + 2 * block.size()), head + block + block);
+  EXPECT_NE(reply.page.find(link + "chat+-dog&page=2&verif=Verifier+l%27ortographe\">Next"),
+            std::string::npos);
+
+  const std::string misspelt = search("keyword=helo&page=1&v").page;
+  EXPECT_EQ(misspelt.find(head + "<B>Corrections possibles :</B><P>\n hello,"), 0u);
+}
+
+TEST_F(SearchCgi, StrategiesRankAndFilterPages) {
+  addPage("http://p/1", 0, {{"chat", 1}, {"chien", 1}});
+  addPage("http://p/2", 0, {{"chat", 5}, {"chien", 5}, {"souris", 1}});
+  addPage("http://p/3", 0, {{"chat", 10}});
+  addPage("http://p/4", 0, {{"chat", 3}, {"chien", 4}});
+  addPage("http://p/5", 9, {{"chat", 1}, {"chien", 1}});
+  using Urls = std::vector<std::string>;
+  struct Case {
+    std::string keywords;
+    Urls urls;
+  } cases[] = {
+      {"chat", {"http://p/5", "http://p/1", "http://p/4", "http://p/2", "http://p/3"}},
+      {"CHAT+chien+souris", {"http://p/2", "http://p/4", "http://p/5", "http://p/1"}},
+      {"chat+chien+-souris", {"http://p/4", "http://p/5", "http://p/1", "http://p/3"}},
+      {"chien+-chat", {}},
+      {"chat+-chien+-souris", {"http://p/3"}},
+  };
+  for (const Case& c : cases) {
+    const Reply reply = search("keyword=" + c.keywords + "&page=1");
+    EXPECT_EQ(listedUrls(reply.page), c.urls) << "keywords: " << c.keywords;
+  }
+}
+
+TEST_F(SearchCgi, NoSearchWordOrNoQueryEndsThePageNormally) {
+  addNumberedPages(3);
+  const std::string counted =
+      "<B>Nombre de pages trouv\xe9"
+      "es : 0</B><BR><BR><BR>\n<CENTER>\n" +
+      repeat(emptyEntry, 15) + "</CENTER>\n<BR><BR><BR>\n<CENTER>\n";
+  const std::string error = "Erreur de param\xe8tres<BR>\n";
+  const Reply excludedOnly = search("keyword=-chat&page=1");
+  EXPECT_EQ(excludedOnly.status, 0);
+  EXPECT_EQ(excludedOnly.page,
+            head + "<BR>\n" + error + error + counted + spacer + "</CENTER>\n</BODY></HTML>\n\n");
+  const Reply bare = runSearchCgi({});
+  EXPECT_EQ(bare.status, 0);
+  EXPECT_EQ(bare.page, head + error + error + counted + spacer + "</CENTER>\n</BODY></HTML>\n\n");
+}
+
+TEST_F(SearchCgi, HostileKeywordsAndUrlsStayText) {
+  addPage("http://site/<script>x</script>", 0, {{"chat", 1}});
+  addPage("http://site/eau", 0, {{"l'eau", 1}, {"a\\b", 1}});
+  struct Case {
+    std::string keywords;
+    int count;
+  } cases[] = {
+      {"l'eau", 1},
+      {"a\\b", 1},
+      {"x'", 0},
+      {"x\\", 0},
+      {"'+or+'1'='1", 0},
+      {"x')+or+('1'='1", 0},
+      {"chat+-x')+or+('1'='1", 1},
+      {"chat+-'", 1},
+      {"%27;drop+table+Url;", 0},
+  };
+  for (const Case& c : cases) {
+    const Reply reply = search("keyword=" + c.keywords + "&page=1");
+    EXPECT_EQ(reply.status, 0) << "keywords: " << c.keywords;
+    EXPECT_NE(reply.page.find("es : " + std::to_string(c.count) + "</B>"), std::string::npos)
+        << "keywords: " << c.keywords << "\n"
+        << reply.page;
+    EXPECT_EQ(reply.page.substr(reply.page.size() - 16), "</BODY></HTML>\n\n");
+  }
+  EXPECT_NE(
+      search("keyword=chat&page=1").page.find(entry("http://site/&lt;script&gt;x&lt;/script&gt;")),
+      std::string::npos);
+  EXPECT_NE(search("keyword=chat+-<b>\"&page=2").page.find("keyword=chat+-&lt;b&gt;&quot;&page=1"),
+            std::string::npos);
+}
+
+TEST_F(SearchCgi, ConcurrentExclusionSearchesSeeOnlyTheirOwnScratchTable) {
+  const int pages = 10;
+  for (int k = 0; k < pages; ++k)
+    addPage("http://p/" + std::to_string(k), 0, {{"w", 1}, {"x" + std::to_string(k), 1}});
+  std::vector<std::future<Reply>> replies;
+  for (int i = 0; i < 20; ++i)
+    replies.push_back(std::async(std::launch::async, [i] {
+      return search("keyword=w+-x" + std::to_string(i % pages) + "&page=1");
+    }));
+  for (int i = 0; i < 20; ++i) {
+    const Reply reply = replies[i].get();
+    std::vector<std::string> urls = listedUrls(reply.page);
+    std::sort(urls.begin(), urls.end());
+    std::vector<std::string> expected;
+    for (int k = 0; k < pages; ++k)
+      if (k != i % pages) expected.push_back("http://p/" + std::to_string(k));
+    EXPECT_EQ(urls, expected) << "request " << i << "\n" << reply.page;
+  }
+}
+
+TEST_F(SearchCgi, FailuresEndInAnOrderlyPage) {
+  addNumberedPages(2);
+  index->executeStatement("drop table CorrespMotUrl");
+  const Reply failed = search("keyword=chat&page=1");
+  EXPECT_EQ(failed.status, 0);
+  EXPECT_EQ(failed.page, head +
+                             "<BR>\nLa recherche a \xe9"
+                             "chou\xe9.<BR>\n</BODY></HTML>\n\n");
+
+  const Reply unavailable =
+      runSearchCgi({"QUERY_STRING=keyword=chat&page=1", "SE_DB_SOCKET=/nonexistent/mysqld.sock"});
+  EXPECT_EQ(unavailable.status, 0);
+  EXPECT_EQ(unavailable.page.find("Status: 503 Service Unavailable\nContent-Type: text/html\n\n"),
+            0u);
+  EXPECT_EQ(unavailable.page.substr(unavailable.page.size() - 16), "</BODY></HTML>\n\n");
+}
+
+TEST_F(SearchCgi, CommandWordsLeaveTheCheckersDictionaryAlone) {
+  const fs::path home =
+      fs::temp_directory_path() / ("searchcgi_home_" + std::to_string(::getpid()));
+  fs::create_directories(home);
+  const Reply reply = runSearchCgi(
+      {"QUERY_STRING=keyword=*zzxq+-#&page=1&v", "SERVER_NAME=s", "SCRIPT_NAME=/"}, home.string());
+  EXPECT_EQ(reply.status, 0);
+  EXPECT_TRUE(fs::is_empty(home));
+  fs::remove_all(home);
+}
+
+TEST_F(SearchCgi, NoSearchWordSendsNoStatement) {
+  addNumberedPages(2);
+  index->storeStatement("select url from Url order by url");
+  std::ostringstream page;
+  runSearch(*index, {}, {"chat"}, 0, 0, page);
+  EXPECT_EQ(page.str(), "Erreur de param\xe8tres<BR>\n");
+  EXPECT_EQ(index->resultCount(), 2u);
+  EXPECT_THROW(index->storeStatement("select idUrl from tmp"), MysqlBadQuery);
+}
+
+}  // namespace
