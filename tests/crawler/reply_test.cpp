@@ -1,0 +1,181 @@
+#include "reply.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine_config.h"
+#include "url_rules.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+EngineConfig acceptingHtmlAndPdf() {
+  EngineConfig config;
+  config.acceptedTypes = {"html", "pdf"};
+  return config;
+}
+
+struct Interpreted {
+  std::string documentType;
+  bool redirected = false;
+  std::vector<std::string> links;
+};
+
+Interpreted interpreted(const std::string& reply, const std::string& baseUrl = "http://srv/dir") {
+  Interpreted result;
+  interpretReply(reply, baseUrl, result.documentType, result.redirected, result.links);
+  return result;
+}
+
+TEST(LowerCase, ChangesOnlyAsciiCapitalsInPlace) {
+  std::string text = "HTTP://Srv.LAN/A-Z@[`{ \xC0\xC9\xE9";
+  std::string& same = toLower(text);
+  EXPECT_EQ(&same, &text);
+  EXPECT_EQ(text, "http://srv.lan/a-z@[`{ \xC0\xC9\xE9");
+}
+
+TEST(EarlyReplyCheck, AcceptsOk200WithAnAcceptedTypeOr302) {
+  const EngineConfig config = acceptingHtmlAndPdf();
+  struct Case {
+    std::string reply;
+    bool accepted;
+  } cases[] = {
+      {"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n", true},
+      {"HTTP/1.1 200 OK\r\nServer: x\r\nContent-Type: text/html; charset=ISO-8859-1\r\n", true},
+      {"HTTP/1.1 200 OK\r\nContent-Type: application/pdf\r\n\r\n%PDF", true},
+      {"HTTP/1.1 302 Found\r\n", true},
+      {"HTTP/1.1 302 Found\r\nContent-Type: image/gif\r\n", true},
+      {"HTTP/1.1 301 Moved\r\nContent-Type: text/html\r\n", false},
+      {"HTTP/1.1 304 Not Modified\r\nContent-Type: text/html\r\n", false},
+      {"HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\n", false},
+      {"HTTP/1.1 200\r\n", false},
+      {"HTTP/1.1", false},
+      {"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(config.acceptReply(c.reply), c.accepted) << c.reply;
+}
+
+TEST(EarlyReplyCheck, ReadsTheFirstContentTypeHeaderWordAndKeepsTheCaseOfItsValue) {
+  const EngineConfig config = acceptingHtmlAndPdf();
+  struct Case {
+    std::string header;
+    bool accepted;
+  } cases[] = {
+      {"CONTENT-TYPE: text/html", true},
+      {"Content-type: text/html", true},
+      {"Content-Type: html", true},
+      {"Content-Type: html;", true},
+      {"Content-Type:\ttext/html;\r\n", true},
+      {"Content-Type:text/html", false},
+      {"Content-Type: text/HTML", false},
+      {"Content-Type: text/html;charset=ISO-8859-1", false},
+      {"Content-Type: application/postscript", false},
+      {"Content-Type: text/plain\r\nContent-Type: text/html", false},
+      {"X-Note: content-type: text/html", true},
+      {"Content-Type:", false},
+      {"Server: x", false},
+  };
+  for (const Case& c : cases) {
+    const std::string reply = "HTTP/1.1 200 OK\r\n" + c.header + "\r\n";
+    EXPECT_EQ(config.acceptReply(reply), c.accepted) << c.header;
+  }
+}
+
+TEST(ReplyReading, TypesA200ReplyByItsLowerCasedSubType) {
+  struct Case {
+    std::string reply, documentType;
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n<html>", "html"},
+      {"HTTP/1.0 200 OK\r\nContent-Type: text/HTML; charset=x\r\n\r\n", "html"},
+      {"HTTP/1.1 200 OK\r\ncontent-TYPE: Application/PDF\r\n\r\n", "pdf"},
+      {"HTTP/1.1 200 OK\r\nContent-Type: application/postscript\r\n\r\n", "postscript"},
+      {"HTTP/1.1 200 OK\r\nContent-Type:text/html\r\n\r\n", ""},
+      {"HTTP/1.1 200 OK\r\n\r\n<html>", ""},
+      {"HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\n\r\n", "bad"},
+      {"HTTP/1.1 301 Moved\r\nLocation: /x\r\n\r\n", "bad"},
+      {"", "bad"},
+  };
+  for (const Case& c : cases) {
+    const Interpreted result = interpreted(c.reply);
+    EXPECT_EQ(result.documentType, c.documentType) << c.reply;
+    EXPECT_FALSE(result.redirected) << c.reply;
+    EXPECT_TRUE(result.links.empty()) << c.reply;
+  }
+}
+
+TEST(ReplyReading, TurnsA302TargetIntoOneLowerCasedLink) {
+  struct Case {
+    std::string baseUrl, location, link;
+  } cases[] = {
+      {"http://srv/dir", "Location: /new/page.html", "http://srv/dir/new/page.html"},
+      {"http://srv/dir", "Location: page.html", "http://srv/dir/page.html"},
+      {"http://srv/dir", "location: Page.HTML", "http://srv/dir/page.html"},
+      {"http://srv/dir", "LOCATION: HTTP://Other.lan/A.html", "http://other.lan/a.html"},
+      {"http://srv/dir", "Location: location: LOCATION: x.html", "http://srv/dir/x.html"},
+      {"http://srv/dir/", "Location: page.html", "http://srv/dir//page.html"},
+      {"http://srv/dir/", "Location: /page.html", "http://srv/dir//page.html"},
+  };
+  for (const Case& c : cases) {
+    const Interpreted result =
+        interpreted("HTTP/1.1 302 Found\r\n" + c.location + "\r\n\r\n", c.baseUrl);
+    EXPECT_TRUE(result.redirected) << c.location;
+    EXPECT_EQ(result.documentType, "") << c.location;
+    EXPECT_EQ(result.links, std::vector<std::string>{c.link}) << c.location;
+  }
+}
+
+TEST(ReplyReading, A302WithoutTargetGivesNoLinkAndLinksAreAppended) {
+  for (const std::string reply :
+       {"HTTP/1.1 302 Found\r\n\r\n", "HTTP/1.1 302 Found\r\nLocation:\r\n",
+        "HTTP/1.1 302 Found\r\nLocation:/x.html\r\n\r\n"}) {
+    const Interpreted result = interpreted(reply);
+    EXPECT_TRUE(result.redirected) << reply;
+    EXPECT_TRUE(result.links.empty()) << reply;
+  }
+
+  std::vector<std::string> links{"kept"};
+  std::string documentType;
+  bool redirected = false;
+  interpretReply("HTTP/1.1 302 Found\r\nLocation: a.html\r\n", "http://srv", documentType,
+                 redirected, links);
+  EXPECT_EQ(links, (std::vector<std::string>{"kept", "http://srv/a.html"}));
+}
+
+TEST(ReplyReading, RedirectFromADirectoryPageKeepsItsDoubledSlash) {
+  std::string url = "http://srv/dir/";
+  std::string baseUrl = computeBase(url);
+  std::vector<std::string> links;
+  std::string documentType;
+  bool redirected = false;
+  interpretReply("HTTP/1.1 302 Found\r\nLocation: page.html\r\n\r\n", baseUrl, documentType,
+                 redirected, links);
+  normalizeLinks(baseUrl, links);
+  // The entry's last '/' follows another '/', so it also gets a final '/'.
+  EXPECT_EQ(links, std::vector<std::string>{"http://srv/dir//page.html/"});
+}
+
+TEST(HeaderRemoval, KeepsWhatFollowsTheFirstBlankLine) {
+  struct Case {
+    std::string reply, body;
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\nA: b\r\n\r\n<html>", "<html>"},
+      {"H\r\n\r\nbody\r\n\r\nmore", "body\r\n\r\nmore"},
+      {"H\r\n\r\n", ""},
+      {"H\n\nbody", "body"},
+      {"H\r\n\r\nbody\n\nmore", "body\n\nmore"},
+      {"H\n\nfirst\r\n\r\nsecond", "second"},
+      {"HTTP/1.1 200 OK\r\nA: b\r\n", ""},
+      {"", ""},
+      {"H\r\n\r\n%PDF\0\0\x01\0"s, "%PDF\0\0\x01\0"s},
+  };
+  for (Case c : cases) {
+    const std::string original = c.reply;
+    removeHeader(c.reply);
+    EXPECT_EQ(c.reply, c.body) << "reply: " << original;
+  }
+}
+
+}  // namespace
