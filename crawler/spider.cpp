@@ -4,11 +4,12 @@
 #include "log_write.h"
 
 Spider::Spider(const EngineConfig& config, IndexConnection& downloadConnection,
-               IndexConnection& indexerConnection, std::ostream& log)
+               IndexConnection& indexerConnection, std::ostream& log, std::ostream& messages)
     : loader(config, &downloadConnection, log),
       config(&config),
       indexerConnection(&indexerConnection),
-      log(log) {
+      log(log),
+      messages(messages) {
   start();
 }
 

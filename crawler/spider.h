@@ -18,7 +18,8 @@
 // priority minus one; an off-theme page below -maxDepth has its links
 // refused instead.
 //
-// The configuration, both connections and the log stream must outlive the
+// The configuration, both connections and the two streams (`log` for the
+// stage lines, `messages` for the indexer's messages) must outlive the
 // object. The parse thread alone uses the Spider's own connection (the URL
 // registry) and the indexer's connection; the download connection belongs
 // to the download thread. The destructor stops the download thread, then
@@ -30,7 +31,7 @@ class Spider : public Thread {
   // thread), then starts the parse thread. Throws ThreadError when a thread
   // cannot be created.
   Spider(const EngineConfig& config, IndexConnection& downloadConnection,
-         IndexConnection& indexerConnection, std::ostream& log);
+         IndexConnection& indexerConnection, std::ostream& log, std::ostream& messages);
   ~Spider() override;
 
  protected:
@@ -48,6 +49,7 @@ class Spider : public Thread {
   const EngineConfig* config;
   IndexConnection* indexerConnection;
   std::ostream& log;
+  std::ostream& messages;
 };
 
 // The log line written before a page is analysed: "PARSE", the priority
