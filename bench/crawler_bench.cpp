@@ -1,0 +1,82 @@
+// Throughput of the crawler's per-page work that runs without the network or
+// the database: scanning HTML, resolving links, quoting values and the URL
+// queue's heap.
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <queue>
+#include <sstream>
+
+#include "crawl_item.h"
+#include "index_connection.h"
+#include "parse_html.h"
+#include "url_rules.h"
+
+namespace {
+
+std::string fixturePage() {
+  std::ifstream in(SOURCE_DIR "/tests/crawler/fixtures/page.html", std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void ScanPage(benchmark::State& state) {
+  std::string page = fixturePage();
+  for (auto _ : state) {
+    ParseHTML scanner(page);
+    benchmark::DoNotOptimize(scanner.getPageText().size());
+  }
+  state.SetBytesProcessed(state.iterations() * page.size());
+}
+BENCHMARK(ScanPage);
+
+void ScanLargePage(benchmark::State& state) {
+  std::string page;
+  std::string one = fixturePage();
+  while (page.size() < (1u << 20)) page += one;
+  for (auto _ : state) {
+    ParseHTML scanner(page);
+    benchmark::DoNotOptimize(scanner.getLinkTargets().size());
+  }
+  state.SetBytesProcessed(state.iterations() * page.size());
+}
+BENCHMARK(ScanLargePage)->Unit(benchmark::kMillisecond);
+
+void NormalizeLinks(benchmark::State& state) {
+  std::vector<std::string> raw = ParseHTML(fixturePage()).getLinkTargets();
+  for (int i = 0; i < 100; ++i) {
+    raw.push_back("../dir" + std::to_string(i) + "/page.html");
+    raw.push_back("sub" + std::to_string(i));
+    raw.push_back("http://other.lan/redirect?to=http://srv/x" + std::to_string(i) + ".html");
+  }
+  for (auto _ : state) {
+    std::vector<std::string> links = raw;
+    std::string base = "http://srv/dir/sub/";
+    normalizeLinks(base, links);
+    benchmark::DoNotOptimize(links.data());
+  }
+  state.SetItemsProcessed(state.iterations() * raw.size());
+}
+BENCHMARK(NormalizeLinks);
+
+void QuoteUrl(benchmark::State& state) {
+  std::string url = "http://srv/a/b/c/page.html?x=\"1\"&y=\\2";
+  for (auto _ : state) benchmark::DoNotOptimize(quote(url));
+}
+BENCHMARK(QuoteUrl);
+
+// The URL queue's container: pushes then pops of n items of mixed priority.
+void UrlHeap(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    std::priority_queue<CrawlItem> queue;
+    for (int i = 0; i < n; ++i)
+      queue.push(CrawlItem("http://srv/p" + std::to_string(i), i % 7 - 3));
+    while (!queue.empty()) queue.pop();
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(UrlHeap)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+}  // namespace

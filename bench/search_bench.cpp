@@ -1,0 +1,39 @@
+// The search program's work outside the database: decoding the query,
+// building the statements and escaping the result page's links.
+#include <benchmark/benchmark.h>
+
+#include "html_escape.h"
+#include "query_string.h"
+#include "strategies.h"
+
+namespace {
+
+const std::string query =
+    "keyword=abeille+ruche+miel+-frelon+-pesticide+apiculture+essaim&page=3&verif=on";
+
+void DecodeQuery(benchmark::State& state) {
+  for (auto _ : state) {
+    DecodedQuery decoded = decodeQuery(query);
+    KeywordLists words = splitKeywords(decoded.keywordText);
+    benchmark::DoNotOptimize(words.searchWords.data());
+  }
+}
+BENCHMARK(DecodeQuery);
+
+void BuildStatements(benchmark::State& state) {
+  KeywordLists words = splitKeywords(decodeQuery(query).keywordText);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(scratchStatement(words.excludedWords));
+    benchmark::DoNotOptimize(exclusionSearch(words.searchWords) + limitClause(30, 45));
+  }
+}
+BENCHMARK(BuildStatements);
+
+void EscapeResultLinks(benchmark::State& state) {
+  std::string url = "http://srv/dir/page.html?a=1&b=<2>&c=\"3\"";
+  for (auto _ : state)
+    for (int i = 0; i < 15; ++i) benchmark::DoNotOptimize(htmlEscape(url));
+}
+BENCHMARK(EscapeResultLinks);
+
+}  // namespace
