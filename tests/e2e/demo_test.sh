@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# The demo end to end: the real crawler indexes the sample site served by
+# lighttpd, and searchcgi, run by lighttpd as a CGI program on port 8080,
+# answers queries over HTTP.
+#
+#   demo_test.sh SOURCE_DIR BUILD_DIR
+set -euo pipefail
+src=$1
+build=$2
+source "$src/tests/e2e/demo_lib.sh"
+demo_in_namespace "$src" "$build" "$build/e2e/demo" "$0" "$@"
+
+site=http://127.0.0.1
+search=http://127.0.0.1:8080/cgi-bin/searchcgi
+
+# Every on-theme document of the sample site. Off theme, and so never listed:
+# the contact and legal pages, the village pages (no bee in sight), the
+# gingerbread recipe (honey but no bees) and the club's general assembly
+# (bees, but no theme word reaches its weight).
+on_theme="
+$site/index.html
+$site/apiculture.html
+$site/glossaire.html
+$site/rucher.html
+$site/abeilles/index.html
+$site/abeilles/reine.html
+$site/abeilles/ouvrieres.html
+$site/abeilles/faux-bourdons.html
+$site/abeilles/essaimage.html
+$site/abeilles/butinage.html
+$site/abeilles/maladies.html
+$site/abeilles/varroa.html
+$site/ruches/
+$site/ruches/dadant.html
+$site/ruches/warre.html
+$site/ruches/cadres.html
+$site/ruches/emplacement.html
+$site/ruches/hivernage.html
+$site/miel/index.html
+$site/miel/recolte.html
+$site/miel/extraction.html
+$site/miel/acacia.html
+$site/miel/lavande.html
+$site/miel/cristallisation.html
+$site/produits/index.html
+$site/produits/cire.html
+$site/produits/pollen.html
+$site/produits/propolis.html
+$site/calendrier/printemps.html
+$site/calendrier/ete.html
+$site/calendrier/automne.html
+$site/calendrier/hiver.html
+$site/club/index.html
+$site/club/formation.html
+$site/club/sortie.html
+$site/docs/transhumance.pdf"
+
+sorted() { tr ' ' '\n' | sed '/^$/d' | sort; }
+
+# fetch URL: the result page, saved as the current page.
+fetch() { curl -fsS "$1" >"$build/e2e/demo/page.html"; }
+entries() { grep -o '<A HREF="[^"]*">' "$build/e2e/demo/page.html" | sed 's/<A HREF="\(.*\)">/\1/'; }
+total() { sed -n 's/.*<B>Nombre de pages trouv.es : \([0-9]*\)<\/B>.*/\1/p' "$build/e2e/demo/page.html"; }
+nav_link() { sed -n "s/.*<a href=\"\\([^\"]*\\)\">$1<\\/a>.*/\\1/p" "$build/e2e/demo/page.html"; }
+
+# walk QUERY: follows the Next links from page 1 and prints every listed
+# URL; checks the navigation of each page on the way.
+walk() {
+  local url="$search?$1" page=1 count
+  while :; do
+    fetch "$url"
+    count=$(entries | grep -c . || true)
+    [ "$(entries | wc -l)" -eq 15 ] || { echo "page $page of '$1' has $(entries | wc -l) entries, not 15" >&2; return 1; }
+    entries | sed '/^$/d'
+    if [ "$page" -gt 1 ]; then
+      [ "$(nav_link Previous)" = "$search?${1%%&*}&page=$((page - 1))" ] ||
+        { echo "page $page: Previous is '$(nav_link Previous)'" >&2; return 1; }
+    elif [ -n "$(nav_link Previous)" ]; then
+      echo "page 1 has a Previous link" >&2; return 1
+    fi
+    url=$(nav_link Next)
+    [ -n "$url" ] || break
+    [ "$count" -eq 15 ] || { echo "page $page has a Next link but only $count results" >&2; return 1; }
+    page=$((page + 1))
+    [ "$page" -le 10 ] || { echo "more than 10 pages for '$1'" >&2; return 1; }
+  done
+}
+
+same_set() {  # same_set EXPECTED ACTUAL (whitespace-separated lists)
+  if [ "$(echo "$1" | sorted)" = "$(echo "$2" | sorted)" ]; then return 0; fi
+  diff <(echo "$1" | sorted) <(echo "$2" | sorted) >&2 || true
+  return 1
+}
+
+# Every on-theme page holds the required word, so it lists the whole theme,
+# over three result pages, each page once.
+listed=$(walk 'keyword=abeilles&page=1') || listed="walk failed"
+check "the required theme word lists every on-theme document once" same_set "$on_theme" "$listed"
+fetch "$search?keyword=abeilles&page=1"
+check "the count line gives the number of on-theme documents" [ "$(total)" = 36 ]
+fetch "$search?keyword=abeilles&page=3"
+check "the last page has no Next link and 6 entries" \
+  [ -z "$(nav_link Next)" -a "$(entries | sed '/^$/d' | wc -l)" = 6 ]
+
+listed=$(walk 'keyword=varroa&page=1') || listed="walk failed"
+check "a rarer word lists exactly its pages" same_set "
+$site/glossaire.html $site/abeilles/maladies.html $site/abeilles/varroa.html
+$site/calendrier/automne.html $site/calendrier/ete.html" "$listed"
+
+listed=$(walk 'keyword=sangler&page=1') || listed="walk failed"
+check "a word found only in the PDF text finds the PDF" same_set "$site/docs/transhumance.pdf" "$listed"
+
+listed=$(walk 'keyword=MIEL&page=1') || listed="walk failed"
+check "honey pages are found in any letter case, the off-theme recipe is not" \
+  bash -c 'grep -qx "$1/miel/acacia.html" <<<"$2" && ! grep -q "pain-epices\|assemblee" <<<"$2"' _ "$site" "$listed"
+
+listed=$(walk 'keyword=miel+-lavande&page=1') || listed="walk failed"
+check "an excluded word removes its pages" \
+  bash -c 'grep -qx "$1/miel/recolte.html" <<<"$2" && ! grep -q "lavande.html\|acacia\|transhumance\|calendrier/ete" <<<"$2"' _ "$site" "$listed"
+
+fetch "$search?keyword=abeile&page=1&verif=Verifier+l%27ortographe"
+check "the spelling checker suggests the French word" \
+  bash -c 'grep -q "Corrections possibles" "$1" && grep -q "abeille\b" "$1"' _ "$build/e2e/demo/page.html"
+fetch "$search?keyword=abeilles&page=1&verif=on"
+check "Next keeps the spelling request" \
+  [ "$(nav_link Next)" = "$search?keyword=abeilles&page=2&verif=Verifier+l%27ortographe" ]
+
+report=$(cat "$build/e2e/demo/demo.out")
+for invalid in disparu.html village/fete.html village/football.html www.abeilles-sauvages.example; do
+  check "the demo reports $invalid among the invalid URLs" grep -q "^    http://.*$invalid" <<<"$report"
+done
+check "the demo reports the on-theme count" grep -q '^  on-theme pages: *36$' <<<"$report"
+check "the search page is served" bash -c "curl -fsS http://127.0.0.1:8080/ | grep -q 'action=\"/cgi-bin/searchcgi\"'"
+
+finish
