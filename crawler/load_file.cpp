@@ -3,8 +3,8 @@
 #include "load_file.h"
 
 LoadFile::LoadFile(const EngineConfig& config, IndexConnection* downloadConnection,
-                   std::ostream& log)
-    : config(&config), downloadConnection(downloadConnection), log(log) {
+                   std::ostream& log, std::ostream& messages)
+    : config(&config), downloadConnection(downloadConnection), log(log), messages(messages) {
   start();
 }
 

@@ -22,11 +22,12 @@ using UrlQueue = std::priority_queue<CrawlItem>;
 // (started by the constructor) takes the highest-priority URL, fetches it if
 // it is in the site and unknown to the index, records it in Url, and hands
 // the result to the parse stage through the fetched-page list, oldest first.
+// Stage lines go to `log`; the HTTP client's time-out message to `messages`.
 //
 // Threads: the console and the parse thread push URLs; the download thread
 // alone pops URLs and appends pages; the parse thread alone waits for, reads
 // and removes pages. No operation holds both locks. The configuration, the
-// download connection and the log stream must outlive the object; the
+// download connection and both streams must outlive the object; the
 // connection is used by the download thread only, and may be null only when
 // the configuration's site refuses every URL the stage will see.
 class LoadFile : public Thread {
@@ -35,7 +36,8 @@ class LoadFile : public Thread {
   static constexpr int maxPendingPages = 50;
 
   // Starts the download thread, which then waits for the first URL.
-  LoadFile(const EngineConfig& config, IndexConnection* downloadConnection, std::ostream& log);
+  LoadFile(const EngineConfig& config, IndexConnection* downloadConnection, std::ostream& log,
+           std::ostream& messages);
   // Stops and joins the thread unless stop() did already; drops whatever is
   // still queued or waiting.
   ~LoadFile() override;
@@ -81,6 +83,7 @@ class LoadFile : public Thread {
   const EngineConfig* config;
   IndexConnection* downloadConnection;
   std::ostream& log;
+  std::ostream& messages;
 };
 
 // The statement that records a fetched URL, visited now.

@@ -5,7 +5,7 @@
 
 Spider::Spider(const EngineConfig& config, IndexConnection& downloadConnection,
                IndexConnection& indexerConnection, std::ostream& log, std::ostream& messages)
-    : loader(config, &downloadConnection, log),
+    : loader(config, &downloadConnection, log, messages),
       config(&config),
       indexerConnection(&indexerConnection),
       log(log),
