@@ -1,0 +1,158 @@
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "index_connection.h"
+#include "load_file.h"
+#include "test_database.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The crawler always fetches from port 80, so each test runs in a network
+// namespace of its own with a small web server on 127.0.0.1:80 serving a
+// scratch directory (the database is reached by its Unix socket, which the
+// namespace does not affect). Needs root, as the crawler's other network
+// tests do.
+class DownloadStageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(unshare(CLONE_NEWNET), 0) << "network namespaces need root";
+    ASSERT_EQ(std::system("ip link set lo up"), 0);
+    char name[] = "/tmp/download_stage_testXXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    root = name;
+    ASSERT_EQ(std::system(("mkdir -p " + root + "/www/site").c_str()), 0);
+    serve("site/a.html", "<html>a</html>");
+    serve("site/b.html", "<html>b</html>");
+    serve("other.html", "<html>other</html>");
+    std::string command = "python3 -m http.server 80 --bind 127.0.0.1 --directory " + root +
+                          "/www 2>" + root + "/requests.log & echo $! >" + root + "/server.pid";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_TRUE(serverListens());
+
+    resetDatabase();
+    db.emplace(testSettings());
+    downloads.emplace(testSettings());
+    config.siteHost = "localhost";
+    config.sitePath = "site/";
+    config.acceptedTypes = {"html"};
+  }
+
+  void TearDown() override {
+    std::ifstream pid(root + "/server.pid");
+    int server = 0;
+    if (pid >> server && server > 0) kill(server, SIGTERM);
+    std::system(("rm -rf " + root).c_str());
+  }
+
+  void serve(const std::string& path, const std::string& body) {
+    std::ofstream(root + "/www/" + path) << body;
+  }
+
+  static bool serverListens() {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(80);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int attempt = 0; attempt < 200; ++attempt) {
+      int probe = socket(AF_INET, SOCK_STREAM, 0);
+      bool connected = connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+      close(probe);
+      if (connected) return true;
+      std::this_thread::sleep_for(25ms);
+    }
+    return false;
+  }
+
+  // How often the server was asked for the path.
+  int requestCount(const std::string& path) {
+    std::ifstream in(root + "/requests.log");
+    std::string line;
+    int count = 0;
+    while (std::getline(in, line))
+      if (line.find("\"GET " + path + " ") != std::string::npos) ++count;
+    return count;
+  }
+
+  int rowCount(const std::string& statement) {
+    db->storeStatement(statement);
+    return static_cast<int>(db->resultCount());
+  }
+
+  // Queues the URL and returns the content handed on for it.
+  static std::string handOver(LoadFile& loader, const std::string& url) {
+    loader.pushUrl(CrawlItem(url, 0));
+    loader.waitPage();
+    FetchedPage& page = loader.frontPage();
+    EXPECT_EQ(page.url, url);
+    std::string content = page.content;
+    loader.popPage();
+    return content;
+  }
+
+  std::string root;
+  std::optional<IndexConnection> db, downloads;
+  EngineConfig config;
+};
+
+TEST_F(DownloadStageTest, FetchesWantedUrlsOnceAndHandsTheRestOnEmpty) {
+  db->markInvalid("http://localhost/site/b.html");
+  std::ostringstream log;
+  {
+    LoadFile loader(config, &*downloads, log, log);
+    std::string first = handOver(loader, "http://localhost/site/a.html");
+    EXPECT_EQ(first.rfind("HTTP/1.0 200", 0), 0u) << first;
+    EXPECT_NE(first.find("\r\n\r\n<html>a</html>"), std::string::npos) << first;
+
+    std::string skipped[] = {"http://localhost/site/a.html",  // now in Url
+                             "http://localhost/site/b.html",  // in UrlInvalide
+                             "http://localhost/other.html"};  // outside the site
+    for (const std::string& url : skipped) EXPECT_EQ(handOver(loader, url), "") << url;
+
+    config.sitePath = "";  // read by the download thread: change only between URLs
+    EXPECT_NE(handOver(loader, "http://localhost/other.html"), "");
+  }
+  // Two fetches without an error between them share one log line.
+  EXPECT_EQ(log.str(), "PILE URL: 0 -> 0 PILE URL: 0 -> 0 ");
+  EXPECT_EQ(requestCount("/site/a.html"), 1);
+  EXPECT_EQ(requestCount("/site/b.html"), 0);
+  EXPECT_EQ(requestCount("/other.html"), 1);
+  EXPECT_EQ(rowCount("SELECT url FROM Url WHERE url=\"http://localhost/site/a.html\" AND "
+                     "lastVisit IS NOT NULL"),
+            1);
+  EXPECT_EQ(rowCount("SELECT url FROM Url"), 2);
+}
+
+TEST_F(DownloadStageTest, FailedDownloadIsLoggedAndHandedOnEmpty) {
+  std::ostringstream log;
+  {
+    LoadFile loader(config, &*downloads, log, log);
+    EXPECT_EQ(handOver(loader, "http://localhost/site/missing.html"), "");
+    EXPECT_EQ(handOver(loader, "http://localhost/site/a.html").empty(), false);
+  }
+  const std::string error = "PILE URL: 0 -> 0 ERROR DOWNLOAD http://localhost/site/missing.html : ";
+  std::string text = log.str();
+  ASSERT_EQ(text.rfind(error, 0), 0u) << text;
+  std::size_t lineEnd = text.find('\n');
+  ASSERT_NE(lineEnd, std::string::npos) << text;
+  EXPECT_EQ(text.substr(lineEnd + 1), "PILE URL: 0 -> 0 ");
+  EXPECT_EQ(requestCount("/site/missing.html"), 1);
+  EXPECT_EQ(rowCount("SELECT url FROM Url"), 1);
+}
+
+}  // namespace
