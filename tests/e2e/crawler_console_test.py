@@ -1,0 +1,77 @@
+"""The crawler as an operator sees it: how the console ends, the messages
+for missing configuration files, and a database that cannot be reached.
+Usage: crawler_console_test.py BUILD_DIR"""
+
+import os
+import sys
+import tempfile
+import time
+
+from crawler_run import Checks, Crawler, Database, in_private_network, write_config
+
+CONFIG_MISSING = "le fichier pour le chargement de la config n'a pas pu \xeatre ouvert : "
+THEMES_MISSING = "le fichier pour le chargement des mots du theme n'a pas pu \xeatre ouvert : "
+
+
+def main():
+    in_private_network(sys.argv)
+    build = os.path.abspath(sys.argv[1])
+    db = Database(build, "se_test_e2e_console")
+    db.reset()
+    checks = Checks()
+
+    def start(workdir, env=None):
+        return Crawler(build, workdir, env or db.env())
+
+    with tempfile.TemporaryDirectory() as workdir:
+        write_config(workdir, "http://localhost/site/", "abeille 1\n")
+
+        crawler = start(workdir)
+        crawler.type("exit\n")
+        checks.expect("'exit' as the first word ends with status 0", crawler.wait(10) == 0)
+        checks.expect("nothing on standard output", crawler.stdout() == "", repr(crawler.stdout()))
+
+        crawler = start(workdir)
+        crawler.type("http://localhost/site/a.html\n")
+        crawler.close_input()
+        checks.expect("end of input ends with status 0", crawler.wait(5) == 0)
+
+        crawler = start(workdir)
+        crawler.type("EXIT exitx exi\n")
+        checks.expect("words that are not exactly 'exit' do not stop it", crawler.wait(1) is None)
+        crawler.type("exit\n")
+        checks.expect("... and 'exit' then does", crawler.wait(10) == 0)
+        crawler.kill()
+
+        crawler = start(workdir, dict(db.env(), SE_DB_NAME="se_test_e2e_no_such_db"))
+        crawler.type("exit\n")
+        status = crawler.wait(10)
+        lines = crawler.stderr().split("\n")
+        checks.expect("unreachable database: status 1", status == 1, str(status))
+        checks.expect("unreachable database: one line on standard error",
+                      len(lines) == 2 and lines[0].startswith(
+                          "cannot connect to the index database: ") and lines[1] == "",
+                      repr(crawler.stderr()))
+        checks.expect("unreachable database: stops before reading the configuration",
+                      crawler.stdout() == "", repr(crawler.stdout()))
+        crawler.kill()
+
+        os.remove(os.path.join(workdir, "themes.txt"))
+        crawler = start(workdir)
+        crawler.type("exit\n")
+        checks.expect("missing theme-word file: crawler goes on", crawler.wait(10) == 0)
+        checks.expect("missing theme-word file: its message",
+                      crawler.stdout() == THEMES_MISSING + "themes.txt\n", repr(crawler.stdout()))
+
+    with tempfile.TemporaryDirectory() as empty:
+        crawler = start(empty)
+        crawler.type("exit\n")
+        checks.expect("missing configuration: crawler goes on", crawler.wait(10) == 0)
+        checks.expect("missing configuration: its message only",
+                      crawler.stdout() == CONFIG_MISSING + "engineconfig.cfg\n",
+                      repr(crawler.stdout()))
+    checks.finish()
+
+
+if __name__ == "__main__":
+    main()

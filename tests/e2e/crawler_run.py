@@ -1,0 +1,149 @@
+"""Helpers for running the crawler as a process against the private test
+database, inside a network namespace of its own where a small scripted web
+server answers on 127.0.0.1:80."""
+
+import http.server
+import os
+import subprocess
+import sys
+import threading
+import time
+
+
+def in_private_network(argv):
+    """Re-executes the calling script in a new network namespace with the
+    loopback interface up; returns only inside it."""
+    if os.environ.get("SE_CRAWLER_NETNS") != "1":
+        env = dict(os.environ, SE_CRAWLER_NETNS="1")
+        os.execvpe("unshare", ["unshare", "-n", "--", sys.executable] + argv, env)
+    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+
+
+class Database:
+    """A database of the test's own on the private server (root by socket)."""
+
+    def __init__(self, build_dir, name):
+        self.socket = os.path.join(build_dir, "db", "mysqld.sock")
+        self.name = name
+        self.schema = os.path.join(os.path.dirname(__file__), "..", "..", "index", "schema.sql")
+
+    def client(self, *args, stdin=None, database=True):
+        command = ["mariadb", "--no-defaults", "--protocol=socket", "-S", self.socket, "-uroot",
+                   "-N", "-B"] + ([self.name] if database else []) + list(args)
+        done = subprocess.run(command, input=stdin, stdout=subprocess.PIPE, check=True)
+        return done.stdout.decode("latin-1")
+
+    def reset(self):
+        self.client("-e", f"DROP DATABASE IF EXISTS `{self.name}`; "
+                    f"CREATE DATABASE `{self.name}` CHARACTER SET latin1", database=False)
+        with open(self.schema, "rb") as schema:
+            self.client(stdin=schema.read())
+
+    def column(self, statement):
+        return sorted(line for line in self.client("-e", statement).split("\n") if line)
+
+    def env(self):
+        return dict(os.environ, SE_DB_SOCKET=self.socket, SE_DB_NAME=self.name)
+
+
+class Site:
+    """A scripted web server on 127.0.0.1:80: path -> (content type, body,
+    delay in seconds). Records the paths asked for, in order."""
+
+    def __init__(self, pages):
+        self.pages = pages
+        self.requests = []
+        site = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                site.requests.append(self.path)
+                page = site.pages.get(self.path)
+                if page is None:
+                    self.send_error(404)
+                    return
+                content_type, body, delay = page
+                time.sleep(delay)
+                self.send_response(200)
+                self.send_header("Content-Type", content_type)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 80), Handler)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.server.shutdown()
+
+
+class Crawler:
+    """The crawler binary running in `workdir`, its output in files there."""
+
+    def __init__(self, build_dir, workdir, env):
+        self.workdir = workdir
+        self.stdout_path = os.path.join(workdir, "stdout.txt")
+        self.stderr_path = os.path.join(workdir, "stderr.txt")
+        self.process = subprocess.Popen(
+            [os.path.join(build_dir, "crawler", "crawler")], cwd=workdir, env=env,
+            stdin=subprocess.PIPE, stdout=open(self.stdout_path, "wb"),
+            stderr=open(self.stderr_path, "wb"))
+
+    def type(self, text):
+        self.process.stdin.write(text.encode("latin-1"))
+        self.process.stdin.flush()
+
+    def close_input(self):
+        self.process.stdin.close()
+
+    def wait(self, seconds):
+        """The exit status, or None when it has not ended within `seconds`."""
+        try:
+            return self.process.wait(timeout=seconds)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+    def stdout(self):
+        with open(self.stdout_path, "rb") as out:
+            return out.read().decode("latin-1")
+
+    def stderr(self):
+        with open(self.stderr_path, "rb") as err:
+            return err.read().decode("latin-1")
+
+
+def write_config(workdir, site, themes, max_depth=0, types=("html",)):
+    config = ("// profondeur maximale\n%d\n0\n// types acceptes\n%s\n// site\n\"%s\"\n"
+              "// mots du theme\nthemes.txt\n") % (max_depth, "\n".join(types), site)
+    with open(os.path.join(workdir, "engineconfig.cfg"), "w", encoding="latin-1") as out:
+        out.write(config)
+    with open(os.path.join(workdir, "themes.txt"), "w", encoding="latin-1") as out:
+        out.write(themes)
+
+
+class Checks:
+    """Collects failed checks; finish() reports them and sets the status."""
+
+    def __init__(self):
+        self.failures = 0
+
+    def expect(self, what, condition, detail=""):
+        if condition:
+            print("ok: " + what)
+        else:
+            self.failures += 1
+            print("FAILED: %s %s" % (what, detail), file=sys.stderr)
+
+    def finish(self):
+        if self.failures:
+            print("%d check(s) failed" % self.failures, file=sys.stderr)
+            sys.exit(1)
+        print("all checks passed")
