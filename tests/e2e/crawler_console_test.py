@@ -5,20 +5,15 @@ Usage: crawler_console_test.py BUILD_DIR"""
 import os
 import sys
 import tempfile
-import time
 
-from crawler_run import Checks, Crawler, Database, in_private_network, write_config
+from crawler_run import Crawler, start_test, write_config
 
 CONFIG_MISSING = "le fichier pour le chargement de la config n'a pas pu \xeatre ouvert : "
 THEMES_MISSING = "le fichier pour le chargement des mots du theme n'a pas pu \xeatre ouvert : "
 
 
 def main():
-    in_private_network(sys.argv)
-    build = os.path.abspath(sys.argv[1])
-    db = Database(build, "se_test_e2e_console")
-    db.reset()
-    checks = Checks()
+    build, db, checks = start_test(sys.argv, "se_test_e2e_console")
 
     def start(workdir, env=None):
         return Crawler(build, workdir, env or db.env())

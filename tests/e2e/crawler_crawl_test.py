@@ -9,7 +9,7 @@ import sys
 import tempfile
 import time
 
-from crawler_run import Checks, Crawler, Database, Site, in_private_network, write_config
+from crawler_run import Crawler, Site, start_test, write_config
 
 BASE = "http://localhost/site/"
 
@@ -70,11 +70,7 @@ def crawl(crawler, site, at_least, quiet_seconds=2.0, limit=60):
 
 
 def main():
-    in_private_network(sys.argv)
-    build = os.path.abspath(sys.argv[1])
-    db = Database(build, "se_test_e2e_crawl")
-    db.reset()
-    checks = Checks()
+    build, db, checks = start_test(sys.argv, "se_test_e2e_crawl")
 
     with tempfile.TemporaryDirectory() as workdir:
         write_config(workdir, BASE, "abeille 1\nmiel 1\nruche 1\n", max_depth=0,

@@ -19,6 +19,16 @@ def in_private_network(argv):
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
 
 
+def start_test(argv, database):
+    """Enters a private network, resets the test's database; returns the
+    build directory (argv[1]), the Database and the Checks."""
+    in_private_network(argv)
+    build = os.path.abspath(argv[1])
+    db = Database(build, database)
+    db.reset()
+    return build, db, Checks()
+
+
 class Database:
     """A database of the test's own on the private server (root by socket)."""
 
