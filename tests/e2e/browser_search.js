@@ -56,7 +56,7 @@ async function run(page) {
 
   await followLink(page, 'Previous');
   expect(JSON.stringify(await resultLinks(page)) === JSON.stringify(first),
-         'Previous did not show page 1 again');
+         `Previous showed ${await resultLinks(page)} at ${page.url()}, not page 1: ${first}`);
 
   await Promise.all([page.waitForNavigation(), page.click(`a[href="${first[0]}"]`)]);
   expect(page.url() === first[0], `the first result led to ${page.url()}`);
