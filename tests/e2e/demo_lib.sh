@@ -20,7 +20,7 @@ demo_in_namespace() {
   ip link set lo up
   mkdir -p "$work"
   export SE_DEMO_RUN_DIR=$work/run SE_DEMO_DB_DIR=$work/db BUILD_DIR=$build
-  export SE_DEMO_SKIP_BUILD=1 SE_DEMO_QUIET_SECONDS=3
+  export SE_DEMO_SKIP_BUILD=1
   # Leftovers of an aborted earlier run live in another namespace: stop them.
   "$src/demo.sh" stop >/dev/null 2>&1 || true
   demo_src=$src
