@@ -37,14 +37,14 @@ std::string scratchStatement(const std::vector<std::string>& excludedWords) {
 std::string singleWordSearch(const std::string& word) {
   return "select U.url, C.ratio from Url U, CorrespMotUrl C, MotCle M where  M.mot in ('" +
          sqlWord(word) +
-         "') and C.idMot=M.idMot and C.idUrl=U.idUrl  order by C.ratio, U.nbMotsTheme desc ";
+         "') and C.idMot=M.idMot and C.idUrl=U.idUrl  order by C.ratio, U.nbMotsTheme desc, U.url ";
 }
 
 std::string conjunctiveSearch(const std::vector<std::string>& searchWords) {
   return "select U.url, sum(C.ratio) as ratio , count(M.mot) as nb from Url U, CorrespMotUrl C, "
          "MotCle M where C.idUrl=U.idUrl and C.idMot=M.idMot and M.mot in " +
          wordList(searchWords) +
-         " group by (U.url) having nb > 1 order by nb desc, ratio desc, U.nbMotsTheme desc ";
+         " group by (U.url) having nb > 1 order by nb desc, ratio desc, U.nbMotsTheme desc, U.url ";
 }
 
 std::string exclusionSearch(const std::vector<std::string>& searchWords) {
@@ -53,7 +53,7 @@ std::string exclusionSearch(const std::vector<std::string>& searchWords) {
          "MotCle M) left join tmp T on C.idUrl=T.idUrl where (T.idUrl is NULL) and "
          "C.idUrl=U.idUrl and C.idMot=M.idMot and M.mot in " +
          wordList(searchWords) +
-         " group by (U.url) order by nb desc, ratio desc, U.nbMotsTheme desc ";
+         " group by (U.url) order by nb desc, ratio desc, U.nbMotsTheme desc, U.url ";
 }
 
 void runSearch(IndexConnection& index, const std::vector<std::string>& searchWords,

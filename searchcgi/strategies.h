@@ -10,6 +10,11 @@
 // The three ways the search ranks the index's pages, chosen by the numbers of
 // search and excluded words, and the statement texts they send. The builders
 // are pure; runSearch sends them through the request's connection.
+//
+// Every ordering ends with U.url: the server orders rows that tie on the
+// ranking keys differently from one LIMIT window to the next, so without a
+// last key that is unique a result could show on two pages and another on
+// none.
 
 // The statement tail for a row window: ";" when firstRow equals endRow (no
 // window), otherwise "LIMIT firstRow , endRow;". endRow is sent as the row

@@ -9,6 +9,8 @@
 #include <map>
 #include <sstream>
 
+#include <set>
+
 #include <gtest/gtest.h>
 
 #include "index_connection.h"
@@ -157,6 +159,22 @@ TEST_F(SearchCgi, NextAndPreviousFollowTheCount) {
                         "chat&page=1\">Previous</a>\n" + spacer + "</CENTER>\n"),
             std::string::npos)
       << second;
+}
+
+TEST_F(SearchCgi, PagesOfEqualRankNeverRepeatOrSkipAResult) {
+  // Forty pages that tie on every ranking key, under each strategy: walking
+  // the pages must list every URL exactly once.
+  for (int i = 0; i < 40; ++i)
+    addPage("http://tie/" + std::to_string(i), 1, {{"chat", 2}, {"chien", 2}});
+  for (const char* keywords : {"chat", "chat+chien", "chat+-souris"}) {
+    std::multiset<std::string> seen;
+    for (int page = 1; page <= 3; ++page)
+      for (const std::string& url : listedUrls(
+               search(std::string("keyword=") + keywords + "&page=" + std::to_string(page)).page))
+        seen.insert(url);
+    EXPECT_EQ(seen.size(), 40u) << keywords;
+    EXPECT_EQ(std::set<std::string>(seen.begin(), seen.end()).size(), 40u) << keywords;
+  }
 }
 
 TEST_F(SearchCgi, SpellingParameterAddsBlocksAndLinkSuffix) {

@@ -14,12 +14,12 @@ TEST(Strategies, StatementTextsForEachStrategy) {
   EXPECT_EQ(singleWordSearch("chat") + limitClause(0, 15),
             "select U.url, C.ratio from Url U, CorrespMotUrl C, MotCle M where  M.mot in "
             "('chat') and C.idMot=M.idMot and C.idUrl=U.idUrl  order by C.ratio, U.nbMotsTheme "
-            "desc LIMIT 0 , 15;");
+            "desc, U.url LIMIT 0 , 15;");
   EXPECT_EQ(conjunctiveSearch({"chat", "chien"}) + limitClause(0, 0),
             "select U.url, sum(C.ratio) as ratio , count(M.mot) as nb from Url U, CorrespMotUrl "
             "C, MotCle M where C.idUrl=U.idUrl and C.idMot=M.idMot and M.mot in "
             "('chat','chien') group by (U.url) having nb > 1 order by nb desc, ratio desc, "
-            "U.nbMotsTheme desc ;");
+            "U.nbMotsTheme desc, U.url ;");
   EXPECT_EQ(scratchStatement({"souris"}),
             "create temporary table tmp select C.idUrl from CorrespMotUrl C, MotCle M where "
             "C.idMot=M.idMot and M.mot in ('souris') group by (C.idUrl);");
@@ -27,7 +27,7 @@ TEST(Strategies, StatementTextsForEachStrategy) {
             "select U.url, sum(C.ratio) as ratio , count(M.mot) as nb from (Url U, CorrespMotUrl "
             "C, MotCle M) left join tmp T on C.idUrl=T.idUrl where (T.idUrl is NULL) and "
             "C.idUrl=U.idUrl and C.idMot=M.idMot and M.mot in ('chat') group by (U.url) order "
-            "by nb desc, ratio desc, U.nbMotsTheme desc LIMIT 15 , 30;");
+            "by nb desc, ratio desc, U.nbMotsTheme desc, U.url LIMIT 15 , 30;");
 }
 
 TEST(Strategies, WordListsQuoteEveryWordSoNoneCanEndItsLiteral) {
