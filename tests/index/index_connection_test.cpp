@@ -96,7 +96,14 @@ TEST_F(IndexConnectionTest, InsertIgnoreOfExistingRowsChangesNothing) {
 TEST(IndexConnectionStartup, UnreachableServerThrowsConnectionFailed) {
   ConnectionSettings settings = testSettings("se_test_none");
   settings.socket = "/nonexistent/mysqld.sock";
-  EXPECT_THROW(IndexConnection connection(settings), mysqlpp::ConnectionFailed);
+  std::string reason = "no exception";
+  try {
+    IndexConnection connection(settings);
+  } catch (const mysqlpp::ConnectionFailed& error) {
+    reason = error.what();
+  }
+  // The reason names the missing socket rather than a bad host address.
+  EXPECT_NE(reason.find("/nonexistent/mysqld.sock"), std::string::npos) << reason;
 }
 
 TEST(ConnectionSettings, EnvironmentOverridesEachDefault) {
