@@ -39,18 +39,24 @@ void Spider::run() {
   }
 }
 
+std::optional<std::int32_t> linkPriority(int themeWordCount, std::int32_t pagePriority,
+                                         std::int32_t maxDepth) {
+  if (themeWordCount != 0) return themeWordCount;
+  if (std::int64_t{pagePriority} < -std::int64_t{maxDepth}) return std::nullopt;
+  return pagePriority - 1;
+}
+
 void Spider::queueLinks(const std::vector<std::string>& links, int themeWordCount,
                         std::int32_t priority) {
-  if (themeWordCount != 0) {
-    for (const std::string& link : links)
-      if (!connection.isKnown(link)) loader.pushUrl(CrawlItem(link, themeWordCount));
-  } else if (priority < -config->maxDepth) {
+  const std::optional<std::int32_t> queued =
+      linkPriority(themeWordCount, priority, config->maxDepth);
+  if (!queued) {
     for (const std::string& link : links) {
       connection.markInvalid(link);
       writeLog(log, "LIMITE ATTEINTE: " + link + "\n");
     }
-  } else {
-    for (const std::string& link : links)
-      if (!connection.isKnown(link)) loader.pushUrl(CrawlItem(link, priority - 1));
+    return;
   }
+  for (const std::string& link : links)
+    if (!connection.isKnown(link)) loader.pushUrl(CrawlItem(link, *queued));
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,3 +57,12 @@ class Spider : public Thread {
 // The log line written before a page is analysed: "PARSE", the priority
 // glued to it, a blank and the URL.
 [[nodiscard]] std::string parseLine(std::int32_t priority, const std::string& url);
+
+// The priority with which the links of an analysed page are queued: its
+// theme-word count when that is not 0, otherwise the page's own priority
+// minus one; none (the links are refused) for an off-theme page whose
+// priority is below -maxDepth. Compared in 64 bits, so every maxDepth the
+// configuration can hold is safe.
+[[nodiscard]] std::optional<std::int32_t> linkPriority(int themeWordCount,
+                                                       std::int32_t pagePriority,
+                                                       std::int32_t maxDepth);
