@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <thread>
 
 #include "http_client.h"
@@ -51,8 +52,9 @@ void LoadFile::pauseWhileParserLags() {
 }
 
 // Leaves the entry's content empty unless the URL is in the site, unknown
-// to the index and fetched. A database error is reported and the entry goes
-// on empty: the stage must outlive any one URL.
+// to the index and fetched. A database error, or any other failure such as
+// memory running out for a large reply, is reported and the entry goes on
+// empty: the stage must outlive any one URL.
 void LoadFile::fetchInto(FetchedPage& page) {
   try {
     if (!config->inScope(page.url) || downloadConnection->isKnown(page.url)) return;
@@ -60,6 +62,9 @@ void LoadFile::fetchInto(FetchedPage& page) {
   } catch (const mysqlpp::Exception& error) {
     writeLog(log, databaseErrorLine(page.url, error.what()));
     page.content.clear();
+  } catch (const std::exception& error) {
+    std::string().swap(page.content);
+    writeLog(log, "ERROR DOWNLOAD " + page.url + " : " + error.what() + "\n");
   }
 }
 

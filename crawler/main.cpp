@@ -6,12 +6,13 @@
 #include "console.h"
 #include "engine_config.h"
 #include "index_connection.h"
+#include "log_write.h"
 #include "spider.h"
 
 namespace {
 
 int reportConnectionFailure(const mysqlpp::Exception& error) {
-  std::cerr << "cannot connect to the index database: " << error.what() << std::endl;
+  writeLog(std::cerr, std::string("cannot connect to the index database: ") + error.what() + "\n");
   return 1;
 }
 
@@ -34,7 +35,7 @@ int main() {
     Spider spider(config, *downloadConnection, *indexerConnection, std::cerr, std::cout);
     readConsole(spider, std::cin);
   } catch (const ThreadError& error) {
-    std::cerr << error.what() << std::endl;
+    writeLog(std::cerr, std::string(error.what()) + "\n");
     return 1;
   } catch (const mysqlpp::Exception& error) {
     return reportConnectionFailure(error);

@@ -1,6 +1,8 @@
 // The Spider's life cycle and the parse thread's loop.
 #include "spider.h"
 
+#include <exception>
+
 #include "log_write.h"
 
 Spider::Spider(const EngineConfig& config, IndexConnection& downloadConnection,
@@ -29,11 +31,14 @@ void Spider::run() {
     loader.waitPage();
     if (stopRequested) return;
     FetchedPage& page = loader.frontPage();
-    // A database error costs this one page, never the stage.
+    // A database error, or any other failure such as memory running out
+    // while a large page is analysed, costs this one page, never the stage.
     try {
       handlePage(page);
     } catch (const mysqlpp::Exception& error) {
       writeLog(log, databaseErrorLine(page.url, error.what()));
+    } catch (const std::exception& error) {
+      writeLog(log, "ERROR PARSE " + page.url + " : " + error.what() + "\n");
     }
     loader.popPage();
   }

@@ -1,7 +1,11 @@
 #include "thread.h"
 
 #include <cstring>
+#include <exception>
+#include <iostream>
 #include <string>
+
+#include "log_write.h"
 
 Thread::~Thread() {
   detach();
@@ -28,6 +32,12 @@ void Thread::detach() {
 }
 
 void* Thread::threadEntry(void* self) {
-  static_cast<Thread*>(self)->run();
+  // Last resort: an exception leaving a thread would end the whole process.
+  // The thread ends with one line instead; stop and join still work.
+  try {
+    static_cast<Thread*>(self)->run();
+  } catch (const std::exception& error) {
+    writeLog(std::cerr, std::string("ERROR THREAD ") + error.what() + "\n");
+  }
   return nullptr;
 }

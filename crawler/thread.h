@@ -33,7 +33,8 @@ class Thread {
   [[nodiscard]] bool isAttached() const { return attached; }
 
  protected:
-  // The thread's body. Must not let an exception escape.
+  // The thread's body. Must not let an exception escape; one that does ends
+  // the thread (not the process) after an "ERROR THREAD" line on stderr.
   virtual void run() = 0;
 
  private:
