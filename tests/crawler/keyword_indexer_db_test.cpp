@@ -84,16 +84,13 @@ TEST(IsOnTheme, NeedsAWeightedWordAtItsWeightAndEveryRequiredWord) {
   }
 }
 
-class KeywordIndexerTest : public ::testing::Test {
+class KeywordIndexerTest : public FreshIndexTest {
  protected:
   void SetUp() override {
-    resetDatabase();
-    connection.emplace(testSettings());
+    FreshIndexTest::SetUp();
     // A non-zero start shows that the theme count is always written.
     db().executeStatement("INSERT INTO Url (url, nbMotsTheme) VALUES (" + quote(kUrl) + ", 9)");
   }
-  IndexConnection& db() { return *connection; }
-
   // Indexes a document; returns its theme-word count.
   int index(const std::string& text, const EngineConfig& config, const std::string& type = "html") {
     WordCounts counts;
@@ -127,7 +124,6 @@ class KeywordIndexerTest : public ::testing::Test {
     return rows;
   }
 
-  std::optional<IndexConnection> connection;
   std::ostringstream messages;
 };
 

@@ -6,16 +6,7 @@
 
 namespace {
 
-class IndexConnectionTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    resetDatabase();
-    connection.emplace(testSettings());
-  }
-  IndexConnection& db() { return *connection; }
-
-  std::optional<IndexConnection> connection;
-};
+using IndexConnectionTest = FreshIndexTest;
 
 TEST_F(IndexConnectionTest, ResultCountIsZeroBeforeAnyStore) {
   EXPECT_EQ(db().resultCount(), 0u);

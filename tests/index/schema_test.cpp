@@ -5,17 +5,12 @@
 
 namespace {
 
-class SchemaTest : public ::testing::Test {
+class SchemaTest : public FreshIndexTest {
  protected:
-  void SetUp() override {
-    resetDatabase();
-    connection.emplace(testSettings());
-  }
   std::string count(const std::string& statement) {
     connection->storeStatement("select count(*) as url from " + statement);
     return connection->nextUrl();
   }
-  std::optional<IndexConnection> connection;
 };
 
 TEST_F(SchemaTest, UrlsDifferingInAnyByteAreDistinctPages) {

@@ -24,16 +24,7 @@ TEST(Quote, WrapsInDoubleQuotesAndEscapesWhatCouldEndTheLiteral) {
   for (const Case& c : cases) EXPECT_EQ(quote(c.text), c.quoted) << "text: " << c.text;
 }
 
-class UrlRegistryTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    resetDatabase();
-    connection.emplace(testSettings());
-  }
-  IndexConnection& db() { return *connection; }
-
-  std::optional<IndexConnection> connection;
-};
+using UrlRegistryTest = FreshIndexTest;
 
 // Counts the SELECT statements a connection has sent, read on that same
 // connection (SHOW STATUS is not itself counted as a SELECT).

@@ -1,8 +1,12 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include "connection_settings.h"
+#include "index_connection.h"
 
 // The private test server (started by the private_db fixture) and a
 // database of the test binary's own on it.
@@ -28,4 +32,17 @@ inline void resetDatabase() {
 inline std::string testEnvironment() {
   return testEnvironment(TEST_DB_NAME);
 }
+
+// A test that starts from an empty index of its own, with one connection
+// open on it.
+class FreshIndexTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    resetDatabase();
+    connection.emplace(testSettings());
+  }
+  IndexConnection& db() { return *connection; }
+
+  std::optional<IndexConnection> connection;
+};
 #endif
