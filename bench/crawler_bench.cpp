@@ -4,15 +4,16 @@
 #include <benchmark/benchmark.h>
 
 #include <fstream>
-#include <queue>
 #include <sstream>
 
-#include "crawl_item.h"
-#include "index_connection.h"
-#include "parse_html.h"
-#include "url_rules.h"
+#include "crawler/analysis/html_scanner.h"
+#include "crawler/fetch/url_rules.h"
+#include "crawler/pipeline/stage_queues.h"
+#include "index/sql_text.h"
 
 namespace {
+
+using namespace theme_search;
 
 std::string fixturePage() {
   std::ifstream in(SOURCE_DIR "/tests/crawler/fixtures/page.html", std::ios::binary);
@@ -24,7 +25,7 @@ std::string fixturePage() {
 void ScanPage(benchmark::State& state) {
   std::string page = fixturePage();
   for (auto _ : state) {
-    ParseHTML scanner(page);
+    HtmlScanner scanner(page);
     benchmark::DoNotOptimize(scanner.getPageText().size());
   }
   state.SetBytesProcessed(state.iterations() * page.size());
@@ -36,7 +37,7 @@ void ScanLargePage(benchmark::State& state) {
   std::string one = fixturePage();
   while (page.size() < (1u << 20)) page += one;
   for (auto _ : state) {
-    ParseHTML scanner(page);
+    HtmlScanner scanner(page);
     benchmark::DoNotOptimize(scanner.getLinkTargets().size());
   }
   state.SetBytesProcessed(state.iterations() * page.size());
@@ -44,7 +45,7 @@ void ScanLargePage(benchmark::State& state) {
 BENCHMARK(ScanLargePage)->Unit(benchmark::kMillisecond);
 
 void NormalizeLinks(benchmark::State& state) {
-  std::vector<std::string> raw = ParseHTML(fixturePage()).getLinkTargets();
+  std::vector<std::string> raw = HtmlScanner(fixturePage()).getLinkTargets();
   for (int i = 0; i < 100; ++i) {
     raw.push_back("../dir" + std::to_string(i) + "/page.html");
     raw.push_back("sub" + std::to_string(i));
@@ -66,14 +67,14 @@ void QuoteUrl(benchmark::State& state) {
 }
 BENCHMARK(QuoteUrl);
 
-// The URL queue's container: pushes then pops of n items of mixed priority.
+// The URL queue: pushes then pops of n items of mixed priority.
 void UrlHeap(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   for (auto _ : state) {
-    std::priority_queue<CrawlItem> queue;
+    UrlQueue queue;
     for (int i = 0; i < n; ++i)
       queue.push(CrawlItem("http://srv/p" + std::to_string(i), i % 7 - 3));
-    while (!queue.empty()) queue.pop();
+    while (queue.size() > 0) benchmark::DoNotOptimize(queue.pop());
   }
   state.SetItemsProcessed(state.iterations() * n);
 }

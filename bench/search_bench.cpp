@@ -2,11 +2,13 @@
 // building the statements and escaping the result page's links.
 #include <benchmark/benchmark.h>
 
-#include "html_escape.h"
-#include "query_string.h"
-#include "strategies.h"
+#include "searchcgi/html_escape.h"
+#include "searchcgi/query_string.h"
+#include "searchcgi/strategies.h"
 
 namespace {
+
+using namespace theme_search;
 
 const std::string query =
     "keyword=abeille+ruche+miel+-frelon+-pesticide+apiculture+essaim&page=3&verif=on";

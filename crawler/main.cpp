@@ -2,14 +2,17 @@
 // the crawl and queues the start URLs typed on standard input until "exit".
 #include <iostream>
 #include <optional>
+#include <system_error>
 
-#include "console.h"
-#include "engine_config.h"
-#include "index_connection.h"
-#include "log_write.h"
-#include "spider.h"
+#include "common/log_line.h"
+#include "crawler/config/config_reader.h"
+#include "crawler/pipeline/console.h"
+#include "crawler/pipeline/crawl.h"
+#include "index/index_connection.h"
 
 namespace {
+
+using theme_search::writeLog;
 
 int reportConnectionFailure(const mysqlpp::Exception& error) {
   writeLog(std::cerr, std::string("cannot connect to the index database: ") + error.what() + "\n");
@@ -19,6 +22,7 @@ int reportConnectionFailure(const mysqlpp::Exception& error) {
 }  // namespace
 
 int main() {
+  using namespace theme_search;
   // The download stage's and the keyword indexer's connections, each used
   // by one crawl thread only; opened before anything else is read.
   std::optional<IndexConnection> downloadConnection;
@@ -30,12 +34,13 @@ int main() {
     return reportConnectionFailure(error);
   }
 
-  const EngineConfig config("engineconfig.cfg");
+  const ConfigReading reading = readEngineConfig("engineconfig.cfg");
+  if (!reading.messages.empty()) writeLog(std::cout, reading.messages);
   try {
-    Spider spider(config, *downloadConnection, *indexerConnection, std::cerr, std::cout);
-    readConsole(spider, std::cin);
-  } catch (const ThreadError& error) {
-    writeLog(std::cerr, std::string(error.what()) + "\n");
+    Crawl crawl(reading.config, *downloadConnection, *indexerConnection, std::cerr, std::cout);
+    readConsole(crawl, std::cin);
+  } catch (const std::system_error& error) {
+    writeLog(std::cerr, std::string("cannot create thread: ") + error.what() + "\n");
     return 1;
   } catch (const mysqlpp::Exception& error) {
     return reportConnectionFailure(error);

@@ -1,6 +1,8 @@
-#include "connection_settings.h"
+#include "index/connection_settings.h"
 
 #include <cstdlib>
+
+namespace theme_search {
 
 namespace {
 
@@ -20,3 +22,5 @@ ConnectionSettings ConnectionSettings::fromEnvironment() {
   if (const char* port = std::getenv("SE_DB_PORT")) settings.port = std::atoi(port);
   return settings;
 }
+
+}  // namespace theme_search

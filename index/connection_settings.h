@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace theme_search {
+
 // Where the index lives. The defaults are the system's fixed settings; the
 // environment variables SE_DB_HOST, SE_DB_PORT, SE_DB_SOCKET, SE_DB_NAME,
 // SE_DB_USER and SE_DB_PASSWORD override them one by one, so tests and
@@ -17,3 +19,5 @@ struct ConnectionSettings {
   // The defaults with every SE_DB_* variable that is set applied.
   static ConnectionSettings fromEnvironment();
 };
+
+}  // namespace theme_search

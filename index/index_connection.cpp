@@ -1,9 +1,13 @@
-#include "index_connection.h"
+#include "index/index_connection.h"
 
 #include <uds_connection.h>
 
+#include <charconv>
 #include <sstream>
-#include <vector>
+
+#include "index/sql_text.h"
+
+namespace theme_search {
 
 namespace {
 
@@ -22,10 +26,26 @@ std::string withoutQuotingModes(const std::string& modes) {
   return kept;
 }
 
+std::string fieldText(const mysqlpp::String& field) {
+  // The library gives a NULL field the text "NULL"; callers read it as empty.
+  if (field.is_null()) return std::string();
+  return std::string(field.data(), field.length());
+}
+
+// The value of a decimal text; the empty text (a NULL) is 0.
+std::uint64_t unsignedNumber(const std::string& text) {
+  std::uint64_t value = 0;
+  if (text.empty()) return value;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end)
+    throw mysqlpp::BadConversion(("not an unsigned number: " + text).c_str());
+  return value;
+}
+
 }  // namespace
 
-IndexConnection::IndexConnection(const ConnectionSettings& settings)
-    : connection(true), query(connection.query()) {
+IndexConnection::IndexConnection(const ConnectionSettings& settings) : connection(true) {
   // MySQL++ takes ownership of the option object.
   connection.set_option(new mysqlpp::SetCharsetNameOption("latin1"));
   // A socket path that names no socket would be read as a host name and
@@ -37,45 +57,60 @@ IndexConnection::IndexConnection(const ConnectionSettings& settings)
   const std::string& server = settings.socket.empty() ? settings.host : settings.socket;
   connection.connect(settings.database.c_str(), server.empty() ? nullptr : server.c_str(),
                      settings.user.c_str(), settings.password.c_str(), settings.port);
-  query = connection.query();
-  mysqlpp::StoreQueryResult modes = query.store("SELECT @@SESSION.sql_mode");
-  std::string current =
-      modes.empty() ? std::string() : std::string(modes[0][0].data(), modes[0][0].length());
-  query.reset();
-  query.execute("SET SESSION sql_mode = '" + withoutQuotingModes(current) + "'");
-  query.reset();
+  const std::vector<Row> modes = query("SELECT @@SESSION.sql_mode");
+  const std::string current = modes.empty() || modes[0].empty() ? std::string() : modes[0][0];
+  execute("SET SESSION sql_mode = '" + escapeSql(withoutQuotingModes(current)) + "'");
 }
 
-std::string IndexConnection::takeStatement() {
-  std::string text = query.str();
-  query.reset();
-  return text;
+std::vector<Row> IndexConnection::query(const std::string& statement) {
+  mysqlpp::Query sender = connection.query();
+  const mysqlpp::StoreQueryResult result = sender.store(statement.data(), statement.size());
+  std::vector<Row> rows;
+  rows.reserve(result.num_rows());
+  for (const mysqlpp::Row& fields : result) {
+    Row& row = rows.emplace_back();
+    row.reserve(fields.size());
+    for (const mysqlpp::String& field : fields) row.push_back(fieldText(field));
+  }
+  return rows;
 }
 
-void IndexConnection::storeStatement(const std::string& text) {
-  query << text;
-  result = store();
-  cursor = 0;
+std::uint64_t IndexConnection::execute(const std::string& statement) {
+  mysqlpp::Query sender = connection.query();
+  return sender.execute(statement.data(), statement.size()).rows();
 }
 
-void IndexConnection::executeStatement(const std::string& text) {
-  query << text;
-  execute();
+std::optional<std::string> IndexConnection::tryExecute(const std::string& statement) {
+  try {
+    execute(statement);
+  } catch (const MysqlBadQuery& rejected) {
+    return std::string(rejected.what());
+  }
+  return std::nullopt;
 }
 
-mysqlpp::StoreQueryResult IndexConnection::store() {
-  std::string text = takeStatement();
-  return query.store(text.data(), text.size());
+std::uint64_t IndexConnection::count(const std::string& statement) {
+  const std::vector<Row> rows = query(statement);
+  if (rows.empty() || rows.front().empty()) return 0;
+  return unsignedNumber(rows.front().front());
 }
 
-void IndexConnection::execute() {
-  std::string text = takeStatement();
-  query.execute(text.data(), text.size());
+Transaction::Transaction(IndexConnection& connection) : connection(connection) {
+  connection.execute("START TRANSACTION");
 }
 
-std::string IndexConnection::nextUrl() {
-  if (cursor >= result.num_rows()) return std::string();
-  const mysqlpp::String& field = result[cursor]["url"];
-  ++cursor;
-  return std::string(field.data(), field.length());
+Transaction::~Transaction() {
+  if (committed) return;
+  try {
+    connection.execute("ROLLBACK");
+  } catch (...) {
+    // A destructor must not throw; the transaction ends with the session.
+  }
 }
+
+void Transaction::commit() {
+  connection.execute("COMMIT");
+  committed = true;
+}
+
+}  // namespace theme_search

@@ -1,77 +1,89 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <mysql++.h>
 
-#include "connection_settings.h"
+#include "index/connection_settings.h"
+
+namespace theme_search {
 
 // The database library's query exception: a statement the server rejected,
 // carrying the server's error text. A connection that cannot be opened
 // raises mysqlpp::ConnectionFailed; both derive from mysqlpp::Exception.
 using MysqlBadQuery = mysqlpp::BadQuery;
 
-// The crawler's SQL literal for a value: the value between double quotes,
-// with every byte the server treats specially (double and single quote,
-// backslash, NUL, line feed, carriage return, Ctrl-Z) escaped by the client
-// library's rules, so no value can end the literal: xy"z becomes "xy\"z".
-[[nodiscard]] std::string quote(const std::string& value);
+// One row of a result: the text of each column in select order, bytes as the
+// server sent them. SQL NULL reads as the empty text.
+using Row = std::vector<std::string>;
 
-// One open connection to the index, through which every statement passes.
-// A statement is written piece by piece (operator<<) and sent whole by
-// storeStatement (rows wanted) or executeStatement (no rows). Not thread-safe:
-// each record is used by one thread only. Not copyable or movable.
+// One open connection to the index: statement texts go in, rows or counts
+// come out, and nothing is kept between statements. Each statement is sent
+// exactly as given (no placeholder or '%' is interpreted); values in it must
+// already be escaped (sql_text.h). Every call blocks until the server has
+// answered. Used by one thread only. Not copyable or movable: it owns the
+// server session, whose temporary tables and transaction belong to it.
 class IndexConnection {
  public:
   // Opens the connection (exceptions enabled, Latin-1 session, a sql_mode
   // without ANSI_QUOTES and NO_BACKSLASH_ESCAPES). Throws
-  // mysqlpp::ConnectionFailed when the server cannot be reached.
+  // mysqlpp::ConnectionFailed when the server cannot be reached or the
+  // socket path names no socket.
   explicit IndexConnection(
       const ConnectionSettings& settings = ConnectionSettings::fromEnvironment());
   IndexConnection(const IndexConnection&) = delete;
   IndexConnection& operator=(const IndexConnection&) = delete;
 
-  // Appends text or a number to the statement being built.
-  template <typename T>
-  IndexConnection& operator<<(const T& piece) {
-    query << piece;
-    return *this;
-  }
+  // Sends a statement that yields rows and returns all of them; a statement
+  // without a result gives none. Throws MysqlBadQuery when it is rejected; the
+  // connection stays usable.
+  [[nodiscard]] std::vector<Row> query(const std::string& statement);
 
-  // Appends text, sends the whole statement asking for rows, replaces the
-  // result set with them and puts the cursor on the first row. The statement
-  // is taken out of the query object first, so it is empty afterwards even
-  // when the server rejects it (MysqlBadQuery).
-  void storeStatement(const std::string& text);
+  // Sends a statement that yields no rows and returns the number of rows it
+  // changed. Throws MysqlBadQuery when it is rejected; the connection stays
+  // usable.
+  std::uint64_t execute(const std::string& statement);
 
-  // Appends text and sends the whole statement as one without rows; the
-  // result set and cursor are untouched. Throws MysqlBadQuery on rejection.
-  void executeStatement(const std::string& text);
+  // Sends a statement that yields no rows, for callers that report a
+  // rejection and go on: returns the server's reason when it rejects the
+  // statement (MysqlBadQuery), nullopt when it ran. A lost connection is a
+  // rejection too; other failures propagate.
+  [[nodiscard]] std::optional<std::string> tryExecute(const std::string& statement);
 
-  // The "url" column of the row under the cursor, moving the cursor on; the
-  // empty text once the cursor is past the last row.
-  std::string nextUrl();
-
-  // Rows in the result set of the last storeStatement; 0 before any.
-  [[nodiscard]] std::uint64_t resultCount() const { return result.num_rows(); }
-
-  // Sends the statement written so far, asking for rows, and returns them
-  // without touching the result set or cursor.
-  mysqlpp::StoreQueryResult store();
-  // Sends the statement written so far as one without rows.
-  void execute();
-
-  // True when the URL is in Url or, looked up only then, in UrlInvalide.
-  [[nodiscard]] bool isKnown(const std::string& url);
-  // Records the URL in UrlInvalide; a URL already there is left alone.
-  void markInvalid(const std::string& url);
+  // Sends a statement whose first column holds a number (a count, an id) and
+  // returns the first row's value; 0 when there is no row or the value is
+  // NULL. Throws MysqlBadQuery when the statement is rejected and
+  // mysqlpp::BadConversion when the value is not an unsigned decimal number.
+  [[nodiscard]] std::uint64_t count(const std::string& statement);
 
  private:
-  std::string takeStatement();
-
   mysqlpp::Connection connection;
-  mysqlpp::Query query;
-  mysqlpp::StoreQueryResult result;
-  std::size_t cursor = 0;
 };
+
+// A transaction on one connection that is rolled back unless committed, so a
+// group of statements is applied whole or not at all. Starts the transaction
+// when constructed (throws MysqlBadQuery if the server refuses). Used by the
+// connection's thread; the connection must outlive it. Not copyable.
+class Transaction {
+ public:
+  explicit Transaction(IndexConnection& connection);
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  // Rolls back unless commit() succeeded. Never throws, so it is safe while
+  // an exception leaves the scope: a rollback that fails is dropped.
+  ~Transaction();
+
+  // Makes the statements sent since construction permanent. Throws
+  // MysqlBadQuery when the server rejects the commit; the destructor then
+  // still rolls back.
+  void commit();
+
+ private:
+  IndexConnection& connection;
+  bool committed = false;
+};
+
+}  // namespace theme_search

@@ -1,4 +1,6 @@
-#include "html_escape.h"
+#include "searchcgi/html_escape.h"
+
+namespace theme_search {
 
 std::string htmlEscape(const std::string& text) {
   std::string escaped;
@@ -23,3 +25,5 @@ std::string htmlEscape(const std::string& text) {
   }
   return escaped;
 }
+
+}  // namespace theme_search

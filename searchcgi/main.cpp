@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "connection_settings.h"
-#include "search_request.h"
+#include "index/connection_settings.h"
+#include "searchcgi/search_request.h"
 
 namespace {
 
@@ -34,8 +34,9 @@ void openStandardDescriptors() {
 
 int main() {
   openStandardDescriptors();
-  const CgiRequest request{environment("QUERY_STRING"), environment("SERVER_NAME"),
-                           environment("SCRIPT_NAME")};
-  serveRequest(ConnectionSettings::fromEnvironment(), request, std::cout, std::cerr);
+  const theme_search::CgiRequest request{environment("QUERY_STRING"), environment("SERVER_NAME"),
+                                         environment("SCRIPT_NAME")};
+  theme_search::serveRequest(theme_search::ConnectionSettings::fromEnvironment(), request,
+                             std::cout, std::cerr);
   return 0;
 }

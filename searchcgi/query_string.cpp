@@ -1,7 +1,9 @@
-#include "query_string.h"
+#include "searchcgi/query_string.h"
 
 #include <cctype>
 #include <climits>
+
+namespace theme_search {
 
 std::string splitAt(const std::string& source, std::string& accumulator, char separator) {
   const std::size_t at = source.find(separator);
@@ -55,3 +57,5 @@ KeywordLists splitKeywords(std::string keywordText) {
   }
   return lists;
 }
+
+}  // namespace theme_search

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace theme_search {
+
 // Decoding of the CGI query string. Parameters are taken by position, not by
 // name: the first is the keyword text, the second the page number, and any
 // text after the second "&" asks for spelling suggestions. Values are used
@@ -44,3 +46,5 @@ struct KeywordLists {
 };
 
 [[nodiscard]] KeywordLists splitKeywords(std::string keywordText);
+
+}  // namespace theme_search

@@ -1,6 +1,8 @@
-#include "result_page.h"
+#include "searchcgi/result_page.h"
 
-#include "html_escape.h"
+#include "searchcgi/html_escape.h"
+
+namespace theme_search {
 
 namespace {
 
@@ -16,6 +18,10 @@ std::string countLine(std::int32_t totalResults) {
   return "<B>Nombre de pages trouv\xe9"
          "es : " +
          std::to_string(totalResults) + "</B><BR><BR><BR>\n";
+}
+
+std::string parameterErrorLine() {
+  return "Erreur de param\xe8tres<BR>\n";
 }
 
 std::string entryLine(const std::string& url) {
@@ -66,3 +72,5 @@ void writeLines(std::ostream& page, const std::string& text) {
     start = end;
   }
 }
+
+}  // namespace theme_search

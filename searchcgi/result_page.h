@@ -4,6 +4,8 @@
 #include <ostream>
 #include <string>
 
+namespace theme_search {
+
 // The texts of the result page, built as plain Latin-1 text with line feeds.
 // Every URL from the index and every text from the query goes through
 // htmlEscape, so none can become markup.
@@ -16,6 +18,10 @@ constexpr int resultsPerPage = 15;
 
 // "<B>Nombre de pages trouvées : N</B><BR><BR><BR>" and a line feed.
 [[nodiscard]] std::string countLine(std::int32_t totalResults);
+
+// "Erreur de paramètres<BR>" and a line feed: the line a search run without
+// any search word puts on the page.
+[[nodiscard]] std::string parameterErrorLine();
 
 // One result entry; the URL is both the link target and its text. An empty
 // URL gives an entry with nothing between the markup.
@@ -48,3 +54,5 @@ constexpr int resultsPerPage = 15;
 
 // Writes text, flushing the stream at every line end.
 void writeLines(std::ostream& page, const std::string& text);
+
+}  // namespace theme_search

@@ -1,23 +1,31 @@
-#include "search_request.h"
+#include "searchcgi/search_request.h"
 
 #include <cstdint>
 #include <exception>
 #include <optional>
 
-#include "query_string.h"
-#include "result_page.h"
-#include "strategies.h"
+#include "searchcgi/query_string.h"
+#include "searchcgi/result_page.h"
+#include "searchcgi/strategies.h"
+
+namespace theme_search {
 
 namespace {
 
 void writeWordLines(const KeywordLists& words, bool spellCheck, std::ostream& page,
-                    const std::string& checkerCommand) {
+                    const CheckerCommand& checkerCommand) {
   for (const auto* list : {&words.searchWords, &words.excludedWords}) {
     for (const std::string& word : *list) {
       if (spellCheck) writeSpellingBlock(page, word, checkerCommand);
       writeLines(page, "<BR>\n");
     }
   }
+}
+
+// The URL of one row of a run; the empty URL for a row the run does not
+// have. A run may hold more rows than a page shows.
+std::string urlOfRow(const SearchRun& run, std::size_t row) {
+  return run && row < run->size() ? (*run)[row] : std::string();
 }
 
 void logFailure(std::ostream& log, const char* what, const std::exception& error) {
@@ -27,23 +35,27 @@ void logFailure(std::ostream& log, const char* what, const std::exception& error
 }  // namespace
 
 void writeResultBody(IndexConnection& index, const CgiRequest& request, std::ostream& page,
-                     const std::string& checkerCommand) {
+                     const CheckerCommand& checkerCommand) {
   const DecodedQuery query = decodeQuery(request.queryString);
   const std::string& linkKeyword = query.keywordText;
   const KeywordLists words = splitKeywords(query.keywordText);
   writeWordLines(words, query.spellCheck, page, checkerCommand);
 
-  runSearch(index, words.searchWords, words.excludedWords, 0, 0, page);
-  index.executeStatement(dropScratchTable);
+  const SearchRun allRows = runSearch(index, words.searchWords, words.excludedWords, 0, 0);
+  if (!allRows) writeLines(page, parameterErrorLine());
+  index.execute(dropScratchTable);
   // The row count's low 32 bits, as a signed number.
-  const auto totalResults = static_cast<std::int32_t>(index.resultCount());
+  const auto totalResults = static_cast<std::int32_t>(allRows ? allRows->size() : 0);
   const std::int64_t pageNumber = query.pageNumber;
   const std::int64_t firstRow = (pageNumber - 1) * resultsPerPage;
   const std::int64_t endRow = pageNumber * resultsPerPage;
-  runSearch(index, words.searchWords, words.excludedWords, firstRow, endRow, page);
+  const SearchRun pageRows =
+      runSearch(index, words.searchWords, words.excludedWords, firstRow, endRow);
+  if (!pageRows) writeLines(page, parameterErrorLine());
 
   std::string lines = countLine(totalResults) + "<CENTER>\n";
-  for (int i = 0; i < resultsPerPage; ++i) lines += entryLine(index.nextUrl());
+  for (std::size_t row = 0; row < std::size_t{resultsPerPage}; ++row)
+    lines += entryLine(urlOfRow(pageRows, row));
   lines += "</CENTER>\n<BR><BR><BR>\n";
   const std::string nextLink = navigationLink(request.serverName, request.scriptName, linkKeyword,
                                               pageNumber + 1, query.spellCheck);
@@ -54,11 +66,11 @@ void writeResultBody(IndexConnection& index, const CgiRequest& request, std::ost
 }
 
 void serveRequest(const ConnectionSettings& settings, const CgiRequest& request, std::ostream& page,
-                  std::ostream& log, const std::string& checkerCommand) {
+                  std::ostream& log, const CheckerCommand& checkerCommand) {
   std::optional<IndexConnection> index;
   try {
     index.emplace(settings);
-    index->executeStatement(dropScratchTable);
+    index->execute(dropScratchTable);
   } catch (const std::exception& error) {
     logFailure(log, "index unavailable", error);
     writeLines(page, unavailablePage());
@@ -74,8 +86,10 @@ void serveRequest(const ConnectionSettings& settings, const CgiRequest& request,
     return;
   }
   try {
-    index->executeStatement(dropScratchTable);
+    index->execute(dropScratchTable);
   } catch (const std::exception& error) {
     logFailure(log, "scratch table not dropped", error);
   }
 }
+
+}  // namespace theme_search

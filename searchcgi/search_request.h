@@ -3,9 +3,11 @@
 #include <ostream>
 #include <string>
 
-#include "connection_settings.h"
-#include "index_connection.h"
-#include "spelling.h"
+#include "index/connection_settings.h"
+#include "index/index_connection.h"
+#include "searchcgi/spelling.h"
+
+namespace theme_search {
 
 // One CGI request of the search page, from its environment to the whole
 // reply. Single-threaded; one request per process.
@@ -26,11 +28,13 @@ inline constexpr const char* dropScratchTable = "drop table if exists tmp;";
 // mysqlpp::Exception when a statement is rejected, with the lines written so
 // far left on the page.
 void writeResultBody(IndexConnection& index, const CgiRequest& request, std::ostream& page,
-                     const std::string& checkerCommand = spellCommand);
+                     const CheckerCommand& checkerCommand = spellCommand);
 
 // Answers the request on page: opens the index and clears the scratch table,
 // then writes the head and the body. Never throws: an index that cannot be
 // reached gives the 503 reply, a search that fails after the head ends the
 // page with one failure line. The reason goes to log as one line.
 void serveRequest(const ConnectionSettings& settings, const CgiRequest& request, std::ostream& page,
-                  std::ostream& log, const std::string& checkerCommand = spellCommand);
+                  std::ostream& log, const CheckerCommand& checkerCommand = spellCommand);
+
+}  // namespace theme_search

@@ -1,29 +1,31 @@
-#include "strategies.h"
+#include "searchcgi/strategies.h"
+
+#include "index/sql_text.h"
+
+namespace theme_search {
+
+namespace {
+
+// The URLs of a strategy's rows: every strategy selects U.url first.
+std::vector<std::string> urlsOf(const std::vector<Row>& rows) {
+  std::vector<std::string> urls;
+  urls.reserve(rows.size());
+  for (const Row& row : rows) urls.push_back(row.empty() ? std::string() : row.front());
+  return urls;
+}
+
+}  // namespace
 
 std::string limitClause(std::int64_t firstRow, std::int64_t endRow) {
   if (firstRow == endRow) return ";";
   return "LIMIT " + std::to_string(firstRow) + " , " + std::to_string(endRow) + ";";
 }
 
-std::string sqlWord(const std::string& word) {
-  std::string escaped;
-  escaped.reserve(word.size());
-  for (char byte : word) {
-    if (byte == '\0') {
-      escaped += "\\0";
-      continue;
-    }
-    if (byte == '\'' || byte == '\\') escaped += '\\';
-    escaped += byte;
-  }
-  return escaped;
-}
-
 std::string wordList(const std::vector<std::string>& words) {
   std::string list = "(";
   for (std::size_t i = 0; i < words.size(); ++i) {
     if (i > 0) list += ',';
-    list += "'" + sqlWord(words[i]) + "'";
+    list += "'" + escapeSql(words[i]) + "'";
   }
   return list + ")";
 }
@@ -36,7 +38,7 @@ std::string scratchStatement(const std::vector<std::string>& excludedWords) {
 
 std::string singleWordSearch(const std::string& word) {
   return "select U.url, C.ratio from Url U, CorrespMotUrl C, MotCle M where  M.mot in ('" +
-         sqlWord(word) +
+         escapeSql(word) +
          "') and C.idMot=M.idMot and C.idUrl=U.idUrl  order by C.ratio, U.nbMotsTheme desc, U.url ";
 }
 
@@ -56,20 +58,17 @@ std::string exclusionSearch(const std::vector<std::string>& searchWords) {
          " group by (U.url) order by nb desc, ratio desc, U.nbMotsTheme desc, U.url ";
 }
 
-void runSearch(IndexConnection& index, const std::vector<std::string>& searchWords,
-               const std::vector<std::string>& excludedWords, std::int64_t firstRow,
-               std::int64_t endRow, std::ostream& page) {
+SearchRun runSearch(IndexConnection& index, const std::vector<std::string>& searchWords,
+                    const std::vector<std::string>& excludedWords, std::int64_t firstRow,
+                    std::int64_t endRow) {
+  if (searchWords.empty()) return std::nullopt;
   const std::string tail = limitClause(firstRow, endRow);
-  if (searchWords.empty()) {
-    page << "Erreur de param\xe8tres"
-         << "<BR>\n"
-         << std::flush;
-  } else if (!excludedWords.empty()) {
-    index.executeStatement(scratchStatement(excludedWords));
-    index.storeStatement(exclusionSearch(searchWords) + tail);
-  } else if (searchWords.size() >= 2) {
-    index.storeStatement(conjunctiveSearch(searchWords) + tail);
-  } else {
-    index.storeStatement(singleWordSearch(searchWords.front()) + tail);
+  if (!excludedWords.empty()) {
+    index.execute(scratchStatement(excludedWords));
+    return urlsOf(index.query(exclusionSearch(searchWords) + tail));
   }
+  if (searchWords.size() >= 2) return urlsOf(index.query(conjunctiveSearch(searchWords) + tail));
+  return urlsOf(index.query(singleWordSearch(searchWords.front()) + tail));
 }
+
+}  // namespace theme_search

@@ -15,11 +15,15 @@
 
 #include <gtest/gtest.h>
 
-#include "index_connection.h"
-#include "load_file.h"
+#include "crawler/pipeline/download_stage.h"
+#include "crawler/pipeline/stage_queues.h"
+#include "index/index_connection.h"
+#include "index/url_registry.h"
 #include "test_database.h"
 
 namespace {
+
+using namespace theme_search;
 
 using namespace std::chrono_literals;
 
@@ -90,19 +94,7 @@ class DownloadStageTest : public ::testing::Test {
   }
 
   int rowCount(const std::string& statement) {
-    db->storeStatement(statement);
-    return static_cast<int>(db->resultCount());
-  }
-
-  // Queues the URL and returns the content handed on for it.
-  static std::string handOver(LoadFile& loader, const std::string& url) {
-    loader.pushUrl(CrawlItem(url, 0));
-    loader.waitPage();
-    FetchedPage& page = loader.frontPage();
-    EXPECT_EQ(page.url, url);
-    std::string content = page.content;
-    loader.popPage();
-    return content;
+    return static_cast<int>(db->query(statement).size());
   }
 
   std::string root;
@@ -110,22 +102,48 @@ class DownloadStageTest : public ::testing::Test {
   EngineConfig config;
 };
 
+// The download stage between its two queues, closed and joined at the end.
+class Stage {
+ public:
+  Stage(const EngineConfig& config, IndexConnection& connection, std::ostream& log)
+      : stage(std::in_place, config, &connection, urls, pages, log, log) {}
+  ~Stage() {
+    urls.close();
+    pages.close();
+  }
+
+  // Queues the URL and returns the content handed on for it.
+  std::string handOver(const std::string& url) {
+    urls.push(CrawlItem(url, 0));
+    std::optional<FetchedPage> page = pages.pop();
+    EXPECT_TRUE(page);
+    if (!page) return std::string();
+    EXPECT_EQ(page->url, url);
+    return page->content;
+  }
+
+ private:
+  UrlQueue urls;
+  PageHandover pages{50};
+  std::optional<DownloadStage> stage;
+};
+
 TEST_F(DownloadStageTest, FetchesWantedUrlsOnceAndHandsTheRestOnEmpty) {
-  db->markInvalid("http://localhost/site/b.html");
+  markInvalid(*db, "http://localhost/site/b.html");
   std::ostringstream log;
   {
-    LoadFile loader(config, &*downloads, log, log);
-    std::string first = handOver(loader, "http://localhost/site/a.html");
+    Stage loader(config, *downloads, log);
+    std::string first = loader.handOver("http://localhost/site/a.html");
     EXPECT_EQ(first.rfind("HTTP/1.0 200", 0), 0u) << first;
     EXPECT_NE(first.find("\r\n\r\n<html>a</html>"), std::string::npos) << first;
 
     std::string skipped[] = {"http://localhost/site/a.html",  // now in Url
                              "http://localhost/site/b.html",  // in UrlInvalide
                              "http://localhost/other.html"};  // outside the site
-    for (const std::string& url : skipped) EXPECT_EQ(handOver(loader, url), "") << url;
+    for (const std::string& url : skipped) EXPECT_EQ(loader.handOver(url), "") << url;
 
     config.sitePath = "";  // read by the download thread: change only between URLs
-    EXPECT_NE(handOver(loader, "http://localhost/other.html"), "");
+    EXPECT_NE(loader.handOver("http://localhost/other.html"), "");
   }
   // Two fetches without an error between them share one log line.
   EXPECT_EQ(log.str(), "PILE URL: 0 -> 0 PILE URL: 0 -> 0 ");
@@ -141,9 +159,9 @@ TEST_F(DownloadStageTest, FetchesWantedUrlsOnceAndHandsTheRestOnEmpty) {
 TEST_F(DownloadStageTest, FailedDownloadIsLoggedAndHandedOnEmpty) {
   std::ostringstream log;
   {
-    LoadFile loader(config, &*downloads, log, log);
-    EXPECT_EQ(handOver(loader, "http://localhost/site/missing.html"), "");
-    EXPECT_EQ(handOver(loader, "http://localhost/site/a.html").empty(), false);
+    Stage loader(config, *downloads, log);
+    EXPECT_EQ(loader.handOver("http://localhost/site/missing.html"), "");
+    EXPECT_EQ(loader.handOver("http://localhost/site/a.html").empty(), false);
   }
   const std::string error = "PILE URL: 0 -> 0 ERROR DOWNLOAD http://localhost/site/missing.html : ";
   std::string text = log.str();
@@ -153,6 +171,29 @@ TEST_F(DownloadStageTest, FailedDownloadIsLoggedAndHandedOnEmpty) {
   EXPECT_EQ(text.substr(lineEnd + 1), "PILE URL: 0 -> 0 ");
   EXPECT_EQ(requestCount("/site/missing.html"), 1);
   EXPECT_EQ(rowCount("SELECT url FROM Url"), 1);
+}
+
+// Each failed download names its true cause.
+TEST_F(DownloadStageTest, DownloadErrorsGiveTheirReason) {
+  serve("site/image.gif", "GIF89a");
+  config.siteHost = "";  // any host: the reasons below need other hosts
+  struct Case {
+    std::string url, reason;
+  } cases[] = {
+      {"http://localhost/site/missing.html", "status 404"},
+      {"http://localhost/site/image.gif", "content type image/gif not accepted"},
+      {"http://no-such-host.invalid/site/a.html", "host not found"},
+      {"http://127.0.0.2/site/a.html", "connection refused"},  // nobody listens there
+  };
+  for (const Case& c : cases) {
+    std::ostringstream log;
+    {
+      Stage loader(config, *downloads, log);
+      EXPECT_EQ(loader.handOver(c.url), "") << c.url;
+    }
+    EXPECT_EQ(log.str(), "PILE URL: 0 -> 0 ERROR DOWNLOAD " + c.url + " : " + c.reason + "\n");
+  }
+  EXPECT_EQ(rowCount("SELECT url FROM Url"), 0);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "keyword_indexer.h"
+#include "crawler/analysis/keyword_indexer.h"
 
 #include <optional>
 #include <sstream>
@@ -7,9 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include "index/sql_text.h"
 #include "test_database.h"
 
 namespace {
+
+using namespace theme_search;
 
 const std::string kUrl = "http://srv/doc.html";
 const std::string kText = "Le moteur de recherche, le MOTEUR.";
@@ -89,42 +92,39 @@ class KeywordIndexerTest : public FreshIndexTest {
   void SetUp() override {
     FreshIndexTest::SetUp();
     // A non-zero start shows that the theme count is always written.
-    db().executeStatement("INSERT INTO Url (url, nbMotsTheme) VALUES (" + quote(kUrl) + ", 9)");
+    db().execute("INSERT INTO Url (url, nbMotsTheme) VALUES (" + quote(kUrl) + ", 9)");
   }
   // Indexes a document; returns its theme-word count.
   int index(const std::string& text, const EngineConfig& config, const std::string& type = "html") {
-    WordCounts counts;
-    int themeWordCount = -1;
-    indexDocument(db(), counts, kUrl, type, text, themeWordCount, config, messages);
-    EXPECT_TRUE(counts.empty());
-    return themeWordCount;
+    const IndexedDocument indexed = indexDocument(db(), kUrl, type, text, config);
+    messages += indexed.messages;
+    return indexed.themeWordCount;
   }
 
   // The keywords linked to the document with their ratios, in the order
   // they were inserted into MotCle.
   std::vector<std::pair<std::string, int>> keywords() {
-    db() << "SELECT mot, ratio FROM MotCle JOIN CorrespMotUrl USING (idMot) JOIN Url USING "
-            "(idUrl) WHERE url = "
-         << quote(kUrl) << " ORDER BY idMot";
     std::vector<std::pair<std::string, int>> rows;
-    for (const mysqlpp::Row& row : db().store())
-      rows.emplace_back(std::string(row["mot"].data(), row["mot"].length()), int(row["ratio"]));
+    for (const Row& row :
+         db().query("SELECT mot, ratio FROM MotCle JOIN CorrespMotUrl USING (idMot) JOIN Url USING "
+                    "(idUrl) WHERE url = " +
+                    quote(kUrl) + " ORDER BY idMot"))
+      rows.emplace_back(row[0], std::stoi(row[1]));
     return rows;
   }
 
   int storedThemeCount() {
-    db() << "SELECT nbMotsTheme FROM Url WHERE url = " << quote(kUrl);
-    return int(db().store()[0][0]);
+    return static_cast<int>(db().count("SELECT nbMotsTheme FROM Url WHERE url = " + quote(kUrl)));
   }
 
   std::vector<std::string> extensions() {
-    db() << "SELECT extension FROM Extension ORDER BY extension";
     std::vector<std::string> rows;
-    for (const mysqlpp::Row& row : db().store()) rows.emplace_back(row[0].data(), row[0].length());
+    for (const Row& row : db().query("SELECT extension FROM Extension ORDER BY extension"))
+      rows.push_back(row[0]);
     return rows;
   }
 
-  std::ostringstream messages;
+  std::string messages;
 };
 
 TEST_F(KeywordIndexerTest, OffThemeDocumentRecordsOnlyItsTypeAndZero) {
@@ -133,12 +133,12 @@ TEST_F(KeywordIndexerTest, OffThemeDocumentRecordsOnlyItsTypeAndZero) {
     EXPECT_EQ(index(kText, theme), 0);
     EXPECT_EQ(keywords(), (std::vector<std::pair<std::string, int>>{}));
     EXPECT_EQ(storedThemeCount(), 0);
-    db().executeStatement("UPDATE Url SET nbMotsTheme = 9");
+    db().execute("UPDATE Url SET nbMotsTheme = 9");
   }
   EXPECT_EQ(index("", withThemeWords({{"le", 1}}), "pdf"), 0);
   EXPECT_EQ(storedThemeCount(), 0);
   EXPECT_EQ(extensions(), (std::vector<std::string>{"html", "pdf"}));
-  EXPECT_EQ(messages.str(), "");
+  EXPECT_EQ(messages, "");
 }
 
 TEST_F(KeywordIndexerTest, OnThemeDocumentRecordsEveryWordWithItsCountInByteOrder) {
@@ -149,7 +149,7 @@ TEST_F(KeywordIndexerTest, OnThemeDocumentRecordsEveryWordWithItsCountInByteOrde
           {"de", 1}, {"le", 2}, {"moteur", 1}, {"moteur.", 1}, {"recherche,", 1}, {"web", 1}}));
   EXPECT_EQ(storedThemeCount(), 1);
   EXPECT_EQ(extensions(), std::vector<std::string>{"html"});
-  EXPECT_EQ(messages.str(), "");
+  EXPECT_EQ(messages, "");
 }
 
 TEST_F(KeywordIndexerTest, CountsPositiveThemeWordsButWritesNoOneByteOrNegativeWord) {
@@ -160,7 +160,7 @@ TEST_F(KeywordIndexerTest, CountsPositiveThemeWordsButWritesNoOneByteOrNegativeW
   EXPECT_EQ(index("a A web spam spam x B", theme), 2);
   EXPECT_EQ(keywords(), (std::vector<std::pair<std::string, int>>{{"web", 1}}));
   EXPECT_EQ(storedThemeCount(), 2);
-  EXPECT_EQ(messages.str(), "");
+  EXPECT_EQ(messages, "");
 }
 
 TEST_F(KeywordIndexerTest, StoresWordsWithQuotesAndBackslashesAsThemselves) {
@@ -170,53 +170,47 @@ TEST_F(KeywordIndexerTest, StoresWordsWithQuotesAndBackslashesAsThemselves) {
       keywords(),
       (std::vector<std::pair<std::string, int>>{
           {"\"\"", 1}, {"back\\slash", 1}, {"c'est", 1}, {"end\\", 1}, {"le", 1}, {"say\"hi", 1}}));
-  EXPECT_EQ(messages.str(), "");
+  EXPECT_EQ(messages, "");
 }
 
 TEST_F(KeywordIndexerTest, ReportsRejectedStatementsAndGoesOn) {
   const EngineConfig theme = withThemeWords({{"le", 1}});
   EXPECT_EQ(index("le le de", theme), 1);
-  ASSERT_EQ(messages.str(), "");
+  ASSERT_EQ(messages, "");
 
   // Indexed again: every link row exists already.
   EXPECT_EQ(index("le le de", theme), 1);
-  EXPECT_EQ(messages.str(), "EXCEPTION CorrespMotUrlde " + kUrl + " 1\n" +
-                                linkStatement("de", 1, kUrl) + "\nEXCEPTION CorrespMotUrlle " +
-                                kUrl + " 2\n" + linkStatement("le", 2, kUrl) + "\n");
+  EXPECT_EQ(messages, "EXCEPTION CorrespMotUrlde " + kUrl + " 1\n" + linkStatement("de", 1, kUrl) +
+                          "\nEXCEPTION CorrespMotUrlle " + kUrl + " 2\n" +
+                          linkStatement("le", 2, kUrl) + "\n");
   EXPECT_EQ(keywords(), (std::vector<std::pair<std::string, int>>{{"de", 1}, {"le", 2}}));
 
-  messages.str("");
-  db().executeStatement("DROP TABLE Extension");
-  db().executeStatement("DROP TABLE MotCle");
-  db().executeStatement("UPDATE Url SET nbMotsTheme = 9");
+  messages.clear();
+  db().execute("DROP TABLE Extension");
+  db().execute("DROP TABLE MotCle");
+  db().execute("UPDATE Url SET nbMotsTheme = 9");
   EXPECT_EQ(index("le", theme, "ps"), 1);
-  EXPECT_EQ(messages.str(),
-            "EXCEPTION extension ps\nEXCEPTION MotCle le\nEXCEPTION CorrespMotUrlle " + kUrl +
-                " 1\n" + linkStatement("le", 1, kUrl) + "\n");
+  EXPECT_EQ(messages, "EXCEPTION extension ps\nEXCEPTION MotCle le\nEXCEPTION CorrespMotUrlle " +
+                          kUrl + " 1\n" + linkStatement("le", 1, kUrl) + "\n");
   EXPECT_EQ(storedThemeCount(), 1);
 }
 
 TEST_F(KeywordIndexerTest, DocumentMissingFromUrlGetsNoLinksAndNoMessage) {
-  WordCounts counts;
-  int themeWordCount = 0;
-  indexDocument(db(), counts, "http://srv/other.html", "html", "le", themeWordCount,
-                withThemeWords({{"le", 1}}), messages);
-  EXPECT_EQ(themeWordCount, 1);
+  const IndexedDocument indexed =
+      indexDocument(db(), "http://srv/other.html", "html", "le", withThemeWords({{"le", 1}}));
+  EXPECT_EQ(indexed.themeWordCount, 1);
+  EXPECT_EQ(indexed.messages, "");
   EXPECT_EQ(keywords(), (std::vector<std::pair<std::string, int>>{}));
-  EXPECT_EQ(messages.str(), "");
+  EXPECT_EQ(messages, "");
 }
 
 TEST_F(KeywordIndexerTest, RejectedThemeCountUpdateReachesTheCaller) {
-  db().executeStatement("DROP TABLE Url");
-  WordCounts counts;
-  int themeWordCount = 0;
-  EXPECT_THROW(indexDocument(db(), counts, kUrl, "html", "le", themeWordCount,
-                             withThemeWords({{"le", 1}}), messages),
-               MysqlBadQuery);
-  EXPECT_EQ(messages.str(),
-            "EXCEPTION CorrespMotUrlle " + kUrl + " 1\n" + linkStatement("le", 1, kUrl) + "\n");
+  db().execute("DROP TABLE Url");
+  EXPECT_THROW(
+      static_cast<void>(indexDocument(db(), kUrl, "html", "le", withThemeWords({{"le", 1}}))),
+      MysqlBadQuery);
   // The connection is still usable afterwards.
-  db().executeStatement("INSERT INTO Extension VALUES (\"x\")");
+  db().execute("INSERT INTO Extension VALUES (\"x\")");
 }
 
 }  // namespace

@@ -1,13 +1,15 @@
-#include "url_rules.h"
+#include "crawler/fetch/url_rules.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "engine_config.h"
+#include "crawler/config/engine_config.h"
 
 namespace {
+
+using namespace theme_search;
 
 const char* const kRemoved = "<removed>";
 
@@ -251,21 +253,21 @@ TEST(DotLink, ClimbsOneDirectoryPerParentStep) {
       {"http://srv/dir/sub", "./a.html", "http://srv/dir/sub/a.html"},
       {"http://srv/dir/sub", "../a.html", "http://srv/dir/a.html"},
       {"http://srv/dir/sub", "../../a.html", "http://srv/a.html"},
-      {"http://srv/dir/sub", "../../../a.html", "ERROR"},
+      {"http://srv/dir/sub", "../../../a.html", "refused"},
       {"http://srv/dir/sub", ".hidden", "http://srv/dir/sub/.hidden"},
       {"http://srv/dir/sub", "./.././a.html", "http://srv/dir/a.html"},
       {"http://srv/dir/sub", "...", "http://srv/dir/sub/..."},
       {"http://srv/dir/sub", "../", "http://srv/dir/"},
       {"http://srv/dir/sub//", "../a.html", "http://srv/dir/a.html"},
       {"http://srv//dir", "../a.html", "http://srv/a.html"},
-      {"HTTP://srv", "../a.html", "ERROR"},
-      {"file:/tmp/x", "../../a", "ERROR"},
+      {"HTTP://srv", "../a.html", "refused"},
+      {"file:/tmp/x", "../../a", "refused"},
       {"file:/tmp/x", "../a", "file:/tmp/a"},
-      {"srv", "../a", "ERROR"},
-      {"", "./a", "ERROR"},
+      {"srv", "../a", "refused"},
+      {"", "./a", "refused"},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(resolveDotLink(c.baseUrl, c.link), c.result)
+    EXPECT_EQ(resolveDotLink(c.baseUrl, c.link).value_or("refused"), c.result)
         << "baseUrl: " << c.baseUrl << " link: " << c.link;
 }
 

@@ -1,69 +1,66 @@
-#include "index_connection.h"
+#include "index/index_connection.h"
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
+#include "index/sql_text.h"
 #include "test_database.h"
 
 namespace {
 
+using namespace theme_search;
+
 using IndexConnectionTest = FreshIndexTest;
+using Rows = std::vector<Row>;
 
-TEST_F(IndexConnectionTest, ResultCountIsZeroBeforeAnyStore) {
-  EXPECT_EQ(db().resultCount(), 0u);
-  EXPECT_EQ(db().nextUrl(), "");
+TEST_F(IndexConnectionTest, QueryReturnsEveryRowAndColumnAsTextWithNullEmpty) {
+  db().execute("INSERT INTO Url (url, nbMotsTheme) VALUES ('http://b/', 4), ('http://a/', 0)");
+  db().execute("UPDATE Url SET lastVisit = '2001-02-03 04:05:06' WHERE url = 'http://b/'");
+  EXPECT_EQ(db().query("select url, nbMotsTheme, lastVisit from Url order by url"),
+            (Rows{{"http://a/", "0", ""}, {"http://b/", "4", "2001-02-03 04:05:06"}}));
+  EXPECT_EQ(db().query("select url from Url where url = 'http://c/'"), Rows{});
+  EXPECT_EQ(db().query("delete from UrlInvalide"), Rows{}) << "a statement without a result";
+
+  // The text goes out as given: '%' is not a placeholder, and escaped values
+  // come back from the server as the very bytes that were escaped.
+  const char bytes[] = "q'd\"b\\n\0l\nr\r\032%s\xe9";
+  const std::string value(bytes, sizeof bytes - 1);
+  EXPECT_EQ(db().query("select '%d%%', '" + escapeSql(value) + "', " + quote(value)),
+            (Rows{{"%d%%", value, value}}));
 }
 
-TEST_F(IndexConnectionTest, StoreReplacesRowsAndCursorWalksThemThenStaysEmpty) {
-  db().executeStatement("INSERT INTO Url (url) VALUES ('http://a/'), ('http://b/'), ('http://c/')");
-  db().storeStatement("select url from Url order by url");
-  EXPECT_EQ(db().resultCount(), 3u);
-  EXPECT_EQ(db().nextUrl(), "http://a/");
-
-  // A new store replaces the result set and puts the cursor back on row one.
-  db() << "select url from Url where url <> "
-       << "'http://a/'"
-       << " order by url";
-  db().storeStatement("");
-  EXPECT_EQ(db().resultCount(), 2u);
-  EXPECT_EQ(db().nextUrl(), "http://b/");
-  EXPECT_EQ(db().nextUrl(), "http://c/");
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(db().nextUrl(), "") << "call " << i;
+TEST_F(IndexConnectionTest, ExecuteReturnsChangedRowsAndCountReadsTheFirstValue) {
+  EXPECT_EQ(db().execute("INSERT INTO Url (url) VALUES ('http://a/'), ('http://b/')"), 2u);
+  EXPECT_EQ(db().execute("INSERT IGNORE INTO Url (url) VALUES ('http://a/')"), 0u);
+  EXPECT_EQ(db().execute("UPDATE Url SET nbMotsTheme = 7"), 2u);
+  EXPECT_EQ(db().count("select count(*), 99 from Url"), 2u);
+  EXPECT_EQ(db().count("select nbMotsTheme from Url order by url"), 7u);
+  EXPECT_EQ(db().count("select 18446744073709551615"), 18446744073709551615u);
+  EXPECT_EQ(db().count("select idUrl from Url where url = 'http://none/'"), 0u) << "no row";
+  EXPECT_EQ(db().count("select max(idMot) from MotCle"), 0u) << "NULL";
+  for (const char* statement : {"select 'abc'", "select -1", "select 2.5"})
+    EXPECT_THROW(static_cast<void>(db().count(statement)), mysqlpp::BadConversion) << statement;
 }
 
-TEST_F(IndexConnectionTest, StoreWithoutRowsGivesZeroCountAndEmptyUrl) {
-  db().storeStatement("select url from Url");
-  EXPECT_EQ(db().resultCount(), 0u);
-  EXPECT_EQ(db().nextUrl(), "");
-}
+TEST_F(IndexConnectionTest, RejectedStatementThrowsServerTextAndLeavesConnectionUsable) {
+  const auto reasonFor = [](const std::function<void()>& send) {
+    try {
+      send();
+    } catch (const MysqlBadQuery& error) {
+      return std::string(error.what());
+    }
+    return std::string("no exception");
+  };
+  std::string reason = reasonFor([&] { static_cast<void>(db().query("select * from NoTable")); });
+  EXPECT_NE(reason.find("NoTable"), std::string::npos) << reason;
+  reason = reasonFor([&] { db().execute("INSERT INTO Nowhere VALUES (1)"); });
+  EXPECT_NE(reason.find("Nowhere"), std::string::npos) << reason;
+  reason = reasonFor([&] { static_cast<void>(db().count("select count(*) from Elsewhere")); });
+  EXPECT_NE(reason.find("Elsewhere"), std::string::npos) << reason;
 
-TEST_F(IndexConnectionTest, ExecuteLeavesResultAndCursorAlone) {
-  db().executeStatement("INSERT INTO Url (url) VALUES ('http://a/'), ('http://b/')");
-  db().storeStatement("select url from Url order by url");
-  EXPECT_EQ(db().nextUrl(), "http://a/");
-  db().executeStatement("DELETE FROM Url");
-  EXPECT_EQ(db().resultCount(), 2u);
-  EXPECT_EQ(db().nextUrl(), "http://b/");
-}
-
-TEST_F(IndexConnectionTest, RejectedStatementThrowsServerTextAndLeavesQueryEmpty) {
-  db() << "select url from ";
-  try {
-    db().storeStatement("NoSuchTable");
-    FAIL() << "no exception";
-  } catch (const MysqlBadQuery& error) {
-    EXPECT_NE(std::string(error.what()).find("NoSuchTable"), std::string::npos) << error.what();
-  }
-  try {
-    db().executeStatement("INSERT INTO Nowhere VALUES (1)");
-    FAIL() << "no exception";
-  } catch (const MysqlBadQuery& error) {
-    EXPECT_NE(std::string(error.what()).find("Nowhere"), std::string::npos) << error.what();
-  }
-  // The failed statements left nothing behind: the next one goes out alone.
-  db().executeStatement("INSERT INTO Url (url) VALUES ('http://x/')");
-  db().storeStatement("select url from Url");
-  EXPECT_EQ(db().resultCount(), 1u);
-  EXPECT_EQ(db().nextUrl(), "http://x/");
+  EXPECT_EQ(db().execute("INSERT INTO Url (url) VALUES ('http://x/')"), 1u);
+  EXPECT_EQ(db().query("select url from Url"), Rows{{"http://x/"}});
 }
 
 TEST_F(IndexConnectionTest, InsertIgnoreOfExistingRowsChangesNothing) {
@@ -75,13 +72,43 @@ TEST_F(IndexConnectionTest, InsertIgnoreOfExistingRowsChangesNothing) {
   };
   for (int round = 0; round < 2; ++round)
     for (const char* statement : statements)
-      EXPECT_NO_THROW(db().executeStatement(statement)) << statement;
-  for (const char* table : {"Url", "UrlInvalide", "MotCle", "Extension"}) {
-    db().storeStatement(std::string("select count(*) as url from ") + table);
-    EXPECT_EQ(db().nextUrl(), "1") << table;
+      EXPECT_EQ(db().execute(statement), round == 0 ? 1u : 0u) << statement;
+  for (const char* table : {"Url", "UrlInvalide", "MotCle", "Extension"})
+    EXPECT_EQ(db().count(std::string("select count(*) from ") + table), 1u) << table;
+  EXPECT_EQ(db().query("select nbMotsTheme from Url"), Rows{{"0"}})
+      << "a fetched page not yet indexed reads as 0";
+}
+
+TEST_F(IndexConnectionTest, TransactionKeepsRowsOnlyWhenCommitted) {
+  const std::string insert = "INSERT INTO Url (url) VALUES ('http://t/')";
+  const std::string countUrls = "select count(*) from Url";
+  {
+    Transaction transaction(db());
+    db().execute(insert);
+    EXPECT_EQ(db().count(countUrls), 1u) << "visible inside the transaction";
   }
-  db().storeStatement("select nbMotsTheme as url from Url");
-  EXPECT_EQ(db().nextUrl(), "0") << "a fetched page not yet indexed reads as 0";
+  EXPECT_EQ(db().count(countUrls), 0u) << "not committed: rolled back";
+
+  // A rejected statement leaves the scope as an exception: what the
+  // transaction had done before it is rolled back too.
+  try {
+    Transaction transaction(db());
+    db().execute(insert);
+    db().execute("INSERT INTO Nowhere VALUES (1)");
+    transaction.commit();
+  } catch (const MysqlBadQuery&) {
+  }
+  EXPECT_EQ(db().count(countUrls), 0u) << "exception: rolled back";
+
+  IndexConnection other(testSettings());
+  {
+    Transaction transaction(db());
+    db().execute(insert);
+    EXPECT_EQ(other.count(countUrls), 0u) << "another connection sees nothing before commit";
+    transaction.commit();
+    EXPECT_EQ(other.count(countUrls), 1u) << "and the row once committed";
+  }
+  EXPECT_EQ(db().count(countUrls), 1u) << "committed: kept after the scope";
 }
 
 TEST(IndexConnectionStartup, UnreachableServerThrowsConnectionFailed) {

@@ -1,8 +1,10 @@
-#include "query_string.h"
+#include "searchcgi/query_string.h"
 
 #include <gtest/gtest.h>
 
 namespace {
+
+using namespace theme_search;
 
 TEST(QueryString, SplitAtAppendsBeforeSeparatorAndReturnsRest) {
   std::string accumulator = "x";

@@ -1,12 +1,14 @@
-#include "result_page.h"
+#include "searchcgi/result_page.h"
 
 #include <sstream>
 
 #include <gtest/gtest.h>
 
-#include "html_escape.h"
+#include "searchcgi/html_escape.h"
 
 namespace {
+
+using namespace theme_search;
 
 TEST(ResultPage, EscapesMarkupButKeepsAmpersands) {
   EXPECT_EQ(htmlEscape("a<b>\"c'&d\xe9"), "a&lt;b&gt;&quot;c&#39;&d\xe9");

@@ -13,11 +13,14 @@
 
 #include <gtest/gtest.h>
 
-#include "index_connection.h"
-#include "strategies.h"
+#include "index/index_connection.h"
+#include "index/sql_text.h"
+#include "searchcgi/strategies.h"
 #include "test_database.h"
 
 namespace {
+
+using namespace theme_search;
 
 namespace fs = std::filesystem;
 
@@ -104,14 +107,13 @@ class SearchCgi : public ::testing::Test {
   // Adds a page holding the given keywords with their ratios.
   void addPage(const std::string& url, int nbMotsTheme,
                const std::map<std::string, int>& keywords) {
-    index->executeStatement("insert into Url (url, nbMotsTheme) values (" + quote(url) + ", " +
-                            std::to_string(nbMotsTheme) + ")");
+    index->execute("insert into Url (url, nbMotsTheme) values (" + quote(url) + ", " +
+                   std::to_string(nbMotsTheme) + ")");
     for (const auto& [word, ratio] : keywords) {
-      index->executeStatement("insert ignore into MotCle (mot) values (" + quote(word) + ")");
-      index->executeStatement(
-          "insert into CorrespMotUrl (idMot, idUrl, ratio) select M.idMot, U.idUrl, " +
-          std::to_string(ratio) + " from MotCle M, Url U where M.mot = " + quote(word) +
-          " and U.url = " + quote(url));
+      index->execute("insert ignore into MotCle (mot) values (" + quote(word) + ")");
+      index->execute("insert into CorrespMotUrl (idMot, idUrl, ratio) select M.idMot, U.idUrl, " +
+                     std::to_string(ratio) + " from MotCle M, Url U where M.mot = " + quote(word) +
+                     " and U.url = " + quote(url));
     }
   }
 
@@ -282,7 +284,7 @@ TEST_F(SearchCgi, ConcurrentExclusionSearchesSeeOnlyTheirOwnScratchTable) {
 
 TEST_F(SearchCgi, FailuresEndInAnOrderlyPage) {
   addNumberedPages(2);
-  index->executeStatement("drop table CorrespMotUrl");
+  index->execute("drop table CorrespMotUrl");
   const Reply failed = search("keyword=chat&page=1");
   EXPECT_EQ(failed.status, 0);
   EXPECT_EQ(failed.page, head +
@@ -308,14 +310,17 @@ TEST_F(SearchCgi, CommandWordsLeaveTheCheckersDictionaryAlone) {
   fs::remove_all(home);
 }
 
-TEST_F(SearchCgi, NoSearchWordSendsNoStatement) {
-  addNumberedPages(2);
-  index->storeStatement("select url from Url order by url");
-  std::ostringstream page;
-  runSearch(*index, {}, {"chat"}, 0, 0, page);
-  EXPECT_EQ(page.str(), "Erreur de param\xe8tres<BR>\n");
-  EXPECT_EQ(index->resultCount(), 2u);
-  EXPECT_THROW(index->storeStatement("select idUrl from tmp"), MysqlBadQuery);
+TEST_F(SearchCgi, RunSearchReturnsItsWindowOrNothingWithoutASearchWord) {
+  addNumberedPages(4);
+  using Urls = std::vector<std::string>;
+  EXPECT_EQ(runSearch(*index, {"chat"}, {}, 0, 0),
+            (Urls{"http://site/01", "http://site/02", "http://site/03", "http://site/04"}));
+  EXPECT_EQ(runSearch(*index, {"chat"}, {}, 1, 2), (Urls{"http://site/02", "http://site/03"}));
+  EXPECT_EQ(runSearch(*index, {"chien"}, {}, 0, 15), Urls{});
+
+  EXPECT_EQ(runSearch(*index, {}, {"chat"}, 0, 0), std::nullopt);
+  EXPECT_THROW(static_cast<void>(index->query("select idUrl from tmp")), MysqlBadQuery)
+      << "no scratch table: nothing was sent";
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
-#include "strategies.h"
+#include "searchcgi/strategies.h"
 
 #include <gtest/gtest.h>
 
 namespace {
+
+using namespace theme_search;
 
 TEST(Strategies, LimitClauseIsSemicolonWithoutWindow) {
   EXPECT_EQ(limitClause(0, 0), ";");
@@ -32,9 +34,11 @@ TEST(Strategies, StatementTextsForEachStrategy) {
 
 TEST(Strategies, WordListsQuoteEveryWordSoNoneCanEndItsLiteral) {
   EXPECT_EQ(wordList({"a", "", "b"}), "('a','','b')");
-  EXPECT_EQ(wordList({"l'eau", "a\\", std::string("n\0ul", 4), "%27\"x"}),
-            "('l\\'eau','a\\\\','n\\0ul','%27\"x')");
-  EXPECT_EQ(sqlWord("x') or ('1'='1"), "x\\') or (\\'1\\'=\\'1");
+  EXPECT_EQ(wordList({"l'eau", "a\\", std::string("n\0ul", 4), "%27\"x", "l\nf\r"}),
+            "('l\\'eau','a\\\\','n\\0ul','%27\\\"x','l\\nf\\r')");
+  const std::string single = singleWordSearch("x') or ('1'='1");
+  EXPECT_NE(single.find(" M.mot in ('x\\') or (\\'1\\'=\\'1') and C.idMot"), std::string::npos)
+      << single;
 }
 
 }  // namespace

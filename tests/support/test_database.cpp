@@ -5,8 +5,8 @@
 
 #include <mysql++.h>
 
-ConnectionSettings testSettings(const std::string& database) {
-  ConnectionSettings settings;
+theme_search::ConnectionSettings testSettings(const std::string& database) {
+  theme_search::ConnectionSettings settings;
   settings.socket = TEST_DB_SOCKET;
   settings.database = database;
   return settings;
@@ -34,7 +34,7 @@ std::vector<std::string> schemaStatements() {
 }  // namespace
 
 void resetDatabase(const std::string& database) {
-  ConnectionSettings settings = testSettings(database);
+  theme_search::ConnectionSettings settings = testSettings(database);
   mysqlpp::Connection connection(true);
   connection.set_option(new mysqlpp::SetCharsetNameOption("latin1"));
   connection.connect(nullptr, settings.socket.c_str(), settings.user.c_str(),
@@ -47,6 +47,6 @@ void resetDatabase(const std::string& database) {
 }
 
 std::string testEnvironment(const std::string& database) {
-  ConnectionSettings settings = testSettings(database);
+  theme_search::ConnectionSettings settings = testSettings(database);
   return "SE_DB_SOCKET=" + settings.socket + " SE_DB_NAME=" + database;
 }

@@ -5,14 +5,15 @@
 
 #include <gtest/gtest.h>
 
-#include "connection_settings.h"
-#include "index_connection.h"
+#include "index/connection_settings.h"
+#include "index/index_connection.h"
 
 // The private test server (started by the private_db fixture) and a
-// database of the test binary's own on it.
+// database of the test binary's own on it. The helpers are test code, so
+// they stay outside the project's namespace.
 
 // Settings for the private server's socket and the named database.
-ConnectionSettings testSettings(const std::string& database);
+theme_search::ConnectionSettings testSettings(const std::string& database);
 
 // Drops and recreates the database, then loads index/schema.sql into it:
 // every test that calls it starts from an empty index.
@@ -23,7 +24,7 @@ void resetDatabase(const std::string& database);
 std::string testEnvironment(const std::string& database);
 
 #ifdef TEST_DB_NAME
-inline ConnectionSettings testSettings() {
+inline theme_search::ConnectionSettings testSettings() {
   return testSettings(TEST_DB_NAME);
 }
 inline void resetDatabase() {
@@ -41,8 +42,8 @@ class FreshIndexTest : public ::testing::Test {
     resetDatabase();
     connection.emplace(testSettings());
   }
-  IndexConnection& db() { return *connection; }
+  theme_search::IndexConnection& db() { return *connection; }
 
-  std::optional<IndexConnection> connection;
+  std::optional<theme_search::IndexConnection> connection;
 };
 #endif

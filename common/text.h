@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace theme_search {
+
+// Small byte-text helpers shared by both programs. Texts are Latin-1 bytes;
+// only ASCII is given a meaning here.
+
+// Lower-cases the bytes 'A' to 'Z' in place and returns the same text; every
+// other byte, accented capitals included, is unchanged.
+std::string& toLower(std::string& text);
+
+// A lower-cased copy (ASCII letters only).
+[[nodiscard]] std::string lowered(std::string text);
+
+// True when text begins with prefix, compared byte for byte.
+[[nodiscard]] bool startsWith(std::string_view text, std::string_view prefix);
+
+// Space, tab, line feed, vertical tab, form feed or carriage return.
+[[nodiscard]] bool isAsciiSpace(char byte);
+
+// 'A' to 'Z' or 'a' to 'z'.
+[[nodiscard]] bool isAsciiLetter(char byte);
+
+}  // namespace theme_search

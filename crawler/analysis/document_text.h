@@ -1,0 +1,28 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace theme_search {
+
+// The converter of PDF and PostScript documents: a program given two file
+// names, the document's and the one to write its text into.
+inline const std::vector<std::string> kPostScriptConverter = {"ps2ascii"};
+
+// The longest a conversion may run before the converter is killed.
+inline constexpr std::chrono::seconds kConversionDeadline{30};
+
+// The plain text of a PDF or PostScript document, extracted by an outside
+// converter: the document is written to a temporary file named from
+// "zparsepsXXXXXX" in the working directory, the converter runs (no shell)
+// with that name and a second such file's name as its last two arguments,
+// and the text is read back from the second file. Both files are removed
+// before it returns, on every path. A converter that is missing, fails or
+// passes its deadline, or temporary files that cannot be created, give an
+// empty text. Blocks while the converter runs; used by the parse thread.
+[[nodiscard]] std::string documentText(
+    const std::string& body, const std::vector<std::string>& converter = kPostScriptConverter,
+    std::chrono::milliseconds deadline = kConversionDeadline);
+
+}  // namespace theme_search

@@ -1,0 +1,51 @@
+#include "crawler/analysis/page_analysis.h"
+
+#include "crawler/analysis/document_text.h"
+#include "crawler/analysis/html_scanner.h"
+#include "crawler/analysis/keyword_indexer.h"
+#include "crawler/fetch/reply.h"
+#include "crawler/fetch/url_rules.h"
+
+namespace theme_search {
+
+namespace {
+
+bool isConvertedType(const std::string& documentType) {
+  return documentType == "pdf" || documentType == "ps";
+}
+
+}  // namespace
+
+PageAnalysis analysePage(const std::string& url, std::string reply, const EngineConfig& config,
+                         IndexConnection& indexer) {
+  std::string trimmedUrl = url;
+  std::string baseUrl = computeBase(trimmedUrl);
+  const ReplyReading reading = interpretReply(reply, baseUrl);
+  removeHeader(reply);
+
+  PageAnalysis analysis;
+  if (!config.inScope(url)) {
+    if (reading.redirectTarget) analysis.links.push_back(*reading.redirectTarget);
+    return analysis;
+  }
+  if (reading.redirected) {
+    if (reading.redirectTarget) analysis.links.push_back(*reading.redirectTarget);
+  } else if (reading.documentType == "html" && config.isAcceptedType("html")) {
+    const HtmlScanner scanner(reply);
+    analysis.links = scanner.getLinkTargets();
+    IndexedDocument indexed = indexDocument(indexer, url, "html", scanner.getPageText(), config);
+    analysis.themeWordCount = indexed.themeWordCount;
+    analysis.messages = std::move(indexed.messages);
+  } else if (isConvertedType(reading.documentType) && config.isAcceptedType(reading.documentType)) {
+    IndexedDocument indexed =
+        indexDocument(indexer, url, reading.documentType, documentText(reply), config);
+    analysis.themeWordCount = indexed.themeWordCount;
+    analysis.messages = std::move(indexed.messages);
+  } else {
+    return analysis;
+  }
+  normalizeLinks(baseUrl, analysis.links);
+  return analysis;
+}
+
+}  // namespace theme_search

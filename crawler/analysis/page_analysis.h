@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "crawler/config/engine_config.h"
+#include "index/index_connection.h"
+
+namespace theme_search {
+
+// What the analysis of one fetched document gave the parse stage.
+struct PageAnalysis {
+  // The page's links in document order, duplicates kept; absolute unless
+  // the page is a redirect from outside the site.
+  std::vector<std::string> links;
+  // Number of theme words the indexer found; 0 when the page is not indexed.
+  int themeWordCount = 0;
+  // The indexer's "EXCEPTION ..." lines, for the stage to print.
+  std::string messages;
+};
+
+// Analyses one fetched document: the base URL, the reading of the reply, the
+// cut down to the body, then, for a page inside the site, the redirect
+// target or, by document type ("html", "pdf", "ps", each only when accepted
+// by the configuration), the HTML scanner or the text conversion, the
+// keyword indexer, and the links made absolute.
+//
+// Used by the parse thread only, with the indexer's connection. Blocks on the
+// database and the converter; database errors (MysqlBadQuery) propagate.
+[[nodiscard]] PageAnalysis analysePage(const std::string& url, std::string reply,
+                                       const EngineConfig& config, IndexConnection& indexer);
+
+}  // namespace theme_search

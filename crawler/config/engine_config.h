@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace theme_search {
+
+// The crawler's settings: the depth limit, the site that bounds the crawl,
+// the accepted document types and the weighted theme words. A plain
+// copyable value, read once at start-up (config_reader.h) and never changed
+// afterwards, so every thread reads it without a lock.
+struct EngineConfig {
+  std::int32_t maxDepth = 0;
+  std::int32_t reservedValue = 0;
+  std::string siteHost;  // empty: any host
+  std::string sitePath;  // without its leading '/'; empty: any path
+  std::map<std::string, std::uint32_t> themeWords;
+  std::vector<std::string> acceptedTypes;
+
+  // True when the URL lies within siteHost and sitePath: the host ends with
+  // siteHost at a label boundary, and the path is sitePath or lies in the
+  // directory sitePath names. The first seven characters of the URL are
+  // taken as its scheme without looking at them.
+  [[nodiscard]] bool inScope(const std::string& url) const;
+  // True when the word equals an entry of acceptedTypes, byte for byte.
+  [[nodiscard]] bool isAcceptedType(const std::string& type) const;
+  // The weight of a theme word; 0 for a required word and for any other word.
+  [[nodiscard]] std::uint32_t themeWeight(const std::string& word) const;
+};
+
+// Host and path of a site URL: the first 7 characters (the "http://" prefix)
+// are dropped, after "XXXXXXX" is put in front of a value shorter than 7.
+// The host runs to the first '/', the path is what follows that '/'.
+[[nodiscard]] std::string hostPart(const std::string& siteUrl);
+[[nodiscard]] std::string pathPart(const std::string& siteUrl);
+
+}  // namespace theme_search

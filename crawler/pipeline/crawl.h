@@ -1,0 +1,53 @@
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+#include "crawler/config/engine_config.h"
+#include "crawler/pipeline/download_stage.h"
+#include "crawler/pipeline/parse_stage.h"
+#include "crawler/pipeline/stage_queues.h"
+#include "index/index_connection.h"
+
+namespace theme_search {
+
+// One crawl: the URL queue, the hand-over of fetched pages, the download
+// stage and the parse stage with its registry connection. The constructor
+// starts the download stage, opens the registry connection, then starts the
+// parse stage; stop() (or the destructor) closes both queues, which ends
+// both stages, and joins them, download stage first. URLs still queued and
+// pages still waiting are dropped: only the index survives a run.
+//
+// The configuration, both connections and both streams must outlive the
+// object. The download connection belongs to the download thread, the
+// indexer's connection to the parse thread.
+class Crawl {
+ public:
+  // Fetched pages that may wait for the parse stage before the download
+  // stage pauses.
+  static constexpr std::size_t maxPendingPages = 50;
+
+  // Throws mysqlpp::ConnectionFailed when the registry connection cannot be
+  // opened (the download stage is stopped first), and std::system_error
+  // when a thread cannot be started.
+  Crawl(const EngineConfig& config, IndexConnection& downloadConnection,
+        IndexConnection& indexerConnection, std::ostream& log, std::ostream& messages);
+  ~Crawl();
+  Crawl(const Crawl&) = delete;
+  Crawl& operator=(const Crawl&) = delete;
+
+  // Queues a start URL with priority 0. Any thread.
+  void addStartUrl(const std::string& url);
+  // Ends both stages and waits for them. Idempotent.
+  void stop();
+
+ private:
+  UrlQueue urls;
+  PageHandover pages{maxPendingPages};
+  std::optional<DownloadStage> download;
+  std::optional<IndexConnection> registry;
+  std::optional<ParseStage> parse;
+};
+
+}  // namespace theme_search

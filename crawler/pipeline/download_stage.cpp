@@ -1,0 +1,87 @@
+#include "crawler/pipeline/download_stage.h"
+
+#include <exception>
+
+#include "common/log_line.h"
+#include "crawler/fetch/http_client.h"
+#include "crawler/pipeline/stage_log.h"
+#include "index/sql_text.h"
+#include "index/url_registry.h"
+
+namespace theme_search {
+
+namespace {
+
+const std::string schemePrefix = "http://";
+
+}  // namespace
+
+std::string urlInsertStatement(const std::string& url) {
+  return "INSERT IGNORE INTO Url (url, lastVisit) VALUES (" + quote(url) + ", NOW() )";
+}
+
+std::string downloadTarget(const std::string& url) {
+  return url.compare(0, schemePrefix.size(), schemePrefix) == 0 ? url.substr(schemePrefix.size())
+                                                                : url;
+}
+
+DownloadStage::DownloadStage(const EngineConfig& config, IndexConnection* connection,
+                             UrlQueue& urls, PageHandover& pages, std::ostream& log,
+                             std::ostream& messages)
+    : config(config),
+      connection(connection),
+      urls(urls),
+      pages(pages),
+      log(log),
+      messages(messages),
+      thread(&DownloadStage::run, this) {}
+
+DownloadStage::~DownloadStage() {
+  thread.join();
+}
+
+void DownloadStage::run() {
+  // Last resort: an exception leaving a thread would end the whole process.
+  try {
+    while (pages.waitForRoom()) {
+      std::optional<CrawlItem> item = urls.pop();
+      if (!item) return;
+      FetchedPage page(std::move(*item));
+      fetchInto(page);
+      pages.push(std::move(page));
+    }
+  } catch (const std::exception& error) {
+    writeLog(log, threadErrorLine(error.what()));
+  }
+}
+
+// Leaves the page's content empty unless the URL is in the site, unknown to
+// the index and fetched. A database error, or any other failure such as
+// memory running out for a large reply, is reported and the page goes on
+// empty: the stage must outlive any one URL.
+void DownloadStage::fetchInto(FetchedPage& page) {
+  try {
+    if (!config.inScope(page.url) || isKnown(*connection, page.url)) return;
+    download(page);
+  } catch (const mysqlpp::Exception& error) {
+    writeLog(log, databaseErrorLine(page.url, error.what()));
+    std::string().swap(page.content);
+  } catch (const std::exception& error) {
+    std::string().swap(page.content);
+    writeLog(log, downloadErrorLine(page.url, error.what()));
+  }
+}
+
+void DownloadStage::download(FetchedPage& page) {
+  writeLog(log, queueFragment(urls.size(), pages.size()));
+  FetchResult fetched = httpGet(config, downloadTarget(page.url));
+  if (fetched.ok()) {
+    page.content = std::move(fetched.reply);
+    connection->execute(urlInsertStatement(page.url));
+    return;
+  }
+  if (fetched.outcome == FetchResult::Outcome::timedOut) writeLog(messages, "ERROR TIMEOUT\n");
+  writeLog(log, downloadErrorLine(page.url, fetched.reason));
+}
+
+}  // namespace theme_search

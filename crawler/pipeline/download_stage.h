@@ -1,0 +1,53 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <thread>
+
+#include "crawler/config/engine_config.h"
+#include "crawler/pipeline/stage_queues.h"
+#include "index/index_connection.h"
+
+namespace theme_search {
+
+// The download stage: its thread takes the highest-priority URL, fetches it
+// if it is in the site and unknown to the index, records it in Url, and hands
+// the result to the parse stage (empty content when nothing was fetched). It
+// waits for room in the hand-over before it takes each URL, and ends when
+// either queue is closed.
+//
+// The thread starts in the constructor; the destructor joins it, so the
+// owner closes the queues first. Stage lines go to `log`, "ERROR TIMEOUT" to
+// `messages`. The configuration, the connection, both queues and both
+// streams must outlive the object; the connection is used by this thread
+// only, and may be null only when the site refuses every URL it will see.
+class DownloadStage {
+ public:
+  DownloadStage(const EngineConfig& config, IndexConnection* connection, UrlQueue& urls,
+                PageHandover& pages, std::ostream& log, std::ostream& messages);
+  ~DownloadStage();
+  DownloadStage(const DownloadStage&) = delete;
+  DownloadStage& operator=(const DownloadStage&) = delete;
+
+ private:
+  void run();
+  void fetchInto(FetchedPage& page);
+  void download(FetchedPage& page);
+
+  const EngineConfig& config;
+  IndexConnection* connection;
+  UrlQueue& urls;
+  PageHandover& pages;
+  std::ostream& log;
+  std::ostream& messages;
+  std::thread thread;
+};
+
+// The statement that records a fetched URL, visited now.
+[[nodiscard]] std::string urlInsertStatement(const std::string& url);
+
+// What the HTTP client is given for a URL: the URL without its first seven
+// characters when they are exactly "http://", otherwise the whole URL.
+[[nodiscard]] std::string downloadTarget(const std::string& url);
+
+}  // namespace theme_search

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace theme_search {
+
+// The crawl's log lines, each a whole line (or, for the queue fragment, the
+// start of one) written by the stage that owns the log with one write.
+
+// Before a fetch: "PILE URL: <queued URLs> -> <waiting pages> ", no line end;
+// the next line of the log completes it.
+[[nodiscard]] inline std::string queueFragment(std::size_t queuedUrls, std::size_t waitingPages) {
+  return "PILE URL: " + std::to_string(queuedUrls) + " -> " + std::to_string(waitingPages) + " ";
+}
+
+// A download that failed, with its reason.
+[[nodiscard]] inline std::string downloadErrorLine(const std::string& url,
+                                                   const std::string& reason) {
+  return "ERROR DOWNLOAD " + url + " : " + reason + "\n";
+}
+
+// Before a page is analysed: "PARSE", the priority glued to it, a blank and
+// the URL.
+[[nodiscard]] inline std::string parseLine(std::int32_t priority, const std::string& url) {
+  return "PARSE" + std::to_string(priority) + " " + url + "\n";
+}
+
+// A link refused at the depth limit.
+[[nodiscard]] inline std::string depthLimitLine(const std::string& url) {
+  return "LIMITE ATTEINTE: " + url + "\n";
+}
+
+// A statement the index server rejected while one URL was handled; the
+// crawl goes on with the next URL.
+[[nodiscard]] inline std::string databaseErrorLine(const std::string& url,
+                                                   const std::string& serverText) {
+  return "ERROR DATABASE " + url + " : " + serverText + "\n";
+}
+
+// The last resort of a stage's thread: any other failure ends the thread
+// with this line.
+[[nodiscard]] inline std::string threadErrorLine(const std::string& what) {
+  return "ERROR THREAD " + what + "\n";
+}
+
+}  // namespace theme_search

@@ -1,0 +1,79 @@
+#include "crawler/pipeline/stage_queues.h"
+
+namespace theme_search {
+
+void UrlQueue::push(CrawlItem item) {
+  {
+    std::lock_guard<std::mutex> hold(mutex);
+    if (closed) return;
+    heap.push(std::move(item));
+  }
+  itemAvailable.notify_one();
+}
+
+std::optional<CrawlItem> UrlQueue::pop() {
+  std::unique_lock<std::mutex> hold(mutex);
+  itemAvailable.wait(hold, [this] { return closed || !heap.empty(); });
+  if (closed) return std::nullopt;
+  CrawlItem item = heap.top();
+  heap.pop();
+  return item;
+}
+
+void UrlQueue::close() {
+  {
+    std::lock_guard<std::mutex> hold(mutex);
+    closed = true;
+  }
+  itemAvailable.notify_all();
+}
+
+std::size_t UrlQueue::size() const {
+  std::lock_guard<std::mutex> hold(mutex);
+  return heap.size();
+}
+
+void PageHandover::push(FetchedPage page) {
+  {
+    std::lock_guard<std::mutex> hold(mutex);
+    if (closed) return;
+    pages.push_back(std::move(page));
+  }
+  pageAvailable.notify_one();
+}
+
+std::optional<FetchedPage> PageHandover::pop() {
+  std::optional<FetchedPage> page;
+  {
+    std::unique_lock<std::mutex> hold(mutex);
+    pageAvailable.wait(hold, [this] { return closed || !pages.empty(); });
+    if (closed) return std::nullopt;
+    page = std::move(pages.front());
+    pages.pop_front();
+  }
+  roomAvailable.notify_all();
+  return page;
+}
+
+bool PageHandover::waitForRoom() {
+  std::unique_lock<std::mutex> hold(mutex);
+  roomAvailable.wait(hold, [this] { return closed || pages.size() <= pauseAbove; });
+  return !closed;
+}
+
+void PageHandover::close() {
+  {
+    std::lock_guard<std::mutex> hold(mutex);
+    closed = true;
+    pages.clear();
+  }
+  pageAvailable.notify_all();
+  roomAvailable.notify_all();
+}
+
+std::size_t PageHandover::size() const {
+  std::lock_guard<std::mutex> hold(mutex);
+  return pages.size();
+}
+
+}  // namespace theme_search

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <queue>
+
+#include "crawler/pipeline/crawl_item.h"
+
+namespace theme_search {
+
+// The two queues between the crawl's threads. Both are safe to use from any
+// thread, and both close: a closed queue wakes every waiter at once and
+// hands out nothing more, which is how the crawl stops its stages.
+
+// The URL queue: a max-heap on priority. Equal priorities leave in heap
+// order, not in the order they were pushed (four items of one priority
+// pushed 1, 2, 3, 4 leave 1, 3, 2, 4). The console and the parse stage push;
+// the download stage pops.
+class UrlQueue {
+ public:
+  UrlQueue() = default;
+  UrlQueue(const UrlQueue&) = delete;
+  UrlQueue& operator=(const UrlQueue&) = delete;
+
+  // Queues the item; an item pushed after close() is dropped.
+  void push(CrawlItem item);
+  // Takes the highest-priority item. Blocks while the queue is empty and
+  // open; nullopt once closed.
+  [[nodiscard]] std::optional<CrawlItem> pop();
+  // Wakes every waiter; nothing is handed out afterwards.
+  void close();
+  // Items waiting (stale as soon as read).
+  [[nodiscard]] std::size_t size() const;
+
+ private:
+  mutable std::mutex mutex;
+  std::condition_variable itemAvailable;
+  std::priority_queue<CrawlItem> heap;
+  bool closed = false;
+};
+
+// The fetched pages on their way from the download stage to the parse
+// stage, oldest first. The download stage waits for room before it takes a
+// new URL: it pauses while more than `pauseAbove` pages wait, and is woken
+// as soon as the parse stage takes one, so at most pauseAbove + 1 pages wait
+// in memory.
+class PageHandover {
+ public:
+  explicit PageHandover(std::size_t pauseAbove) : pauseAbove(pauseAbove) {}
+  PageHandover(const PageHandover&) = delete;
+  PageHandover& operator=(const PageHandover&) = delete;
+
+  // Appends a page; a page pushed after close() is dropped.
+  void push(FetchedPage page);
+  // Takes the oldest page. Blocks while none waits and the queue is open;
+  // nullopt once closed (pages still waiting are dropped).
+  [[nodiscard]] std::optional<FetchedPage> pop();
+  // Blocks while more than pauseAbove pages wait and the queue is open.
+  // Returns false once closed.
+  [[nodiscard]] bool waitForRoom();
+  // Wakes every waiter; nothing is handed out afterwards.
+  void close();
+  // Pages waiting (stale as soon as read).
+  [[nodiscard]] std::size_t size() const;
+
+ private:
+  const std::size_t pauseAbove;
+  mutable std::mutex mutex;
+  std::condition_variable pageAvailable;
+  std::condition_variable roomAvailable;
+  std::deque<FetchedPage> pages;
+  bool closed = false;
+};
+
+}  // namespace theme_search

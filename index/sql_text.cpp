@@ -1,0 +1,39 @@
+#include "index/sql_text.h"
+
+namespace theme_search {
+
+std::string escapeSql(std::string_view value) {
+  std::string escaped;
+  escaped.reserve(value.size());
+  for (char byte : value) {
+    switch (byte) {
+      case '\0':
+        escaped += "\\0";
+        break;
+      case '\n':
+        escaped += "\\n";
+        break;
+      case '\r':
+        escaped += "\\r";
+        break;
+      case '\032':
+        escaped += "\\Z";
+        break;
+      case '\\':
+      case '\'':
+      case '"':
+        escaped += '\\';
+        escaped += byte;
+        break;
+      default:
+        escaped += byte;
+    }
+  }
+  return escaped;
+}
+
+std::string quote(std::string_view value) {
+  return '"' + escapeSql(value) + '"';
+}
+
+}  // namespace theme_search

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+#include "index/index_connection.h"
+
+// The URL registry: which URLs the index already knows, fetched into Url or
+// given up into UrlInvalide. Each call sends its statements through the
+// caller's connection, on the caller's thread, and blocks until answered;
+// a rejected statement throws MysqlBadQuery.
+
+namespace theme_search {
+
+// True when the URL is in Url or, looked up only then, in UrlInvalide.
+// URLs compare byte for byte.
+[[nodiscard]] bool isKnown(IndexConnection& connection, const std::string& url);
+
+// Records the URL in UrlInvalide; a URL already there is left alone.
+void markInvalid(IndexConnection& connection, const std::string& url);
+
+}  // namespace theme_search

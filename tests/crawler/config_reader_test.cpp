@@ -1,0 +1,188 @@
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "crawler/config/config_reader.h"
+#include "crawler/config/engine_config.h"
+
+namespace {
+
+using namespace theme_search;
+
+// A scratch working directory holding the files of one test case, removed
+// afterwards. File names are relative, as the crawler's are: a name that
+// begins with '/' would be a comment line in the configuration file.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    char name[] = "/tmp/config_file_testXXXXXX";
+    path = mkdtemp(name);
+    EXPECT_EQ(chdir(path.c_str()), 0);
+  }
+  ~ScratchDir() {
+    EXPECT_EQ(chdir("/tmp"), 0);
+    std::system(("rm -rf " + path).c_str());
+  }
+
+  std::string write(const std::string& name, const std::string& text) const {
+    std::ofstream(name, std::ios::binary) << text;
+    return name;
+  }
+
+  std::string path;
+};
+
+using Words = std::vector<std::string>;
+
+TEST(ConfigReader, ReadsTheElevenLineLayout) {
+  ScratchDir dir;
+  std::string themes = dir.write("themes.txt", "cheval 2\nponey 0\n");
+  std::string config = dir.write("engineconfig.cfg",
+                                 "// profondeur\n3\n0\n// types\nhtml\npdf\nps\n// fin des types\n"
+                                 "\"http://srv.lan/docs/\"\n// mots du theme\n" +
+                                     themes + "\n");
+  const ConfigReading file = readEngineConfig(config);
+  EXPECT_EQ(file.config.maxDepth, 3);
+  EXPECT_EQ(file.config.reservedValue, 0);
+  EXPECT_EQ(file.config.acceptedTypes, (Words{"html", "pdf", "ps"}));
+  EXPECT_EQ(file.siteUrl, "http://srv.lan/docs/");
+  EXPECT_EQ(file.config.themeWords,
+            (std::map<std::string, std::uint32_t>{{"cheval", 2}, {"poney", 0}}));
+  EXPECT_EQ(file.messages, "");
+}
+
+// Each file's theme-word file is missing on purpose: the message that names
+// it shows which name was read.
+TEST(ConfigReader, ReadingRulesForEachValue) {
+  const std::string longLine = "\"http://" + std::string(300, 'a');
+  struct Case {
+    std::string text;
+    int maxDepth, reserved;
+    Words types;
+    std::string site, themeFile;
+  } cases[] = {
+      // A slash as first or second character makes a comment; an empty line
+      // is a value line.
+      {"/x\na/b\n7\n\n//\nhtml\n/\n\"s\"\nt\n", 7, 0, {"html"}, "s", "t"},
+      // atoi numbers: trailing text ignored, no digits gives 0.
+      {"12abc\n  -4 x\n//\n\n//\n\"\"\nname\n", 12, -4, {}, "", "name"},
+      {"abc\n+5\n//\n\n/\n\"\"\nname\n", 0, 5, {}, "", "name"},
+      // Type words: leading letters only; a line not beginning with a
+      // letter adds nothing and does not end the block.
+      {"1\n2\n//\nhtml, text\n\n pdf\nps3\nPDF\n//\n\"h\"\nn\n",
+       1,
+       2,
+       {"html", "ps", "PDF"},
+       "h",
+       "n"},
+      // Without the closing comment the block takes the following lines.
+      {"1\n2\n//\nhtml\n\"http://srv/\"\nthemes\n", 1, 2, {"html", "themes"}, "", ""},
+      // The site value: up to the next quote, or to the end of the line.
+      {"1\n2\n//\n\n//\n\"abc\nthemes\n", 1, 2, {}, "abc", "themes"},
+      {"1\n2\n//\n\n//\n\"\nthemes\n", 1, 2, {}, "", "themes"},
+      {"1\n2\n//\n\n//\n\n\nthemes\n", 1, 2, {}, "", ""},
+      // The theme-word file name ends at the first blank, not at a tab.
+      {"1\n2\n//\n\n//\n\"s\"\n//\nmy themes.txt\n", 1, 2, {}, "s", "my"},
+      {"1\n2\n//\n\n//\n\"s\"\nmy\tthemes \n", 1, 2, {}, "s", "my\tthemes"},
+      // Carriage returns stay in the line: harmless to numbers and type
+      // words, part of the file name.
+      {"4\r\n5\r\n//\r\nhtml\r\n//\r\n\"s\"\r\nthemes\r\n", 4, 5, {"html"}, "s", "themes\r"},
+      // A file that ends early leaves the remaining values empty.
+      {"5\n", 5, 0, {}, "", ""},
+      // A line over 255 characters fails the stream: the rest is read from
+      // the 255 characters left in the buffer.
+      {"1\n2\n//\n\n//\n" + longLine + "\nthemes\n",
+       1,
+       2,
+       {},
+       longLine.substr(1, 254),
+       longLine.substr(0, 255)},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    std::string config = dir.write("engineconfig.cfg", c.text);
+    const ConfigReading file = readEngineConfig(config);
+    EXPECT_EQ(file.config.maxDepth, c.maxDepth) << "file:\n" << c.text;
+    EXPECT_EQ(file.config.reservedValue, c.reserved) << "file:\n" << c.text;
+    EXPECT_EQ(file.config.acceptedTypes, c.types) << "file:\n" << c.text;
+    EXPECT_EQ(file.siteUrl, c.site) << "file:\n" << c.text;
+    EXPECT_EQ(file.messages, themeFileMissingMessage(c.themeFile)) << "file:\n" << c.text;
+  }
+}
+
+TEST(ConfigReader, ThemeWordPairs) {
+  struct Case {
+    std::string text;
+    std::map<std::string, std::uint32_t> words;
+  } cases[] = {
+      {"a 1\tb\n2\n\n  c   0", {{"a", 1}, {"b", 2}, {"c", 0}}},
+      {"a 1 a 5 A 3\n", {{"a", 1}, {"A", 3}}},
+      {"a 1 b\n", {{"a", 1}}},
+      {"a 1 b", {{"a", 1}}},
+      {"a 1 b -2 c 3\n", {{"a", 1}}},
+      {"a 1 b x c 3\n", {{"a", 1}}},
+      {"a 1 b 99999999999 c 3\n", {{"a", 1}}},
+      {"caf\xe9 4\n", {{"caf\xe9", 4}}},
+      {"", {}},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    std::string themes = dir.write("themes.txt", c.text);
+    std::string config = dir.write("engineconfig.cfg", "0\n0\n//\n\n//\n\"\"\n" + themes + "\n");
+    const ConfigReading file = readEngineConfig(config);
+    EXPECT_EQ(file.config.themeWords, c.words) << "themes: " << c.text;
+    EXPECT_EQ(file.messages, "") << "themes: " << c.text;
+  }
+}
+
+TEST(ConfigReader, MissingFilesGiveTheirMessage) {
+  ScratchDir dir;
+  const ConfigReading missing = readEngineConfig("none.cfg");
+  EXPECT_EQ(missing.messages,
+            "le fichier pour le chargement de la config n'a pas pu \xeatre ouvert : none.cfg\n");
+  EXPECT_EQ(missing.config.maxDepth, 0);
+  EXPECT_EQ(missing.config.reservedValue, 0);
+  EXPECT_TRUE(missing.config.acceptedTypes.empty());
+
+  std::string config = dir.write("engineconfig.cfg", "0\n0\n//\n\n//\n\"\"\nabsent.txt\n");
+  const ConfigReading noThemes = readEngineConfig(config);
+  EXPECT_EQ(noThemes.messages,
+            "le fichier pour le chargement des mots du theme n'a pas pu \xeatre ouvert : "
+            "absent.txt\n");
+  EXPECT_TRUE(noThemes.config.themeWords.empty());
+}
+
+TEST(EngineConfig, SplitsTheSiteAndLooksUpWords) {
+  struct Case {
+    std::string site, host, path;
+  } cases[] = {
+      {"http://srv.lan/docs/", "srv.lan", "docs/"},
+      {"http://srv.lan", "srv.lan", ""},
+      {"ftp://srv.lan/a", "rv.lan", "a"},
+      {"abc", "abc", ""},
+      {"ab/cd", "ab", "cd"},
+      {"", "", ""},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    std::string themes = dir.write("themes.txt", "cheval 2 poney 0");
+    std::string config =
+        dir.write("engineconfig.cfg", "0\n0\n//\nhtml\n//\n\"" + c.site + "\"\n" + themes + "\n");
+    const EngineConfig engine = readEngineConfig(config).config;
+    EXPECT_EQ(engine.siteHost, c.host) << "site: " << c.site;
+    EXPECT_EQ(engine.sitePath, c.path) << "site: " << c.site;
+    EXPECT_EQ(engine.themeWeight("cheval"), 2u);
+    EXPECT_EQ(engine.themeWeight("poney"), 0u);
+    EXPECT_EQ(engine.themeWeight("Cheval"), 0u);
+    EXPECT_TRUE(engine.isAcceptedType("html"));
+    EXPECT_FALSE(engine.isAcceptedType("htm"));
+  }
+}
+
+}  // namespace

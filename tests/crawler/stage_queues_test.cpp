@@ -1,0 +1,177 @@
+#include <chrono>
+#include <future>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "crawler/pipeline/download_stage.h"
+#include "crawler/pipeline/stage_queues.h"
+
+namespace {
+
+using namespace theme_search;
+using namespace std::chrono_literals;
+
+TEST(UrlQueue, HandsOutHighestPriorityFirstInHeapOrder) {
+  struct Case {
+    std::vector<CrawlItem> pushed;
+    std::vector<std::string> popped;
+  } cases[] = {
+      {{{"1", 0}, {"2", 0}, {"3", 0}}, {"1", "2", "3"}},
+      {{{"1", 0}, {"2", 0}, {"3", 0}, {"4", 0}}, {"1", "3", "2", "4"}},
+      {{{"1", 0}, {"2", 0}, {"3", 0}, {"4", 0}, {"5", 0}, {"6", 5}},
+       {"6", "1", "3", "5", "2", "4"}},
+      {{{"a", -1}, {"b", 0}, {"c", -1}, {"d", 0}, {"e", 2}}, {"e", "b", "d", "a", "c"}},
+  };
+  for (const Case& c : cases) {
+    UrlQueue queue;
+    std::string input;
+    for (const CrawlItem& item : c.pushed) {
+      queue.push(item);
+      input += item.url + ":" + std::to_string(item.priority) + " ";
+    }
+    std::vector<std::string> popped;
+    while (queue.size() > 0) popped.push_back(queue.pop()->url);
+    EXPECT_EQ(popped, c.popped) << "pushed: " << input;
+  }
+}
+
+TEST(UrlQueue, PopBlocksUntilAnItemOrClose) {
+  UrlQueue queue;
+  auto waiter = std::async(std::launch::async, [&] { return queue.pop(); });
+  EXPECT_EQ(waiter.wait_for(50ms), std::future_status::timeout);
+  queue.push(CrawlItem("http://a/", 3));
+  ASSERT_EQ(waiter.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(waiter.get()->url, "http://a/");
+
+  auto closed = std::async(std::launch::async, [&] { return queue.pop(); });
+  EXPECT_EQ(closed.wait_for(50ms), std::future_status::timeout);
+  queue.close();
+  ASSERT_EQ(closed.wait_for(5s), std::future_status::ready);
+  EXPECT_FALSE(closed.get());
+  queue.push(CrawlItem("http://late/", 0));
+  EXPECT_EQ(queue.size(), 0u);
+}
+
+// More than `pauseAbove` pages waiting: waitForRoom blocks until the parse
+// side takes one, and is woken by that take, not by a later poll.
+TEST(PageHandover, TakingAPageWakesAWaitingProducerAtOnce) {
+  PageHandover pages(2);
+  for (int i = 0; i < 3; ++i) pages.push(FetchedPage(CrawlItem("u" + std::to_string(i), 0)));
+  auto producer = std::async(std::launch::async, [&] { return pages.waitForRoom(); });
+  EXPECT_EQ(producer.wait_for(100ms), std::future_status::timeout);
+  EXPECT_EQ(pages.pop()->url, "u0");  // oldest first
+  ASSERT_EQ(producer.wait_for(1s), std::future_status::ready);
+  EXPECT_TRUE(producer.get());
+}
+
+TEST(PageHandover, CloseWakesBothSidesAndDropsWaitingPages) {
+  PageHandover pages(0);
+  auto consumer = std::async(std::launch::async, [&] { return pages.pop(); });
+  EXPECT_EQ(consumer.wait_for(50ms), std::future_status::timeout);
+  pages.push(FetchedPage(CrawlItem("a", 0)));
+  ASSERT_EQ(consumer.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(consumer.get()->url, "a");
+
+  pages.push(FetchedPage(CrawlItem("b", 0)));
+  auto producer = std::async(std::launch::async, [&] { return pages.waitForRoom(); });
+  EXPECT_EQ(producer.wait_for(50ms), std::future_status::timeout);
+  pages.close();
+  ASSERT_EQ(producer.wait_for(5s), std::future_status::ready);
+  EXPECT_FALSE(producer.get());
+  EXPECT_FALSE(pages.pop());
+  EXPECT_EQ(pages.size(), 0u);
+}
+
+// A site no URL of these tests lies in: the download stage hands every item
+// on with empty content, touching neither network nor database.
+EngineConfig closedSite() {
+  EngineConfig config;
+  config.siteHost = "no.such.site";
+  return config;
+}
+
+// The download stage and its two queues, closed and joined at the end.
+struct ClosedSiteStage {
+  explicit ClosedSiteStage(std::size_t pauseAbove) : pages(pauseAbove) {
+    stage = std::make_unique<DownloadStage>(config, nullptr, urls, pages, log, log);
+  }
+  ~ClosedSiteStage() { stop(); }
+  void stop() {
+    urls.close();
+    pages.close();
+    stage.reset();
+  }
+
+  EngineConfig config = closedSite();
+  std::ostringstream log;
+  UrlQueue urls;
+  PageHandover pages;
+  std::unique_ptr<DownloadStage> stage;
+};
+
+TEST(DownloadStage, HandsOverEachUrlOnceInFetchOrder) {
+  ClosedSiteStage crawl(50);
+  auto first = std::async(std::launch::async, [&] { return crawl.pages.pop(); });
+  EXPECT_EQ(first.wait_for(50ms), std::future_status::timeout);
+
+  crawl.urls.push(CrawlItem("http://a/", 4));
+  ASSERT_EQ(first.wait_for(5s), std::future_status::ready);
+  const FetchedPage page = *first.get();
+  EXPECT_EQ(page.url, "http://a/");
+  EXPECT_EQ(page.priority, 4);
+  EXPECT_EQ(page.content, "");
+
+  crawl.urls.push(CrawlItem("http://b/", -2));
+  EXPECT_EQ(crawl.pages.pop()->url, "http://b/");
+  crawl.urls.push(CrawlItem("http://c/", 7));
+  EXPECT_EQ(crawl.pages.pop()->url, "http://c/");
+  EXPECT_EQ(crawl.pages.size(), 0u);
+  EXPECT_EQ(crawl.log.str(), "");  // a URL that is not wanted is not logged
+}
+
+// At most pauseAbove + 1 pages wait, no URL is taken while that many wait,
+// and one take lets exactly one more URL through.
+TEST(DownloadStage, TakesNoUrlWhileTheParserLagsAndStopsPromptly) {
+  const std::size_t limit = 50;
+  ClosedSiteStage crawl(limit);
+  for (std::size_t i = 0; i < limit + 3; ++i)
+    crawl.urls.push(CrawlItem("http://u" + std::to_string(i), 0));
+  // The stage hands pages over until limit + 1 wait, then pauses with two
+  // URLs left; the pause is event-driven, so a take frees exactly one more.
+  auto filled = std::async(std::launch::async, [&] {
+    while (crawl.urls.size() > 2 || crawl.pages.size() < limit + 1) std::this_thread::yield();
+  });
+  ASSERT_EQ(filled.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(crawl.pages.size(), limit + 1);
+
+  ASSERT_TRUE(crawl.pages.pop());
+  auto oneMore = std::async(std::launch::async, [&] {
+    while (crawl.urls.size() != 1 || crawl.pages.size() != limit + 1) std::this_thread::yield();
+  });
+  ASSERT_EQ(oneMore.wait_for(5s), std::future_status::ready);
+
+  auto stopped = std::async(std::launch::async, [&] { crawl.stop(); });
+  EXPECT_EQ(stopped.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(crawl.urls.size(), 1u);
+}
+
+TEST(DownloadStage, TargetAndInsertStatement) {
+  struct Case {
+    std::string url, target;
+  } cases[] = {
+      {"http://srv/a.html", "srv/a.html"},
+      {"http://", ""},
+      {"HTTP://srv/", "HTTP://srv/"},
+      {"srv/a", "srv/a"},
+      {"http:/", "http:/"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(downloadTarget(c.url), c.target) << "url: " << c.url;
+  EXPECT_EQ(urlInsertStatement("http://srv/x\"y"),
+            "INSERT IGNORE INTO Url (url, lastVisit) VALUES (\"http://srv/x\\\"y\", NOW() )");
+}
+
+}  // namespace
