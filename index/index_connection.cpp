@@ -95,6 +95,14 @@ std::uint64_t IndexConnection::count(const std::string& statement) {
   return unsignedNumber(rows.front().front());
 }
 
+bool IndexConnection::answers() {
+  try {
+    return connection.ping();
+  } catch (const mysqlpp::Exception&) {
+    return false;
+  }
+}
+
 Transaction::Transaction(IndexConnection& connection) : connection(connection) {
   connection.execute("START TRANSACTION");
 }

@@ -59,6 +59,10 @@ class IndexConnection {
   // mysqlpp::BadConversion when the value is not an unsigned decimal number.
   [[nodiscard]] std::uint64_t count(const std::string& statement);
 
+  // True when the server still answers on this connection (one round
+  // trip); false once it has gone away or closed the session. Never throws.
+  [[nodiscard]] bool answers();
+
  private:
   mysqlpp::Connection connection;
 };

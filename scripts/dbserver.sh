@@ -9,7 +9,9 @@
 #   scripts/dbserver.sh env   [DIR]   print the SE_DB_* exports for this server
 #
 # The server listens on its socket only (no TCP port), so several private
-# servers can run side by side.
+# servers can run side by side. SE_DBSERVER_ARGS adds server options when it
+# starts (a larger buffer pool for benchmarks; a TCP port, a server id and a
+# binary log for replication, with --skip-networking=0).
 set -euo pipefail
 
 cmd=${1:-}
@@ -46,11 +48,21 @@ start() {
       --auth-root-authentication-method=socket --skip-test-db >"$dir/install.log" 2>&1 ||
       { cat "$dir/install.log" >&2; exit 1; }
   fi
-  "$mysqld_bin" --no-defaults "${user_opt[@]}" --datadir="$data" --socket="$sock" \
-    --pid-file="$pidfile" --skip-networking --log-error="$log" \
-    --innodb-buffer-pool-size=32M --innodb-log-file-size=16M \
-    --character-set-server=latin1 --collation-server=latin1_swedish_ci \
-    --max-connections=200 >/dev/null 2>&1 &
+  local extra=()
+  read -r -a extra <<<"${SE_DBSERVER_ARGS:-}"
+  # The server outlives this script: it must not keep any descriptor the
+  # caller had open (a lock file held by the caller would stay locked).
+  (
+    for fd in /proc/self/fd/*; do
+      n=${fd##*/}
+      if [ "$n" -gt 2 ]; then eval "exec $n>&-" 2>/dev/null || true; fi
+    done
+    exec "$mysqld_bin" --no-defaults "${user_opt[@]}" --datadir="$data" --socket="$sock" \
+      --pid-file="$pidfile" --skip-networking --log-error="$log" \
+      --innodb-buffer-pool-size=32M --innodb-log-file-size=16M \
+      --character-set-server=latin1 --collation-server=latin1_swedish_ci \
+      --max-connections=200 "${extra[@]}" </dev/null >/dev/null 2>&1
+  ) &
   for _ in $(seq 1 300); do
     if root_sql -e 'select 1' >/dev/null 2>&1; then break; fi
     sleep 0.1

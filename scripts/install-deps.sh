@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   libmysql++-dev libmariadb-dev mariadb-server mariadb-client
+  libfcgi-dev
   flex libfl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   aspell aspell-en aspell-fr

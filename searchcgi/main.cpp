@@ -1,6 +1,10 @@
-// searchcgi: the search page, run by a web server once per request (CGI).
-// Reads QUERY_STRING, SERVER_NAME and SCRIPT_NAME, writes the HTTP header and
-// the result page to standard output, and always exits with status 0.
+// searchcgi: the search page. Started by a web server as a CGI program, it
+// answers the one request of its environment and exits. Started by a FastCGI
+// server (its standard input is then a listening socket), it answers
+// requests one after the other and keeps its index connection between them.
+// Either way it writes the same reply for the same request, takes its index
+// settings (SE_DB_*) from its own environment, and exits with status 0.
+#include <fcgiapp.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -8,14 +12,12 @@
 #include <iostream>
 
 #include "index/connection_settings.h"
+#include "searchcgi/fastcgi_stream.h"
 #include "searchcgi/search_request.h"
 
 namespace {
 
-std::string environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
+using namespace theme_search;
 
 // Descriptors 0 to 2 must be open, or the pipes of the spelling checker
 // could take their numbers.
@@ -30,13 +32,34 @@ void openStandardDescriptors() {
   }
 }
 
+void serveCgi(IndexSession& session) {
+  const CgiRequest request = cgiRequest([](const char* name) { return std::getenv(name); });
+  serveRequest(session, request, std::cout, std::cerr);
+}
+
+// Answers FastCGI requests on standard input until the server closes it.
+void serveFastCgi(IndexSession& session) {
+  if (FCGX_Init() != 0) return;
+  FCGX_Request exchange;
+  if (FCGX_InitRequest(&exchange, 0, 0) != 0) return;
+  while (FCGX_Accept_r(&exchange) >= 0) {
+    const CgiRequest request =
+        cgiRequest([&](const char* name) { return FCGX_GetParam(name, exchange.envp); });
+    FastCgiOutput output(exchange.out);
+    std::ostream page(&output);
+    serveRequest(session, request, page, std::cerr);
+    FCGX_Finish_r(&exchange);
+  }
+}
+
 }  // namespace
 
 int main() {
   openStandardDescriptors();
-  const theme_search::CgiRequest request{environment("QUERY_STRING"), environment("SERVER_NAME"),
-                                         environment("SCRIPT_NAME")};
-  theme_search::serveRequest(theme_search::ConnectionSettings::fromEnvironment(), request,
-                             std::cout, std::cerr);
+  IndexSession session(ConnectionSettings::fromEnvironment());
+  if (FCGX_IsCGI())
+    serveCgi(session);
+  else
+    serveFastCgi(session);
   return 0;
 }

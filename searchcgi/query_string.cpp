@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <climits>
+#include <optional>
 
 namespace theme_search {
 
@@ -46,6 +47,63 @@ DecodedQuery decodeQuery(const std::string& queryString) {
   return decoded;
 }
 
+namespace {
+
+int hexValue(char digit) {
+  if (digit >= '0' && digit <= '9') return digit - '0';
+  if (digit >= 'a' && digit <= 'f') return digit - 'a' + 10;
+  if (digit >= 'A' && digit <= 'F') return digit - 'A' + 10;
+  return -1;
+}
+
+std::string percentDecoded(const std::string& text) {
+  std::string decoded;
+  decoded.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool escape = text[i] == '%' && i + 2 < text.size();
+    const int high = escape ? hexValue(text[i + 1]) : -1;
+    const int low = high >= 0 ? hexValue(text[i + 2]) : -1;
+    if (low >= 0) {
+      decoded += static_cast<char>(high * 16 + low);
+      i += 2;
+    } else {
+      decoded += text[i];
+    }
+  }
+  return decoded;
+}
+
+// The Latin-1 text of UTF-8 bytes, or nullopt when they are not valid UTF-8,
+// hold no multi-byte sequence, or hold a character beyond Latin-1.
+std::optional<std::string> latin1FromUtf8(const std::string& bytes) {
+  std::string latin1;
+  bool multiByte = false;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    if (lead < 0x80) {
+      latin1 += static_cast<char>(lead);
+      continue;
+    }
+    // Only C2 and C3 lead to U+0080..U+00FF; any other lead byte is either
+    // invalid or a character Latin-1 does not have.
+    if ((lead != 0xC2 && lead != 0xC3) || i + 1 >= bytes.size()) return std::nullopt;
+    const auto next = static_cast<unsigned char>(bytes[++i]);
+    if ((next & 0xC0) != 0x80) return std::nullopt;
+    latin1 += static_cast<char>(((lead & 0x1F) << 6) | (next & 0x3F));
+    multiByte = true;
+  }
+  if (!multiByte) return std::nullopt;
+  return latin1;
+}
+
+}  // namespace
+
+std::string decodeKeyword(const std::string& received) {
+  std::string decoded = percentDecoded(received);
+  if (std::optional<std::string> latin1 = latin1FromUtf8(decoded)) return *latin1;
+  return decoded;
+}
+
 KeywordLists splitKeywords(std::string keywordText) {
   KeywordLists lists;
   while (!keywordText.empty()) {
@@ -53,7 +111,7 @@ KeywordLists splitKeywords(std::string keywordText) {
     keywordText = splitAt(keywordText, piece, '+');
     const bool excluded = !piece.empty() && piece[0] == '-';
     std::vector<std::string>& list = excluded ? lists.excludedWords : lists.searchWords;
-    if (list.size() < maxWords) list.push_back(excluded ? piece.substr(1) : piece);
+    if (list.size() < maxWords) list.push_back(decodeKeyword(excluded ? piece.substr(1) : piece));
   }
   return lists;
 }

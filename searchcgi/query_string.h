@@ -8,9 +8,10 @@ namespace theme_search {
 
 // Decoding of the CGI query string. Parameters are taken by position, not by
 // name: the first is the keyword text, the second the page number, and any
-// text after the second "&" asks for spelling suggestions. Values are used
-// exactly as they arrive (no percent-decoding, no case folding, no trimming).
-// Pure functions of text.
+// text after the second "&" asks for spelling suggestions. The keyword text
+// is split at "+" as it arrives; each keyword is then percent-decoded on its
+// own (decodeKeyword), so an encoded "+" stays inside its word. Pure
+// functions of text.
 
 // Capacity of each keyword list; words beyond it are ignored.
 constexpr std::size_t maxWords = 64;
@@ -37,9 +38,20 @@ struct DecodedQuery {
 
 [[nodiscard]] DecodedQuery decodeQuery(const std::string& queryString);
 
+// One keyword as the search uses it, from its text as received (after the
+// split at "+" and the removal of a leading "-"): every "%XY" with two hex
+// digits becomes the byte XY, and a "%" without them stays as it is. When
+// the decoded bytes are valid UTF-8 with at least one multi-byte sequence
+// (a browser that ignored the form's Latin-1 charset) and every character is
+// in Latin-1, they are converted to Latin-1; otherwise the bytes are kept.
+// Every keyword passes through here, so word rules shared with the indexer
+// can be applied at this one place.
+[[nodiscard]] std::string decodeKeyword(const std::string& received);
+
 // The keywords of a keyword text split at "+": a piece that begins with "-"
 // is excluded (stored without that one "-"), every other piece, the empty
-// one included, is a search word. A trailing "+" yields nothing.
+// one included, is a search word. Each stored word is decodeKeyword of its
+// piece. A trailing "+" yields nothing.
 struct KeywordLists {
   std::vector<std::string> searchWords;    // at most maxWords, query order
   std::vector<std::string> excludedWords;  // at most maxWords, query order

@@ -29,11 +29,19 @@ std::string entryLine(const std::string& url) {
   return "<A HREF=\"" + shown + "\">" + shown + "</A><BR><BR>\n";
 }
 
-std::string navigationLink(const std::string& serverName, const std::string& scriptName,
-                           const std::string& linkKeyword, std::int64_t pageNumber,
-                           bool spellCheck) {
-  std::string link = "http://" + serverName + ":8080" + scriptName + "?keyword=" + linkKeyword +
-                     "&page=" + std::to_string(pageNumber);
+std::string linkBase(bool https, const std::string& serverName,
+                     const std::optional<std::string>& serverPort, const std::string& scriptName) {
+  std::string base = (https ? "https://" : "http://") + serverName;
+  if (!serverPort)
+    base += ":8080";
+  else if (*serverPort != (https ? "443" : "80") && !serverPort->empty())
+    base += ":" + *serverPort;
+  return base + scriptName;
+}
+
+std::string navigationLink(const std::string& base, const std::string& linkKeyword,
+                           std::int64_t pageNumber, bool spellCheck) {
+  std::string link = base + "?keyword=" + linkKeyword + "&page=" + std::to_string(pageNumber);
   if (spellCheck) link += "&verif=Verifier+l%27ortographe";
   return link;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -27,13 +28,20 @@ constexpr int resultsPerPage = 15;
 // URL gives an entry with nothing between the markup.
 [[nodiscard]] std::string entryLine(const std::string& url);
 
+// Where the request reached this program, as the start of its navigation
+// links: "https://" when https is set, else "http://", the server name, the
+// port unless it is the scheme's default (80, 443), then the script name.
+// Without a port (nullopt) the link says ":8080", where the search is served
+// by default.
+[[nodiscard]] std::string linkBase(bool https, const std::string& serverName,
+                                   const std::optional<std::string>& serverPort,
+                                   const std::string& scriptName);
+
 // The URL that asks this program for another page of the same search: the
 // keyword text exactly as it arrived, and the spelling parameter when
 // spelling suggestions are on. Not escaped: navigationLines does that.
-[[nodiscard]] std::string navigationLink(const std::string& serverName,
-                                         const std::string& scriptName,
-                                         const std::string& linkKeyword, std::int64_t pageNumber,
-                                         bool spellCheck);
+[[nodiscard]] std::string navigationLink(const std::string& base, const std::string& linkKeyword,
+                                         std::int64_t pageNumber, bool spellCheck);
 
 // The centred navigation: "Previous" when pageNumber > 1, the spacer line,
 // "Next" when endRow < totalResults.

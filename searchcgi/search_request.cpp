@@ -1,8 +1,9 @@
 #include "searchcgi/search_request.h"
 
 #include <cstdint>
+#include <cstring>
 #include <exception>
-#include <optional>
+#include <utility>
 
 #include "searchcgi/query_string.h"
 #include "searchcgi/result_page.h"
@@ -12,20 +13,20 @@ namespace theme_search {
 
 namespace {
 
-void writeWordLines(const KeywordLists& words, bool spellCheck, std::ostream& page,
-                    const CheckerCommand& checkerCommand) {
-  for (const auto* list : {&words.searchWords, &words.excludedWords}) {
-    for (const std::string& word : *list) {
-      if (spellCheck) writeSpellingBlock(page, word, checkerCommand);
-      writeLines(page, "<BR>\n");
-    }
+// The word lines: one "<BR>" per word, positive words first, each after its
+// spelling block when suggestions are asked for (one checker run for all).
+std::string wordLines(const KeywordLists& words, bool spellCheck,
+                      const CheckerCommand& checkerCommand) {
+  std::vector<std::string> all = words.searchWords;
+  all.insert(all.end(), words.excludedWords.begin(), words.excludedWords.end());
+  std::vector<std::string> suggestions;
+  if (spellCheck) suggestions = spellSuggestions(all, checkerCommand);
+  std::string lines;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (spellCheck) lines += spellingBlock(suggestions[i]);
+    lines += "<BR>\n";
   }
-}
-
-// The URL of one row of a run; the empty URL for a row the run does not
-// have. A run may hold more rows than a page shows.
-std::string urlOfRow(const SearchRun& run, std::size_t row) {
-  return run && row < run->size() ? (*run)[row] : std::string();
+  return lines;
 }
 
 void logFailure(std::ostream& log, const char* what, const std::exception& error) {
@@ -34,43 +35,67 @@ void logFailure(std::ostream& log, const char* what, const std::exception& error
 
 }  // namespace
 
+CgiRequest cgiRequest(const std::function<const char*(const char*)>& variable) {
+  const auto text = [&](const char* name) {
+    const char* value = variable(name);
+    return std::string(value ? value : "");
+  };
+  CgiRequest request;
+  request.queryString = text("QUERY_STRING");
+  request.serverName = text("SERVER_NAME");
+  request.scriptName = text("SCRIPT_NAME");
+  if (const char* port = variable("SERVER_PORT")) request.serverPort = port;
+  const char* https = variable("HTTPS");
+  request.https = https && *https && std::strcmp(https, "off") != 0;
+  return request;
+}
+
+IndexSession::IndexSession(ConnectionSettings settings) : settings(std::move(settings)) {}
+
+IndexConnection& IndexSession::connection() {
+  if (open && !open->answers()) open.reset();
+  if (!open) open.emplace(settings);
+  return *open;
+}
+
+void IndexSession::close() {
+  open.reset();
+}
+
 void writeResultBody(IndexConnection& index, const CgiRequest& request, std::ostream& page,
                      const CheckerCommand& checkerCommand) {
   const DecodedQuery query = decodeQuery(request.queryString);
   const std::string& linkKeyword = query.keywordText;
   const KeywordLists words = splitKeywords(query.keywordText);
-  writeWordLines(words, query.spellCheck, page, checkerCommand);
+  writeLines(page, wordLines(words, query.spellCheck, checkerCommand));
 
-  const SearchRun allRows = runSearch(index, words.searchWords, words.excludedWords, 0, 0);
-  if (!allRows) writeLines(page, parameterErrorLine());
-  index.execute(dropScratchTable);
-  // The row count's low 32 bits, as a signed number.
-  const auto totalResults = static_cast<std::int32_t>(allRows ? allRows->size() : 0);
   const std::int64_t pageNumber = query.pageNumber;
   const std::int64_t firstRow = (pageNumber - 1) * resultsPerPage;
   const std::int64_t endRow = pageNumber * resultsPerPage;
-  const SearchRun pageRows =
-      runSearch(index, words.searchWords, words.excludedWords, firstRow, endRow);
-  if (!pageRows) writeLines(page, parameterErrorLine());
+  const std::optional<SearchResult> found =
+      runSearch(index, words.searchWords, words.excludedWords, firstRow, resultsPerPage);
+  std::string lines = found ? std::string() : parameterErrorLine();
+  // The count's low 32 bits, as a signed number.
+  const auto totalResults = static_cast<std::int32_t>(found ? found->total : 0);
 
-  std::string lines = countLine(totalResults) + "<CENTER>\n";
+  lines += countLine(totalResults) + "<CENTER>\n";
   for (std::size_t row = 0; row < std::size_t{resultsPerPage}; ++row)
-    lines += entryLine(urlOfRow(pageRows, row));
+    lines += entryLine(found && row < found->urls.size() ? found->urls[row] : std::string());
   lines += "</CENTER>\n<BR><BR><BR>\n";
-  const std::string nextLink = navigationLink(request.serverName, request.scriptName, linkKeyword,
-                                              pageNumber + 1, query.spellCheck);
-  const std::string previousLink = navigationLink(request.serverName, request.scriptName,
-                                                  linkKeyword, pageNumber - 1, query.spellCheck);
+  const std::string base =
+      linkBase(request.https, request.serverName, request.serverPort, request.scriptName);
+  const std::string nextLink = navigationLink(base, linkKeyword, pageNumber + 1, query.spellCheck);
+  const std::string previousLink =
+      navigationLink(base, linkKeyword, pageNumber - 1, query.spellCheck);
   lines += navigationLines(pageNumber, endRow, totalResults, previousLink, nextLink);
   writeLines(page, lines + pageEnd());
 }
 
-void serveRequest(const ConnectionSettings& settings, const CgiRequest& request, std::ostream& page,
+void serveRequest(IndexSession& session, const CgiRequest& request, std::ostream& page,
                   std::ostream& log, const CheckerCommand& checkerCommand) {
-  std::optional<IndexConnection> index;
+  IndexConnection* index = nullptr;
   try {
-    index.emplace(settings);
-    index->execute(dropScratchTable);
+    index = &session.connection();
   } catch (const std::exception& error) {
     logFailure(log, "index unavailable", error);
     writeLines(page, unavailablePage());
@@ -83,12 +108,7 @@ void serveRequest(const ConnectionSettings& settings, const CgiRequest& request,
   } catch (const std::exception& error) {
     logFailure(log, "search failed", error);
     writeLines(page, searchFailedEnd());
-    return;
-  }
-  try {
-    index->execute(dropScratchTable);
-  } catch (const std::exception& error) {
-    logFailure(log, "scratch table not dropped", error);
+    session.close();
   }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -9,18 +11,46 @@
 
 namespace theme_search {
 
-// One CGI request of the search page, from its environment to the whole
-// reply. Single-threaded; one request per process.
+// One request of the search page, from its CGI variables to the whole reply.
+// The same code answers a request of a CGI process (one per process) and
+// each request of a FastCGI process (many per process, one at a time).
 
-// The CGI variables the search reads; a missing one is the empty text.
+// The CGI variables the search reads; a missing one is the empty text,
+// except SERVER_PORT, whose absence the navigation links tell apart.
 struct CgiRequest {
-  std::string queryString;  // QUERY_STRING
-  std::string serverName;   // SERVER_NAME, for the navigation links
-  std::string scriptName;   // SCRIPT_NAME, for the navigation links
+  std::string queryString;                // QUERY_STRING
+  std::string serverName;                 // SERVER_NAME, for the navigation links
+  std::string scriptName;                 // SCRIPT_NAME, for the navigation links
+  std::optional<std::string> serverPort;  // SERVER_PORT, for the navigation links
+  bool https = false;                     // HTTPS set, and not to "off"
 };
 
-// Removes a scratch table left by an earlier search on this connection.
-inline constexpr const char* dropScratchTable = "drop table if exists tmp;";
+// The request from its variables; variable returns a variable's value, or
+// nullptr when it is not set (getenv, or a lookup in FastCGI parameters).
+[[nodiscard]] CgiRequest cgiRequest(const std::function<const char*(const char*)>& variable);
+
+// The index connection of a search process, kept from one request to the
+// next and opened again when the server has gone. Used by the process's one
+// request thread; not copyable.
+class IndexSession {
+ public:
+  explicit IndexSession(ConnectionSettings settings);
+  IndexSession(const IndexSession&) = delete;
+  IndexSession& operator=(const IndexSession&) = delete;
+
+  // The open connection, checked with one round trip when it was opened by
+  // an earlier request, opened (again) when there is none or it no longer
+  // answers. Blocks on the server; throws mysqlpp::ConnectionFailed when it
+  // cannot be reached.
+  IndexConnection& connection();
+
+  // Closes the connection, so the next request starts with a new one.
+  void close();
+
+ private:
+  ConnectionSettings settings;
+  std::optional<IndexConnection> open;
+};
 
 // Writes the page body after the head: the word lines (with spelling blocks
 // when asked), the count line, the resultsPerPage entries, the navigation and
@@ -30,11 +60,12 @@ inline constexpr const char* dropScratchTable = "drop table if exists tmp;";
 void writeResultBody(IndexConnection& index, const CgiRequest& request, std::ostream& page,
                      const CheckerCommand& checkerCommand = spellCommand);
 
-// Answers the request on page: opens the index and clears the scratch table,
-// then writes the head and the body. Never throws: an index that cannot be
-// reached gives the 503 reply, a search that fails after the head ends the
-// page with one failure line. The reason goes to log as one line.
-void serveRequest(const ConnectionSettings& settings, const CgiRequest& request, std::ostream& page,
+// Answers the request on page: takes the session's connection, then writes
+// the head and the body. Never throws: an index that cannot be reached gives
+// the 503 reply, a search that fails after the head ends the page with one
+// failure line and closes the connection, so the next request opens a fresh
+// one. The reason goes to log as one line.
+void serveRequest(IndexSession& session, const CgiRequest& request, std::ostream& page,
                   std::ostream& log, const CheckerCommand& checkerCommand = spellCommand);
 
 }  // namespace theme_search

@@ -12,6 +12,11 @@
 // are pure; runSearch sends them through the request's connection and returns
 // what they found.
 //
+// One statement gives both the page's rows and the number of matching pages:
+// every search selects "count(*) over ()" as its last column, which the
+// server computes over all matching rows before it applies the row window,
+// so no row is sent only to be counted.
+//
 // Every ordering ends with U.url: the server orders rows that tie on the
 // ranking keys differently from one LIMIT window to the next, so without a
 // last key that is unique a result could show on two pages and another on
@@ -19,20 +24,15 @@
 
 namespace theme_search {
 
-// The statement tail for a row window: ";" when firstRow equals endRow (no
-// window), otherwise "LIMIT firstRow , endRow;". endRow is sent as the row
-// count, so a page run may return more rows than the page shows.
-[[nodiscard]] std::string limitClause(std::int64_t firstRow, std::int64_t endRow);
+// The statement tail for a row window: "LIMIT firstRow , rowCount;", or ";"
+// alone when rowCount is 0 (no window: every row).
+[[nodiscard]] std::string limitClause(std::int64_t firstRow, std::int64_t rowCount);
 
 // ('w1','w2',...): each word between single quotes, escaped by escapeSql so
 // no word can end its literal.
 [[nodiscard]] std::string wordList(const std::vector<std::string>& words);
 
-// Fills the connection's private scratch table tmp with the idUrl of every
-// page that holds one of the excluded words.
-[[nodiscard]] std::string scratchStatement(const std::vector<std::string>& excludedWords);
-
-// One word: a row per page holding it, by ascending ratio, then descending
+// One word: a row per page holding it, by descending ratio, then descending
 // nbMotsTheme. Followed by limitClause.
 [[nodiscard]] std::string singleWordSearch(const std::string& word);
 
@@ -41,20 +41,30 @@ namespace theme_search {
 [[nodiscard]] std::string conjunctiveSearch(const std::vector<std::string>& searchWords);
 
 // Search words with exclusions: a row per page holding any search word and
-// absent from tmp, in the conjunctive search's order.
-[[nodiscard]] std::string exclusionSearch(const std::vector<std::string>& searchWords);
+// none of the excluded words, in the conjunctive search's order.
+[[nodiscard]] std::string exclusionSearch(const std::vector<std::string>& searchWords,
+                                          const std::vector<std::string>& excludedWords);
 
-// What one search run found: the URL of each row, in rank order; nullopt when
-// there was no search word, so nothing was sent.
-using SearchRun = std::optional<std::vector<std::string>>;
+// The number of rows a search statement (one of the three above, without
+// its tail) matches; sent only when its window is past the last row.
+[[nodiscard]] std::string countingStatement(const std::string& search);
 
-// Runs the strategy the word counts call for with the row window and returns
-// its rows. Blocks on the database; throws mysqlpp::Exception when a
-// statement is rejected. Writes nothing anywhere: the caller reports a run
-// without a search word.
-[[nodiscard]] SearchRun runSearch(IndexConnection& index,
-                                  const std::vector<std::string>& searchWords,
-                                  const std::vector<std::string>& excludedWords,
-                                  std::int64_t firstRow, std::int64_t endRow);
+// What one search run found: the URL of each row of the window, in rank
+// order, and the number of matching pages over all windows.
+struct SearchResult {
+  std::vector<std::string> urls;
+  std::int64_t total = 0;
+};
+
+// Runs the strategy the word counts call for with the row window
+// (rowCount 0: every row) and returns its rows and total; nullopt when there
+// is no search word, so nothing was sent. One statement, plus one counting
+// statement when the window starts past the last row. Blocks on the
+// database; throws mysqlpp::Exception when a statement is rejected. Writes
+// nothing anywhere: the caller reports a run without a search word.
+[[nodiscard]] std::optional<SearchResult> runSearch(IndexConnection& index,
+                                                    const std::vector<std::string>& searchWords,
+                                                    const std::vector<std::string>& excludedWords,
+                                                    std::int64_t firstRow, std::int64_t rowCount);
 
 }  // namespace theme_search

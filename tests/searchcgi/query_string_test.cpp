@@ -34,7 +34,7 @@ TEST(QueryString, DecodesParametersByPosition) {
       {"keyword=a&page=0", "a", 1, false},
       {"keyword=a&page=-2", "a", 1, false},
       {"keyword=a&page=99999999999", "a", 2147483647, false},
-      {"keyword=a%20b&page=1", "a%20b", 1, false},
+      {"keyword=a%20b&page=1", "a%20b", 1, false},  // the keyword text stays as received
       {"keyword&page", "", 1, false},
       {"", "", 1, false},
   };
@@ -52,16 +52,52 @@ TEST(QueryString, SplitsKeywordsAtPlusIntoSearchAndExcludedWords) {
     std::string text;
     Words search, excluded;
   } cases[] = {
-      {"a+b+-c", {"a", "b"}, {"c"}}, {"", {}, {}},
-      {"-a+-b", {}, {"a", "b"}},     {"a++b", {"a", "", "b"}, {}},
-      {"+a+", {"", "a"}, {}},        {"a+-", {"a"}, {""}},
-      {"--a", {}, {"-a"}},           {"a%20b+C%27", {"a%20b", "C%27"}, {}},
+      {"a+b+-c", {"a", "b"}, {"c"}},
+      {"", {}, {}},
+      {"-a+-b", {}, {"a", "b"}},
+      {"a++b", {"a", "", "b"}, {}},
+      {"+a+", {"", "a"}, {}},
+      {"a+-", {"a"}, {""}},
+      {"--a", {}, {"-a"}},
+      {"a%20b+C%27", {"a b", "C'"}, {}},
+      // Decoding comes after the split and after the leading "-" is read.
+      {"a%2Bb+-c%2B", {"a+b"}, {"c+"}},
+      {"%2Da+-%2Db", {"-a"}, {"-b"}},
+      {"caf%E9+-th%C3%A9", {"caf\xe9"}, {"th\xe9"}},
   };
   for (const Case& c : cases) {
     const KeywordLists lists = splitKeywords(c.text);
     EXPECT_EQ(lists.searchWords, c.search) << "keywords: " << c.text;
     EXPECT_EQ(lists.excludedWords, c.excluded) << "keywords: " << c.text;
   }
+}
+
+TEST(QueryString, DecodesEachKeywordFromPercentEscapesAndUtf8ToLatin1) {
+  struct Case {
+    std::string received, decoded;
+  } cases[] = {
+      {"caf%E9", "caf\xe9"},     // the form's Latin-1
+      {"caf%e9", "caf\xe9"},     // lower-case hex digits
+      {"caf%C3%A9", "caf\xe9"},  // UTF-8 from a browser that ignored the charset
+      {"%C3%80%C2%A0%C3%BF", "\xc0\xa0\xff"},
+      {"%E2%82%AC", "\xe2\x82\xac"},  // UTF-8 beyond Latin-1: kept as it is
+      {"%C3", "\xc3"},                // a lone lead byte is Latin-1 text
+      {"%C3%A9%E9", "\xc3\xa9\xe9"},  // not UTF-8 as a whole: kept
+      {"%C0%80", "\xc0\x80"},         // an overlong NUL is not converted
+      {"%", "%"},
+      {"100%", "100%"},
+      {"%4", "%4"},
+      {"%4g", "%4g"},
+      {"%%41", "%A"},
+      {"%2541", "%41"},  // decoded once only
+      {"a%20b", "a b"},
+      {"%27", "'"},
+      {"%00", std::string(1, '\0')},
+      {"plain", "plain"},
+      {"", ""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(decodeKeyword(c.received), c.decoded) << "received: " << c.received;
 }
 
 TEST(QueryString, IgnoresWordsBeyondEachListsCapacity) {
