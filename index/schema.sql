@@ -41,13 +41,16 @@ CREATE TABLE IF NOT EXISTS MotCle (
 -- Which keyword occurs on which page, and how often (ratio).
 -- The primary key (idMot, idUrl) keeps a page from holding one keyword twice
 -- and serves the search's keyword-to-pages join; the key on (idUrl, idMot)
--- serves the page-to-keywords join and the exclusion search.
+-- serves the page-to-keywords join and the exclusion search; the key on
+-- (idMot, ratio) gives a word's pages by ratio, so a one-word search sorts
+-- only the rows that can reach its page.
 CREATE TABLE IF NOT EXISTS CorrespMotUrl (
   idMot INT UNSIGNED NOT NULL,
   idUrl INT UNSIGNED NOT NULL,
   ratio INT NOT NULL DEFAULT 0,
   PRIMARY KEY (idMot, idUrl),
-  KEY url_mot (idUrl, idMot)
+  KEY url_mot (idUrl, idMot),
+  KEY mot_ratio (idMot, ratio)
 ) ENGINE=InnoDB DEFAULT CHARSET=latin1;
 
 -- Document kinds met by the crawler ("html", "pdf", "ps").

@@ -44,32 +44,52 @@ std::string wordList(const std::vector<std::string>& words) {
   return list + ")";
 }
 
-std::string singleWordSearch(const std::string& word) {
-  return std::string("select U.url, C.ratio") + totalColumn +
-         " from Url U, CorrespMotUrl C, MotCle M where  M.mot in ('" + escapeSql(word) +
-         "') and C.idMot=M.idMot and C.idUrl=U.idUrl  order by C.ratio desc, U.nbMotsTheme desc, "
-         "U.url ";
+std::string singleWordSearch(const std::string& word, std::int64_t lastRow) {
+  // W is the word's one row: its id, its number of pages and, when the
+  // window ends at lastRow, the ratio of the row at lastRow in ratio order.
+  // Every row up to lastRow has at least that ratio, so only those rows
+  // need their page read and sorted (index mot_ratio).
+  const std::string floor =
+      lastRow < 0 ? std::string("null")
+                  : "(select R.ratio from CorrespMotUrl R where R.idMot=M.idMot order by R.ratio "
+                    "desc limit " +
+                        std::to_string(lastRow) + ",1)";
+  return "select U.url, C.ratio, W.total from (select M.idMot, (select count(*) from "
+         "CorrespMotUrl N where N.idMot=M.idMot) as total, " +
+         floor + " as floor from MotCle M where M.mot in ('" + escapeSql(word) +
+         "') limit 1) W straight_join CorrespMotUrl C straight_join Url U where C.idMot=W.idMot "
+         "and (W.floor is null or C.ratio >= W.floor) and U.idUrl=C.idUrl order by C.ratio desc, "
+         "U.nbMotsTheme desc, U.url ";
 }
 
+namespace {
+
+// The rows of pages holding the search words, grouped by page in a derived
+// table (the keyword rows alone, read by word), then joined to their page.
+// condition is added to the grouping's where clause, having to its group.
+std::string groupedSearch(const std::vector<std::string>& searchWords, const std::string& condition,
+                          const std::string& having) {
+  return std::string("select U.url, G.ratio, G.nb") + totalColumn +
+         " from (select C.idUrl, sum(C.ratio) as ratio, count(*) as nb from MotCle M "
+         "straight_join CorrespMotUrl C where C.idMot=M.idMot and M.mot in " +
+         wordList(searchWords) + condition + " group by C.idUrl" + having +
+         ") G straight_join Url U where U.idUrl=G.idUrl order by G.nb desc, G.ratio desc, "
+         "U.nbMotsTheme desc, U.url ";
+}
+
+}  // namespace
+
 std::string conjunctiveSearch(const std::vector<std::string>& searchWords) {
-  return std::string("select U.url, sum(C.ratio) as ratio , count(M.mot) as nb") + totalColumn +
-         " from Url U, CorrespMotUrl C, MotCle M where C.idUrl=U.idUrl and C.idMot=M.idMot and "
-         "M.mot in " +
-         wordList(searchWords) +
-         " group by U.idUrl having nb > 1 order by nb desc, ratio desc, U.nbMotsTheme desc, "
-         "U.url ";
+  return groupedSearch(searchWords, "", " having nb > 1");
 }
 
 std::string exclusionSearch(const std::vector<std::string>& searchWords,
                             const std::vector<std::string>& excludedWords) {
-  return std::string("select U.url, sum(C.ratio) as ratio , count(M.mot) as nb") + totalColumn +
-         " from Url U, CorrespMotUrl C, MotCle M where C.idUrl=U.idUrl and C.idMot=M.idMot and "
-         "M.mot in " +
-         wordList(searchWords) +
-         " and not exists (select 1 from CorrespMotUrl X, MotCle Y where X.idUrl=C.idUrl and "
-         "X.idMot=Y.idMot and Y.mot in " +
-         wordList(excludedWords) +
-         ") group by U.idUrl order by nb desc, ratio desc, U.nbMotsTheme desc, U.url ";
+  return groupedSearch(searchWords,
+                       " and not exists (select 1 from CorrespMotUrl X, MotCle Y where "
+                       "X.idUrl=C.idUrl and X.idMot=Y.idMot and Y.mot in " +
+                           wordList(excludedWords) + ")",
+                       "");
 }
 
 std::string countingStatement(const std::string& search) {
@@ -87,9 +107,11 @@ std::optional<SearchResult> runSearch(IndexConnection& index,
   else if (searchWords.size() >= 2)
     search = conjunctiveSearch(searchWords);
   else
-    search = singleWordSearch(searchWords.front());
+    search = singleWordSearch(searchWords.front(), rowCount == 0 ? -1 : firstRow + rowCount - 1);
   SearchResult result = resultOf(index.query(search + limitClause(firstRow, rowCount)));
   // A window past the last row carries no total: count on its own.
+  // (Counting the single-word search with its floor still counts every row:
+  // past the last row there is no floor.)
   if (result.urls.empty() && firstRow > 0)
     result.total = static_cast<std::int64_t>(index.count(countingStatement(search)));
   return result;

@@ -12,10 +12,12 @@
 // are pure; runSearch sends them through the request's connection and returns
 // what they found.
 //
-// One statement gives both the page's rows and the number of matching pages:
-// every search selects "count(*) over ()" as its last column, which the
-// server computes over all matching rows before it applies the row window,
-// so no row is sent only to be counted.
+// One statement gives both the page's rows and the number of matching pages,
+// in its last column, so no row is sent only to be counted: the searches of
+// several words select "count(*) over ()", which the server computes over
+// all matching rows before it applies the row window; the one-word search
+// counts the word's keyword rows in a subquery. Each reads the keyword rows
+// by word first (straight_join), and groups them before it reads any page.
 //
 // Every ordering ends with U.url: the server orders rows that tie on the
 // ranking keys differently from one LIMIT window to the next, so without a
@@ -33,8 +35,10 @@ namespace theme_search {
 [[nodiscard]] std::string wordList(const std::vector<std::string>& words);
 
 // One word: a row per page holding it, by descending ratio, then descending
-// nbMotsTheme. Followed by limitClause.
-[[nodiscard]] std::string singleWordSearch(const std::string& word);
+// nbMotsTheme. Followed by limitClause, whose window must end at lastRow
+// (0-based) or be no window at all (lastRow -1): only rows whose ratio
+// reaches that of the row at lastRow in ratio order are sorted.
+[[nodiscard]] std::string singleWordSearch(const std::string& word, std::int64_t lastRow);
 
 // Several words: a row per page holding more than one of them, by the number
 // of words, their summed ratio and nbMotsTheme, all descending.

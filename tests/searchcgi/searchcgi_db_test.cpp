@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include <set>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -346,6 +347,32 @@ TEST_F(SearchCgi, RunSearchReturnsItsWindowAndTotalOrNothingWithoutASearchWord) 
     EXPECT_EQ(found->total, c.total) << c.search.size() << " words from row " << c.firstRow;
   }
   EXPECT_EQ(runSearch(*index, {}, {"chat"}, 0, 0), std::nullopt);
+}
+
+// Every window of a one-word search is the same slice of the whole ranking,
+// whatever ties the ratios have around the window's ends.
+TEST_F(SearchCgi, OneWordWindowsAreSlicesOfTheWholeRanking) {
+  struct Ranked {
+    int ratio, theme;
+    std::string url;
+  };
+  std::vector<Ranked> all;
+  for (int i = 0; i < 50; ++i) {
+    const std::string url = "http://r/" + std::to_string(i);
+    all.push_back({i % 7, i % 3, url});
+    addPage(url, i % 3, {{"chat", i % 7}});
+  }
+  std::sort(all.begin(), all.end(), [](const Ranked& a, const Ranked& b) {
+    return std::tie(b.ratio, b.theme, a.url) < std::tie(a.ratio, a.theme, b.url);
+  });
+  for (int first : {0, 1, 14, 15, 30, 45, 49}) {
+    std::vector<std::string> expected;
+    for (int i = first; i < std::min(first + 15, 50); ++i) expected.push_back(all[i].url);
+    const std::optional<SearchResult> found = runSearch(*index, {"chat"}, {}, first, 15);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->urls, expected) << "first row " << first;
+    EXPECT_EQ(found->total, 50) << "first row " << first;
+  }
 }
 
 // Keywords are decoded one by one after the split: the form's Latin-1, a

@@ -1,0 +1,146 @@
+// Fills an index with N generated pages, straight into the database (no
+// crawl), for the search benchmarks:
+//
+//   index_generator PAGES WORKDIR [SITE_DIR]
+//
+// The index is the one the SE_DB_* settings name; its tables are emptied
+// first. Words are drawn from a vocabulary of 20,000 made-up words with
+// Zipf-distributed frequencies (the word of rank r is drawn with weight 1/r)
+// until a page holds 300 distinct words; a word's ratio on a page is the
+// number of times it was drawn. One page in ten is off theme and has no
+// keywords. The rows are written as tab-separated files under WORKDIR and
+// loaded with LOAD DATA INFILE, so the server must be able to read WORKDIR.
+// With SITE_DIR, the same pages are also written there as HTML files
+// (page00001.html, ...) linked in a chain from index.html, each on-theme
+// page holding the theme word "rucher", so a crawler can index the same
+// site. Deterministic: the same PAGES give the same index.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "index/index_connection.h"
+#include "index/sql_text.h"
+
+namespace {
+
+using namespace theme_search;
+
+constexpr int kVocabulary = 20000;
+constexpr std::size_t kWordsPerPage = 300;
+
+// Distinct pronounceable words: syllables by the digits of the rank.
+std::string madeUpWord(int rank) {
+  static const char* const syllables[] = {"ba", "ce", "di", "fo", "gu", "la", "me", "ni",
+                                          "po", "ru", "sa", "te", "vi", "lo", "ma", "ne"};
+  std::string word;
+  for (int n = rank + 16; n > 0; n /= 16) word += syllables[n % 16];
+  return word;
+}
+
+struct GeneratedPage {
+  int nbMotsTheme = 0;
+  std::map<int, int> ratios;  // word rank -> times drawn
+};
+
+std::vector<GeneratedPage> generatePages(int count) {
+  std::vector<double> cumulative(kVocabulary);
+  double sum = 0;
+  for (int r = 0; r < kVocabulary; ++r) cumulative[r] = sum += 1.0 / (r + 1);
+  std::mt19937_64 random(20240611);
+  std::uniform_real_distribution<double> uniform(0, sum);
+  std::vector<GeneratedPage> pages(count);
+  for (int i = 0; i < count; ++i) {
+    if (i % 10 == 9) continue;  // off theme
+    GeneratedPage& page = pages[i];
+    page.nbMotsTheme = 1 + i % 6;
+    while (page.ratios.size() < kWordsPerPage) {
+      const double at = uniform(random);
+      const int rank = static_cast<int>(std::lower_bound(cumulative.begin(), cumulative.end(), at) -
+                                        cumulative.begin());
+      ++page.ratios[std::min(rank, kVocabulary - 1)];
+    }
+  }
+  return pages;
+}
+
+std::string pageName(int i) {
+  char name[32];
+  std::snprintf(name, sizeof name, "page%05d.html", i + 1);
+  return name;
+}
+
+void writeTables(const std::vector<GeneratedPage>& pages, const std::filesystem::path& dir) {
+  std::ofstream urls(dir / "Url.tsv"), words(dir / "MotCle.tsv"), links(dir / "CorrespMotUrl.tsv");
+  for (int r = 0; r < kVocabulary; ++r) words << r + 1 << '\t' << madeUpWord(r) << '\n';
+  std::vector<std::vector<std::pair<int, int>>> byWord(kVocabulary);
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    urls << i + 1 << "\thttp://127.0.0.1/" << pageName(static_cast<int>(i)) << "\t\\N\t"
+         << pages[i].nbMotsTheme << '\n';
+    for (const auto& [rank, ratio] : pages[i].ratios)
+      byWord[rank].emplace_back(static_cast<int>(i) + 1, ratio);
+  }
+  // In primary-key order (idMot, idUrl), which loads fastest.
+  for (int r = 0; r < kVocabulary; ++r)
+    for (const auto& [url, ratio] : byWord[r])
+      links << r + 1 << '\t' << url << '\t' << ratio << '\n';
+}
+
+void writeSite(const std::vector<GeneratedPage>& pages, const std::filesystem::path& site) {
+  std::filesystem::create_directories(site);
+  std::ofstream(site / "index.html")
+      << "<html><body>rucher <a href=\"" << pageName(0) << "\">debut</a></body></html>\n";
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    std::ofstream out(site / pageName(static_cast<int>(i)));
+    out << "<html><head><title>page " << i + 1 << "</title></head><body><p>";
+    if (!pages[i].ratios.empty()) out << "rucher ";
+    for (const auto& [rank, ratio] : pages[i].ratios)
+      for (int n = 0; n < ratio; ++n) out << madeUpWord(rank) << ' ';
+    out << "</p>";
+    if (i + 1 < pages.size())
+      out << "<a href=\"" << pageName(static_cast<int>(i) + 1) << "\">suite</a>";
+    out << "</body></html>\n";
+  }
+}
+
+void load(IndexConnection& index, const std::filesystem::path& dir) {
+  for (const char* table : {"CorrespMotUrl", "MotCle", "Url", "UrlInvalide", "Extension"})
+    index.execute(std::string("DELETE FROM ") + table);
+  index.execute("SET unique_checks = 0");
+  for (const char* table : {"Url", "MotCle", "CorrespMotUrl"}) {
+    const std::string file = (dir / (std::string(table) + ".tsv")).string();
+    index.execute("LOAD DATA INFILE '" + escapeSql(file) + "' INTO TABLE " + table +
+                  " CHARACTER SET latin1");
+  }
+  static_cast<void>(index.query("ANALYZE TABLE Url, MotCle, CorrespMotUrl"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::cerr << "usage: index_generator PAGES WORKDIR [SITE_DIR]\n";
+    return 2;
+  }
+  const int count = std::atoi(argv[1]);
+  const std::filesystem::path dir = std::filesystem::absolute(argv[2]);
+  std::filesystem::create_directories(dir);
+  try {
+    const std::vector<GeneratedPage> pages = generatePages(count);
+    writeTables(pages, dir);
+    if (argc > 3) writeSite(pages, argv[3]);
+    IndexConnection index;
+    load(index, dir);
+    std::cout << "pages: " << index.count("select count(*) from Url")
+              << ", keyword rows: " << index.count("select count(*) from CorrespMotUrl") << '\n';
+  } catch (const std::exception& error) {
+    std::cerr << "index_generator: " << error.what() << '\n';
+    return 1;
+  }
+  return 0;
+}

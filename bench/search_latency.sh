@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# Search latency and load, through lighttpd, in CGI and in FastCGI mode:
+#
+#   bench/search_latency.sh [PAGES...]      (default: 10000 30000; as root)
+#
+# Builds the Release tree build-bench/, starts a private MariaDB under
+# build-bench/benchdb, and for each index size fills it with
+# bench/index_generator. The queries use words drawn uniformly from the index's
+# 1,000 most frequent words: single-word, two-word, exclusion (a word and an
+# excluded word) and page-2 (single word, second page). One client measures
+# each kind for SE_BENCH_SECONDS (default 10) in each mode; at the first size,
+# 50 clients then load the server for SE_BENCH_LOAD_SECONDS (default 30) in
+# each mode, every reply checked against the same query's reply fetched alone.
+# Runs in a network namespace of its own: only loopback is used.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${BENCH_BUILD_DIR:-$here/build-bench}
+seconds=${SE_BENCH_SECONDS:-10}
+load_seconds=${SE_BENCH_LOAD_SECONDS:-30}
+sizes=("$@")
+[ ${#sizes[@]} -gt 0 ] || sizes=(10000 30000)
+
+if [ -z "${SE_BENCH_NETNS:-}" ]; then
+  "$here/scripts/install-deps.sh"
+  cmake -S "$here" -B "$build" -DBUILD_BENCHMARKS=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$build" -j2 --target searchcgi index_generator search_load
+  exec env SE_BENCH_NETNS=1 unshare -n -- "$0" "${sizes[@]}"
+fi
+ip link set lo up
+
+work=$build/searchbench
+db=$build/benchdb
+mkdir -p "$work"
+export SE_DBSERVER_ARGS="--innodb-buffer-pool-size=4G --innodb-log-file-size=512M --innodb-flush-log-at-trx-commit=0"
+"$here/scripts/dbserver.sh" reset "$db" >/dev/null
+eval "$("$here/scripts/dbserver.sh" env "$db")"
+lighttpd_pid=
+cleanup() {
+  [ -n "$lighttpd_pid" ] && kill "$lighttpd_pid" 2>/dev/null && wait "$lighttpd_pid" 2>/dev/null
+  "$here/scripts/dbserver.sh" stop "$db"
+}
+trap cleanup EXIT
+
+sql() { mariadb --no-defaults -S "$SE_DB_SOCKET" -u"$SE_DB_USER" -p"$SE_DB_PASSWORD" -N -B "$SE_DB_NAME" -e "$1"; }
+
+# lighttpd serving searchcgi on 127.0.0.1:8080 in MODE (cgi or fastcgi).
+start_lighttpd() {
+  local mode=$1 conf=$work/$1.conf
+  {
+    echo 'server.bind = "127.0.0.1"'
+    echo 'server.port = 8080'
+    echo "server.document-root = \"$work\""
+    echo "server.errorlog = \"$work/$mode-error.log\""
+    echo 'server.max-connections = 256'
+    if [ "$mode" = cgi ]; then
+      echo 'server.modules = ( "mod_alias", "mod_setenv", "mod_cgi" )'
+      echo "alias.url = ( \"/cgi-bin/searchcgi\" => \"$build/searchcgi/searchcgi\" )"
+      echo '$HTTP["url"] =~ "^/cgi-bin/searchcgi" { cgi.assign = ( "" => "" ) }'
+      echo "setenv.set-environment = ( \"SE_DB_SOCKET\" => \"$SE_DB_SOCKET\", \"PATH\" => \"/usr/bin:/bin\" )"
+    else
+      echo 'server.modules = ( "mod_fastcgi" )'
+      echo "fastcgi.server = ( \"/cgi-bin/searchcgi\" => ( ( \"socket\" => \"$work/searchcgi.socket\","
+      echo "  \"bin-path\" => \"$build/searchcgi/searchcgi\", \"max-procs\" => 4, \"check-local\" => \"disable\","
+      echo "  \"bin-environment\" => ( \"SE_DB_SOCKET\" => \"$SE_DB_SOCKET\", \"PATH\" => \"/usr/bin:/bin\" ),"
+      echo '  "bin-copy-environment" => ( "" ) ) ) )'
+    fi
+  } >"$conf"
+  lighttpd -D -f "$conf" &
+  lighttpd_pid=$!
+  for _ in $(seq 1 100); do
+    curl -fs -o /dev/null "http://127.0.0.1:8080/cgi-bin/searchcgi?keyword=x&page=1" && return 0
+    sleep 0.1
+  done
+  echo "lighttpd did not start in $mode mode" >&2
+  exit 1
+}
+
+stop_lighttpd() {
+  kill "$lighttpd_pid"
+  wait "$lighttpd_pid" 2>/dev/null || true
+  lighttpd_pid=
+}
+
+# Query files from the 1,000 most frequent words, in a fixed random order.
+write_queries() {
+  sql "select M.mot from MotCle M, CorrespMotUrl C where C.idMot=M.idMot group by M.idMot
+       order by count(*) desc, M.mot limit 1000" >"$work/top.txt"
+  shuf --random-source=<(yes) "$work/top.txt" >"$work/a.txt"
+  shuf --random-source=<(yes 1) "$work/top.txt" >"$work/b.txt"
+  sed 's/.*/keyword=&\&page=1/' "$work/a.txt" >"$work/single.txt"
+  paste -d+ "$work/a.txt" "$work/b.txt" | sed 's/.*/keyword=&\&page=1/' >"$work/two.txt"
+  paste -d+ "$work/a.txt" <(sed 's/^/-/' "$work/b.txt") | sed 's/.*/keyword=&\&page=1/' >"$work/exclusion.txt"
+  sed 's/.*/keyword=&\&page=2/' "$work/a.txt" >"$work/page2.txt"
+}
+
+load() { "$build/bench/search_load" 8080 /cgi-bin/searchcgi "$@"; }
+
+first=1
+for pages in "${sizes[@]}"; do
+  echo "== $pages pages"
+  "$build/bench/index_generator" "$pages" "$work/tables"
+  write_queries
+  for mode in cgi fastcgi; do
+    start_lighttpd "$mode"
+    for kind in single two exclusion page2; do
+      load "$work/$kind.txt" 10 1 >/dev/null || true  # warm-up
+      printf '%-8s %-10s ' "$mode" "$kind"
+      load "$work/$kind.txt" 1 "$seconds" || true
+    done
+    if [ "$first" = 1 ]; then
+      printf '%-8s %-10s ' "$mode" "load-50"
+      load "$work/single.txt" 50 "$load_seconds" --check || true
+    fi
+    stop_lighttpd
+  done
+  first=0
+done
