@@ -23,6 +23,12 @@ if [ "${SE_WITH_BROWSER:-1}" = 1 ]; then
   if ! command -v npm >/dev/null 2>&1; then packages+=(nodejs npm); fi
 fi
 
+# Only for the benchmarks (bench/htsearch_compare.sh): the peer search
+# engine it measures against.
+if [ "${SE_WITH_BENCH:-0}" = 1 ]; then
+  packages+=(htdig)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
