@@ -42,6 +42,10 @@ root_sql() { "$client" --no-defaults --protocol=socket -S "$sock" -uroot "$@"; }
 
 start() {
   if running; then return 0; fi
+  # Temporary tables (of big sorts, and of the installation) go to a
+  # directory of the server's own, where nothing else on the machine cleans.
+  mkdir -p "$dir/tmp"
+  export TMPDIR=$dir/tmp
   if [ ! -d "$data/mysql" ]; then
     mkdir -p "$data"
     "$install_db" --no-defaults "${user_opt[@]}" --datadir="$data" \
@@ -58,7 +62,7 @@ start() {
       if [ "$n" -gt 2 ]; then eval "exec $n>&-" 2>/dev/null || true; fi
     done
     exec "$mysqld_bin" --no-defaults "${user_opt[@]}" --datadir="$data" --socket="$sock" \
-      --pid-file="$pidfile" --skip-networking --log-error="$log" \
+      --pid-file="$pidfile" --skip-networking --log-error="$log" --tmpdir="$dir/tmp" \
       --innodb-buffer-pool-size=32M --innodb-log-file-size=16M \
       --character-set-server=latin1 --collation-server=latin1_swedish_ci \
       --max-connections=200 "${extra[@]}" </dev/null >/dev/null 2>&1
