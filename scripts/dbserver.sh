@@ -46,11 +46,19 @@ start() {
       --auth-root-authentication-method=socket --skip-test-db >"$dir/install.log" 2>&1 ||
       { cat "$dir/install.log" >&2; exit 1; }
   fi
-  "$mysqld_bin" --no-defaults "${user_opt[@]}" --datadir="$data" --socket="$sock" \
-    --pid-file="$pidfile" --skip-networking --log-error="$log" \
-    --innodb-buffer-pool-size=32M --innodb-log-file-size=16M \
-    --character-set-server=latin1 --collation-server=latin1_swedish_ci \
-    --max-connections=200 >/dev/null 2>&1 &
+  # The server outlives this script: it must not keep any descriptor of its
+  # caller (a lock file held around a test run, a pipe someone waits on).
+  (
+    for fd in /proc/self/fd/*; do
+      n=${fd##*/}
+      if [ "$n" -gt 2 ] 2>/dev/null; then eval "exec $n>&-" 2>/dev/null || true; fi
+    done
+    exec "$mysqld_bin" --no-defaults "${user_opt[@]}" --datadir="$data" --socket="$sock" \
+      --pid-file="$pidfile" --skip-networking --log-error="$log" \
+      --innodb-buffer-pool-size=32M --innodb-log-file-size=16M \
+      --character-set-server=latin1 --collation-server=latin1_swedish_ci \
+      --max-connections=200 >/dev/null 2>&1
+  ) &
   for _ in $(seq 1 300); do
     if root_sql -e 'select 1' >/dev/null 2>&1; then break; fi
     sleep 0.1
