@@ -44,6 +44,49 @@ void ScanLargePage(benchmark::State& state) {
 }
 BENCHMARK(ScanLargePage)->Unit(benchmark::kMillisecond);
 
+// Prose of state.range(0) bytes with bare ampersands and no semicolon
+// anywhere: an entity rule that looked ahead for the ';' would rescan the
+// rest of the page at every '&' and make this quadratic.
+std::string bareAmpersandProse(std::size_t size) {
+  const std::string paragraph =
+      "<p>Fish & chips, miel & cire, les abeilles & la ruche: AT&T, R&D et B&B "
+      "pour les apiculteurs & leurs voisins.</p>\n";
+  std::string page;
+  while (page.size() < size) page += paragraph;
+  page.resize(size);
+  return page;
+}
+
+void ScanBareAmpersands(benchmark::State& state) {
+  const std::string page = bareAmpersandProse(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    HtmlScanner scanner(page);
+    benchmark::DoNotOptimize(scanner.getPageText().size());
+  }
+  state.SetBytesProcessed(state.iterations() * page.size());
+}
+BENCHMARK(ScanBareAmpersands)
+    ->RangeMultiplier(4)
+    ->Range(4 << 10, 1 << 20)
+    ->Unit(benchmark::kMillisecond);
+
+// A page that is one long token (plain text with no tag or entity): the
+// token must not be rescanned from its start as the input is read.
+void ScanOneLongToken(benchmark::State& state) {
+  std::string page;
+  while (page.size() < static_cast<std::size_t>(state.range(0)))
+    page += "les abeilles et la ruche ";
+  for (auto _ : state) {
+    HtmlScanner scanner(page);
+    benchmark::DoNotOptimize(scanner.getPageText().size());
+  }
+  state.SetBytesProcessed(state.iterations() * page.size());
+}
+BENCHMARK(ScanOneLongToken)
+    ->RangeMultiplier(4)
+    ->Range(256 << 10, 4 << 20)
+    ->Unit(benchmark::kMillisecond);
+
 void NormalizeLinks(benchmark::State& state) {
   std::vector<std::string> raw = HtmlScanner(fixturePage()).getLinkTargets();
   for (int i = 0; i < 100; ++i) {

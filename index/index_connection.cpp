@@ -46,14 +46,15 @@ std::uint64_t unsignedNumber(const std::string& text) {
 }  // namespace
 
 IndexConnection::IndexConnection(const ConnectionSettings& settings) : connection(true) {
-  // MySQL++ takes ownership of the option object.
-  connection.set_option(new mysqlpp::SetCharsetNameOption("latin1"));
   // A socket path that names no socket would be read as a host name and
   // reported as a bad TCP/IP address; say what is wrong with it instead.
   std::string socketError;
   if (!settings.socket.empty() &&
       !mysqlpp::UnixDomainSocketConnection::is_socket(settings.socket.c_str(), &socketError))
     throw mysqlpp::ConnectionFailed(("socket " + settings.socket + ": " + socketError).c_str());
+  // MySQL++ takes ownership of the option object (set only once nothing
+  // can fail before connect, which is what hands it on).
+  connection.set_option(new mysqlpp::SetCharsetNameOption("latin1"));
   const std::string& server = settings.socket.empty() ? settings.host : settings.socket;
   connection.connect(settings.database.c_str(), server.empty() ? nullptr : server.c_str(),
                      settings.user.c_str(), settings.password.c_str(), settings.port);

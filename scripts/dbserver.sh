@@ -54,12 +54,12 @@ start() {
   fi
   local extra=()
   read -r -a extra <<<"${SE_DBSERVER_ARGS:-}"
-  # The server outlives this script: it must not keep any descriptor the
-  # caller had open (a lock file held by the caller would stay locked).
+  # The server outlives this script: it must not keep any descriptor of its
+  # caller (a lock file held around a test run, a pipe someone waits on).
   (
     for fd in /proc/self/fd/*; do
       n=${fd##*/}
-      if [ "$n" -gt 2 ]; then eval "exec $n>&-" 2>/dev/null || true; fi
+      if [ "$n" -gt 2 ] 2>/dev/null; then eval "exec $n>&-" 2>/dev/null || true; fi
     done
     exec "$mysqld_bin" --no-defaults "${user_opt[@]}" --datadir="$data" --socket="$sock" \
       --pid-file="$pidfile" --skip-networking --log-error="$log" --tmpdir="$dir/tmp" \

@@ -1,18 +1,210 @@
-// Construction of the HTML scanner: the document is handed to the generated
-// scanning routine through a string stream and scanned to its end at once.
+// The HTML scanner's hand-written half: construction, entity decoding and
+// the operations the rules in parse_html.l call.
 #include "crawler/analysis/html_scanner.h"
 
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <optional>
 #include <sstream>
+#include <string_view>
+#include <unordered_map>
 
 namespace theme_search {
 
+namespace {
+
+// Entity names of the Latin-1 characters U+00A0-U+00FF, in code order.
+constexpr std::array<std::string_view, 96> latin1EntityNames = {
+    "nbsp",   "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",   "uml",
+    "copy",   "ordf",   "laquo",  "not",    "shy",    "reg",    "macr",   "deg",    "plusmn",
+    "sup2",   "sup3",   "acute",  "micro",  "para",   "middot", "cedil",  "sup1",   "ordm",
+    "raquo",  "frac14", "frac12", "frac34", "iquest", "Agrave", "Aacute", "Acirc",  "Atilde",
+    "Auml",   "Aring",  "AElig",  "Ccedil", "Egrave", "Eacute", "Ecirc",  "Euml",   "Igrave",
+    "Iacute", "Icirc",  "Iuml",   "ETH",    "Ntilde", "Ograve", "Oacute", "Ocirc",  "Otilde",
+    "Ouml",   "times",  "Oslash", "Ugrave", "Uacute", "Ucirc",  "Uuml",   "Yacute", "THORN",
+    "szlig",  "agrave", "aacute", "acirc",  "atilde", "auml",   "aring",  "aelig",  "ccedil",
+    "egrave", "eacute", "ecirc",  "euml",   "igrave", "iacute", "icirc",  "iuml",   "eth",
+    "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",   "divide", "oslash", "ugrave",
+    "uacute", "ucirc",  "uuml",   "yacute", "thorn",  "yuml",
+};
+
+// Entity names of the Latin Extended-A letters U+0100-U+017F, in code
+// order; empty where there is none.
+constexpr std::array<std::string_view, 128> latinExtendedAEntityNames = {
+    "Amacr",  "amacr",  "Abreve", "abreve", "Aogon",  "aogon",  "Cacute", "cacute", "Ccirc",
+    "ccirc",  "Cdot",   "cdot",   "Ccaron", "ccaron", "Dcaron", "dcaron", "Dstrok", "dstrok",
+    "Emacr",  "emacr",  "",       "",       "Edot",   "edot",   "Eogon",  "eogon",  "Ecaron",
+    "ecaron", "Gcirc",  "gcirc",  "Gbreve", "gbreve", "Gdot",   "gdot",   "Gcedil", "",
+    "Hcirc",  "hcirc",  "Hstrok", "hstrok", "Itilde", "itilde", "Imacr",  "imacr",  "",
+    "",       "Iogon",  "iogon",  "Idot",   "imath",  "IJlig",  "ijlig",  "Jcirc",  "jcirc",
+    "Kcedil", "kcedil", "kgreen", "Lacute", "lacute", "Lcedil", "lcedil", "Lcaron", "lcaron",
+    "Lmidot", "lmidot", "Lstrok", "lstrok", "Nacute", "nacute", "Ncedil", "ncedil", "Ncaron",
+    "ncaron", "napos",  "ENG",    "eng",    "Omacr",  "omacr",  "",       "",       "Odblac",
+    "odblac", "OElig",  "oelig",  "Racute", "racute", "Rcedil", "rcedil", "Rcaron", "rcaron",
+    "Sacute", "sacute", "Scirc",  "scirc",  "Scedil", "scedil", "Scaron", "scaron", "Tcedil",
+    "tcedil", "Tcaron", "tcaron", "Tstrok", "tstrok", "Utilde", "utilde", "Umacr",  "umacr",
+    "Ubreve", "ubreve", "Uring",  "uring",  "Udblac", "udblac", "Uogon",  "uogon",  "Wcirc",
+    "wcirc",  "Ycirc",  "ycirc",  "Yuml",   "Zacute", "zacute", "Zdot",   "zdot",   "Zcaron",
+    "zcaron", "",
+};
+
+struct NamedCharacter {
+  std::string_view name;
+  char32_t character;
+};
+
+// The other named entities: ASCII characters and the punctuation beyond
+// Latin-1 that the transliteration table maps.
+constexpr NamedCharacter otherEntities[] = {
+    {"quot", '"'},      {"amp", '&'},      {"apos", '\''},     {"lt", '<'},
+    {"gt", '>'},        {"fnof", 0x0192},  {"circ", 0x02C6},   {"tilde", 0x02DC},
+    {"ensp", 0x2002},   {"emsp", 0x2003},  {"thinsp", 0x2009}, {"ndash", 0x2013},
+    {"mdash", 0x2014},  {"lsquo", 0x2018}, {"rsquo", 0x2019},  {"sbquo", 0x201A},
+    {"ldquo", 0x201C},  {"rdquo", 0x201D}, {"bdquo", 0x201E},  {"dagger", 0x2020},
+    {"Dagger", 0x2021}, {"bull", 0x2022},  {"hellip", 0x2026}, {"permil", 0x2030},
+    {"prime", 0x2032},  {"Prime", 0x2033}, {"lsaquo", 0x2039}, {"rsaquo", 0x203A},
+    {"frasl", 0x2044},  {"euro", 0x20AC},  {"trade", 0x2122},  {"minus", 0x2212},
+};
+
+// Entity names are case-sensitive: &Eacute; and &eacute; differ.
+std::unordered_map<std::string_view, char32_t> buildNamedEntities() {
+  std::unordered_map<std::string_view, char32_t> names;
+  for (std::size_t i = 0; i < latin1EntityNames.size(); ++i)
+    names.emplace(latin1EntityNames[i], static_cast<char32_t>(0xA0 + i));
+  for (std::size_t i = 0; i < latinExtendedAEntityNames.size(); ++i)
+    if (!latinExtendedAEntityNames[i].empty())
+      names.emplace(latinExtendedAEntityNames[i], static_cast<char32_t>(0x100 + i));
+  for (const NamedCharacter& entity : otherEntities) names.emplace(entity.name, entity.character);
+  return names;
+}
+
+const std::unordered_map<std::string_view, char32_t>& namedEntities() {
+  static const std::unordered_map<std::string_view, char32_t> names = buildNamedEntities();
+  return names;
+}
+
+// The value of a numeric reference's digits, held at 0x110000 (beyond the
+// last character) once it grows past it.
+char32_t numericValue(std::string_view digits, unsigned base) {
+  char32_t value = 0;
+  for (char digit : digits) {
+    unsigned d = digit <= '9' ? digit - '0' : (digit | 0x20) - 'a' + 10;
+    value = value * base + d;
+    if (value > 0x10FFFF) return 0x110000;
+  }
+  return value;
+}
+
+// The character an entity ("&...;" whole, as the scanner matched it) stands
+// for; nullopt for an unknown name.
+std::optional<char32_t> entityCharacter(std::string_view entity) {
+  std::string_view body = entity.substr(1, entity.size() - 2);
+  if (body.size() > 1 && body[0] == '#') {
+    if (body[1] == 'x' || body[1] == 'X') return numericValue(body.substr(2), 16);
+    return numericValue(body.substr(1), 10);
+  }
+  const auto& names = namedEntities();
+  const auto found = names.find(body);
+  if (found == names.end()) return std::nullopt;
+  return found->second;
+}
+
+// A decoded character as copied into a title or meta text: a letter folded,
+// other printable Latin-1 characters as themselves, white space and control
+// characters as a blank, characters beyond Latin-1 (and the Windows-1252
+// range) transliterated, or a blank where the table has nothing.
+std::string copiedText(char32_t character) {
+  if (character >= 0x100) return std::string(transliterate(character).value_or(" "));
+  const auto byte = static_cast<unsigned char>(character);
+  if (isLatin1Letter(byte)) return std::string(foldLatin1Letter(byte));
+  if (byte >= 0x80 && byte <= 0x9F)
+    return std::string(transliterate(windows1252Character(byte)).value_or(" "));
+  if (byte < 0x20 || byte == 0x7F || byte == 0xA0) return " ";
+  return std::string(1, static_cast<char>(byte));
+}
+
+}  // namespace
+
 HtmlScanner::HtmlScanner(const std::string& document) : yyFlexLexer(nullptr, nullptr) {
   // Only the bytes before the first NUL are scanned.
-  std::istringstream input(document.substr(0, document.find('\0')));
-  yyrestart(&input);
+  const std::size_t length = std::min(document.find('\0'), document.size());
+  std::istringstream input(document.substr(0, length));
+  // A buffer that holds the whole text (read at once, see parse_html.l);
+  // the lexer's destructor deletes it.
+  const auto size = std::min<std::size_t>(length + 2, INT_MAX / 2);
+  yy_switch_to_buffer(yy_create_buffer(input, static_cast<int>(size)));
   yylex();
+  words.endWord();
   // The stream ends with this constructor; leave no reader pointing at it.
   yyin.rdbuf(nullptr);
+}
+
+void HtmlScanner::appendPlainText() {
+  words.addText(std::string_view(YYText(), YYLeng()));
+}
+
+void HtmlScanner::appendEntity() {
+  if (const auto character = entityCharacter(std::string_view(YYText(), YYLeng()))) {
+    words.addCharacter(*character);
+  } else {
+    words.endWord();
+  }
+}
+
+void HtmlScanner::separate() {
+  words.endWord();
+  copyStarted = false;
+}
+
+void HtmlScanner::beginTitle() {
+  separate();
+  inMeta = false;
+}
+
+void HtmlScanner::beginMeta() {
+  separate();
+  inMeta = true;
+  metaIsText = false;
+  pendingMetaContent.clear();
+}
+
+void HtmlScanner::takeMetaText() {
+  metaIsText = true;
+  if (!pendingMetaContent.empty()) copyTarget() += pendingMetaContent;
+  pendingMetaContent.clear();
+}
+
+std::string& HtmlScanner::copyTarget() {
+  if (inMeta && !metaIsText) return pendingMetaContent;
+  if (!copyStarted) {
+    words.endWord();
+    if (!pageText.empty() && pageText.back() != ' ') pageText += ' ';
+    copyStarted = true;
+  }
+  return pageText;
+}
+
+void HtmlScanner::copyMatch() {
+  copyTarget().append(YYText(), YYLeng());
+}
+
+void HtmlScanner::copyFolded() {
+  copyTarget() += foldText(std::string_view(YYText(), YYLeng()));
+}
+
+void HtmlScanner::copyBlank() {
+  copyTarget() += ' ';
+}
+
+void HtmlScanner::copyEntity() {
+  const std::string_view entity(YYText(), YYLeng());
+  if (const auto character = entityCharacter(entity)) {
+    copyTarget() += copiedText(*character);
+  } else {
+    // An unknown name is shown as written, as a browser shows it.
+    copyTarget() += entity;
+  }
 }
 
 }  // namespace theme_search

@@ -1,5 +1,6 @@
 #include "crawler/analysis/page_analysis.h"
 
+#include "common/text_folding.h"
 #include "crawler/analysis/document_text.h"
 #include "crawler/analysis/html_scanner.h"
 #include "crawler/analysis/keyword_indexer.h"
@@ -37,8 +38,10 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
     analysis.themeWordCount = indexed.themeWordCount;
     analysis.messages = std::move(indexed.messages);
   } else if (isConvertedType(reading.documentType) && config.isAcceptedType(reading.documentType)) {
-    IndexedDocument indexed =
-        indexDocument(indexer, url, reading.documentType, documentText(reply), config);
+    // The converter prints UTF-8 with its accents; fold it to the Latin-1
+    // base letters the HTML scanner gives, so a word is the same in both.
+    IndexedDocument indexed = indexDocument(indexer, url, reading.documentType,
+                                            foldUtf8Text(documentText(reply)), config);
     analysis.themeWordCount = indexed.themeWordCount;
     analysis.messages = std::move(indexed.messages);
   } else {

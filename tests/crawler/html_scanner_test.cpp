@@ -27,74 +27,161 @@ void expectScan(const std::vector<Case>& cases) {
   }
 }
 
-TEST(HtmlScanner, KeepsWordsAndBlanksOutOneLetterWordsDigitsAndPunctuation) {
+TEST(HtmlScanner, CutsWordsAsAReaderSeesThem) {
   expectScan({
-      {"<head><title>Hello, World &amp; caf&eacute;</title></head>", "Hello, World a cafe", {}},
-      {"<body>Hello<br>World foo,bar x y z 2004 mp3 3com</body>",
-       "HelloWorld foo bar y      mp3  com",
+      // Accented letters, raw Latin-1 or entities, fold to their base letter.
+      {"la r\xe9"
+       "colte du miel",
+       "la recolte du miel",
        {}},
-      {"a b c d", "a c d", {}},
-      {"AT&T is great; ok", "AT  ok", {}},
-      {"caf\xe9 \xe9l\xe8ve", "caf   ve", {}},
-      {"Caf&Eacute; &#201;t&#xE9;", "Cafe et ", {}},
-      {"&#233;t&#1;&#0233;&#x", "et    x", {}},
-      {"tab\tline\r\nend  two\n\nthree", "tab line  end two three", {}},
+      {"la r&eacute;colte du miel", "la recolte du miel", {}},
+      {"r&#233;colte r&#xE9;colte R&#XC9;COLTE r&#00233;colte",
+       "recolte recolte RECOLTE recolte",
+       {}},
+      {"\xe9t\xe9, caf\xe9 \xc9T\xc9", "ete cafe ETE", {}},
+      {"Caf&Eacute; &#201;t&#xE9; gar&ccedil;on ma&ntilde;ana na&iuml;ve",
+       "CafE Ete garcon manana naive",
+       {}},
+      {"\xe6 \xc6on \xdf stra\xdf"
+       "e \xfe\xf0 \xd0\xd8 \xf8l \xff",
+       "ae AEon ss strasse thd DO ol",
+       {}},
+      {"&aelig;on &AElig;on &szlig; &thorn;&eth;&THORN; &yuml;", "aeon AEon ss thdTH", {}},
+      // Characters beyond Latin-1 (entities or Windows-1252 bytes) through
+      // the transliteration table; unmapped ones are blanks.
+      {"c&oelig;ur &OElig;uvre c\x9cur \x8cuvre &Scaron;kod&#x0101;",
+       "coeur OEuvre coeur OEuvre Skoda",
+       {}},
+      {"l&rsquo;abeille l\x92"
+       "eau &ldquo;miel&rdquo;",
+       "abeille eau miel",
+       {}},
+      {"miel&ndash;cire miel\x97"
+       "cire fin&hellip;suite",
+       "miel cire miel cire fin suite",
+       {}},
+      {"10&euro; 10\x80 prix&#8364;", "EUR EUR prixEUR", {}},
+      {"ab&#x4E2D;cd ab&#945;cd ab\x81"
+       "cd ab&#1114112;cd",
+       "ab cd ab cd ab cd ab cd",
+       {}},
+      // Other entities, known or not, separate words.
+      {"miel&amp;cire miel&nbsp;cire miel&copy;cire miel&#50;cire miel&foo;cire",
+       "miel cire miel cire miel cire miel cire miel cire",
+       {}},
+      // A '&' that begins no entity is punctuation: it swallows nothing.
+      {"Fish & chips.\n<p>Three</p><p>paragraphs</p><p>later</p> x;",
+       "Fish chips Three paragraphs later",
+       {}},
+      {"AT&T is great; ok", "AT is great ok", {}},
+      {"&eacute &#233 &#x; &#;&", "eacute", {}},
+      // An entity name has at most 32 characters.
+      {"&abcdefghijklmnopqrstuvwxyz012345;x &abcdefghijklmnopqrstuvwxyz0123456;yz",
+       "abcdefghijklmnopqrstuvwxyz0123456 yz",
+       {}},
+      // Letters then optional digits; a lone letter is dropped and takes
+      // nothing with it.
+      {"mp3 3com 2004 abc123def a1", "mp3 com abc123 def a1", {}},
+      {"a b c d l'\xe9t\xe9 x <b>bold</b> y<br>z", "ete bold", {}},
+      {"<p>A</p>B<p>C</p> &agrave; \xe0", "", {}},
+      // Block and other tags separate words; inline tags join them.
+      {"<li>abeilles</li><li>miel</li>", "abeilles miel", {}},
+      {"ruche<br>cadre <td>miel</td><td>cire</td>", "ruche cadre miel cire", {}},
+      {"a1<div>b2</div>c3<h2>d4</h2>e5<TABLE>f6<hr/>g7<section>h8</section>i9",
+       "a1 b2 c3 d4 e5 f6 g7 h8 i9",
+       {}},
+      {"<b>W</b>ord <i>it</i>al<em>iq</em>ue <SPAN class=x>ab</SPAN>cd<font size=2>ef</font>",
+       "Word italique abcdef",
+       {}},
+      {"ab<code>cd</code><sub>ef</sub><abbr title=\"t\">gh</abbr><u>ij</u>", "abcdefghij", {}},
+      {"mi<unknown>el mi<!-- x -->el mi<img src=\"x.gif\">el mi<img>el",
+       "mi el mi el mi el mi el",
+       {}},
+      {"ab<script>x</script>cd ef<style>p{}</style>gh ij<SCRIPT>S;</SCRIPT>kl",
+       "ab cd ef gh ij kl",
+       {}},
+      // The title is text of its own, separated from the words around it.
+      {"<title>Le rucher</title>...<body>abeilles", "Le rucher abeilles", {}},
+      {"ab<title></title>cd", "ab cd", {}},
+      {"tab\tline\r\nend  two\n\nthree", "tab line end two three", {}},
   });
 }
 
-TEST(HtmlScanner, CopiesTitleNearlyVerbatimAndJoinsItToTheText) {
+TEST(HtmlScanner, CopiesTitleNearlyVerbatimWithEntitiesDecoded) {
   expectScan({
-      {"x<title>Foo</title>Bar", "xFooBar", {}},
-      {"<title>A<b>B</b></title>C", "A<b>B</b>C", {}},
-      {"<TITLE>T1\nline2&#180;&uuml;&#220;</Title>", "T1 line2au&#220;", {}},
-      {"<title>R&eacute;sum&#233; &lt;1&gt; &#169;</title>", "Resume &lt;1&gt; &#169;", {}},
-      // An entity without its semicolon runs on to the next one, past the
-      // end of the title; the rest is still copied as title text.
-      {"<title>Rock &amp Roll</title><p>x; y</p>", "Rock a y</p>", {}},
-      {"Rock &amp Roll<b>x</b>; y", "Rock a y", {}},
+      {"x<title>Foo</title>Bar", "Foo Bar", {}},
+      {"<head><title>Hello, World &amp; caf&eacute;</title></head>", "Hello, World & cafe", {}},
+      {"<title>A<b>B</b></title>C", "A<b>B</b>", {}},
+      {"<TITLE lang=\"fr\">T1\nline2&#180;&uuml;&#220;\xe9t\xe9</Title>", "T1 line2\xb4uUete", {}},
+      {"<title>&lt;1&gt; &#169; &quot;x&nbsp;y\xa0z&#9;&foo; "
+       "\x9c&oelig;&#x153;\x81&#x4E2D;</title>",
+       "<1> \xa9 \"x y z &foo; oeoeoe  ",
+       {}},
+      // An entity without its semicolon is plain text, in the title too.
+      {"<title>Rock &amp Roll</title><p>x; yy</p>", "Rock &amp Roll yy", {}},
+      // Each title is a text of its own.
+      {"ab<title>T</title><title>U</title>cd", "ab T U cd", {}},
   });
 }
 
 TEST(HtmlScanner, TakesHrefValuesOfAnchorTagsOnly) {
   expectScan({
-      {"<abbr title=\"WHO\" href=\"z.html\">WHO</abbr>", "WHO", {"z.html"}},
-      {"<a href=\"a.html\" href=\"b.html\">x</a>", "x", {"a.html", "b.html"}},
-      {"<a href=\"page.html\">Lien</a> <A HREF=\"Up.html\">Up</A> <a  href=\"two.html\">x</a>",
-       "Lien Up x",
+      {"<abbr title=\"WHO\" href=\"z.html\">WHO</abbr>", "WHO", {}},
+      {"<a href=\"a.html\" href=\"b.html\">x</a>", "", {"a.html", "b.html"}},
+      {"<a href=\"page.html\">Lien</a> <A HREF=\"Up.html\">Up</A> <a  href=\"two.html\">xx</a>",
+       "Lien Up xx",
        {"page.html", "Up.html", "two.html"}},
-      // The line feed makes "<a" plus itself a one-letter word.
-      {"<a\nhref=\"nl.html\">nl</a>", " href  nl html  nl", {}},
-      // The closing quote of an empty value is read as text and the value
-      // then runs to the next double quote.
-      {"<a href=\"\">empty</a> tail \"quoted\" text", " ", {">empty</a> tail "}},
-      {"<a href='q.html' href = \"s.html\" title=\"t\">", "", {}},
+      // After any white space, in double, single or no quotes.
+      {"<a\nhref=\"nl.html\">nl</a>", "nl", {"nl.html"}},
+      {"<a\thref='q.html' href = \"s.html\" title=\"t\" HREF=bare.html>go</a>",
+       "go",
+       {"q.html", "s.html", "bare.html"}},
+      {"<a href=x.html>x</a> <a href=y.html\n>y</a>", "", {"x.html", "y.html"}},
+      // An empty value adds nothing and does not run on.
+      {"<a href=\"\">empty</a> tail \"quoted\" text", "empty tail quoted text", {}},
+      // An href inside another attribute's value is not one.
+      {"<a title=\"see href=no.html\" data-href=\"no2.html\" href=\"yes.html\">go</a>",
+       "go",
+       {"yes.html"}},
       {"<a title=\"&amp; x\" href=\"http://h/x?a=1&amp;b=2\">go</a>",
        "go",
        {"http://h/x?a=1&amp;b=2"}},
       {"<img src=\"pic.gif\" alt=\"x\">after<IMG SRC=\"a.png\">", "after", {}},
+      {"<img src=\"a>b.gif\">text <img src=\"\">more", "text more", {}},
   });
 }
 
-TEST(HtmlScanner, CopiesMetaAttributesAndScansDescriptionAndKeywords) {
+TEST(HtmlScanner, CopiesOnlyTheContentOfDescriptionAndKeywordsMetas) {
   expectScan({
       {"<meta name=\"keywords\" content=\"moteur, recherche, caf&eacute;\">",
-       " moteur, recherche, cafe",
+       "moteur, recherche, cafe",
        {}},
-      {"<meta name=\"robots\" content=\"all\">", " name=\"robots\" content=\"all\"", {}},
-      {"<META NAME=\"Description\"\tcontent=\"Un &Ocirc;tre, x y 12\">Z", " Un otre, y 12Z", {}},
-      // With no value after the name the scanner stays in the keywords
-      // until the next double quote, copying the following tags.
-      {"<meta content=\"x\" name=\"keywords\"><p>Hi<br>there</p>",
-       " content=\"x\" > Hi<br>there< ",
+      {"<meta name=\"robots\" content=\"all\">", "", {}},
+      {"<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+       "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">",
+       "",
        {}},
+      {"<META NAME=\"Description\"\tcontent=\"Un &Ocirc;tre, x y 12\">Zz",
+       "Un Otre, x y 12 Zz",
+       {}},
+      // The content may come first; the name may be in single or no quotes.
+      {"<meta content=\"r\xe9"
+       "colte\" name=\"keywords\"><p>Hi<br>there</p>",
+       "recolte Hi there",
+       {}},
+      {"<meta name='description' content='miel d&rsquo;acacia'>", "miel d'acacia", {}},
+      {"<meta name=keywords content=\"ruche\"/>ab", "ruche ab", {}},
+      {"<meta name=\"keywordsx\" content=\"no\"><meta content=\"no\" name=\"rob\">", "", {}},
+      // Each meta tag stands alone.
+      {"<meta name=\"keywords\" content=\"one\"><meta content=\"two\">", "one", {}},
   });
 }
 
 TEST(HtmlScanner, SkipsScriptsStylesAppletsCommentsAndUnclosedConstructs) {
   expectScan({
       {"<script>if (a < b) x();</script>after", "after", {}},
-      {"<style>p { color: red }</style>one<applet code=\"A\">param</applet>two", "onetwo", {}},
-      {"<!-- a > b -->c", "    c", {}},
+      {"<style>p { color: red }</style>one<applet code=\"A\">param</applet>two", "one two", {}},
+      {"<!-- aa > bb -->cc", "bb cc", {}},
       {"<!DOCTYPE html><html>text", "text", {}},
       {"words<script>never closed", "words", {}},
       {"<a href=\"open", "", {"open"}},
@@ -106,6 +193,22 @@ TEST(HtmlScanner, StopsAtTheFirstNulByte) {
       {std::string("one\0two <a href=\"x\">", 20), "one", {}},
       {std::string("\0abc", 4), "", {}},
   });
+}
+
+// The scanner cuts plain text exactly as wordsOf() does, so the words a
+// query is cut into are the words pages are indexed under.
+TEST(HtmlScanner, CutsPlainTextLikeWordsOf) {
+  const std::string texts[] = {
+      "la r\xe9"
+      "colte du miel, l'\xe9t\xe9 2004 mp3 3com x y",
+      "c\x9cur \x80 \x85 \x81 \xd7 \xf7 \xa0 \xe6 \xdf abc123def a1 b",
+      "AT&T is great; ok",
+  };
+  for (const std::string& text : texts) {
+    std::string joined;
+    for (const std::string& word : wordsOf(text)) joined += (joined.empty() ? "" : " ") + word;
+    EXPECT_EQ(HtmlScanner(text).getPageText(), joined) << "text: " << text;
+  }
 }
 
 std::string readFile(const std::string& path) {
