@@ -4,6 +4,8 @@
 #include <climits>
 #include <optional>
 
+#include "common/text_folding.h"
+
 namespace theme_search {
 
 std::string splitAt(const std::string& source, std::string& accumulator, char separator) {
@@ -111,7 +113,13 @@ KeywordLists splitKeywords(std::string keywordText) {
     keywordText = splitAt(keywordText, piece, '+');
     const bool excluded = !piece.empty() && piece[0] == '-';
     std::vector<std::string>& list = excluded ? lists.excludedWords : lists.searchWords;
-    if (list.size() < maxWords) list.push_back(decodeKeyword(excluded ? piece.substr(1) : piece));
+    if (list.size() >= maxWords) continue;
+    list.push_back(decodeKeyword(excluded ? piece.substr(1) : piece));
+    std::vector<std::string>& terms = excluded ? lists.excludedTerms : lists.searchTerms;
+    // A keyword left in UTF-8 (it has characters beyond Latin-1, such as
+    // the oe ligature) is read through the same table as the pages.
+    for (std::string& term : wordsOf(foldUtf8Text(list.back())))
+      if (terms.size() < maxWords) terms.push_back(std::move(term));
   }
   return lists;
 }

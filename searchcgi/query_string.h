@@ -52,11 +52,18 @@ struct DecodedQuery {
 // is excluded (stored without that one "-"), every other piece, the empty
 // one included, is a search word. Each stored word is decodeKeyword of its
 // piece. A trailing "+" yields nothing.
+//
+// The terms are what the index is searched for: each keyword through the
+// indexer's word rules (wordsOf: accents folded, punctuation separating,
+// one-letter words dropped), so a keyword may give several terms of its sign
+// (l'%E9t%E9 gives ete) or none. The keywords themselves, as typed, are what
+// the page shows and the spelling checker reads.
 struct KeywordLists {
   std::vector<std::string> searchWords;    // at most maxWords, query order
   std::vector<std::string> excludedWords;  // at most maxWords, query order
+  std::vector<std::string> searchTerms;    // at most maxWords, query order
+  std::vector<std::string> excludedTerms;  // at most maxWords, query order
 };
-
 [[nodiscard]] KeywordLists splitKeywords(std::string keywordText);
 
 }  // namespace theme_search

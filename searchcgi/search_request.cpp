@@ -73,7 +73,7 @@ void writeResultBody(IndexConnection& index, const CgiRequest& request, std::ost
   const std::int64_t firstRow = (pageNumber - 1) * resultsPerPage;
   const std::int64_t endRow = pageNumber * resultsPerPage;
   const std::optional<SearchResult> found =
-      runSearch(index, words.searchWords, words.excludedWords, firstRow, resultsPerPage);
+      runSearch(index, words.searchTerms, words.excludedTerms, firstRow, resultsPerPage);
   std::string lines = found ? std::string() : parameterErrorLine();
   // The count's low 32 bits, as a signed number.
   const auto totalResults = static_cast<std::int32_t>(found ? found->total : 0);

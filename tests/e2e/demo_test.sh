@@ -118,6 +118,23 @@ listed=$(walk 'keyword=miel+-lavande&page=1') || listed="walk failed"
 check "an excluded word removes its pages" \
   bash -c 'grep -qx "$1/miel/recolte.html" <<<"$2" && ! grep -q "lavande.html\|acacia\|transhumance\|calendrier/ete" <<<"$2"' _ "$site" "$listed"
 
+# Accents: pages write them raw (calendrier/ete.html, abeilles/reine.html)
+# or as references (miel/recolte.html); a query may type them as the form
+# sends them (Latin-1), as a browser ignoring the charset does (UTF-8), or
+# not at all.
+for query in 'r%E9colte' 'recolte' 'R%C3%A9COLTE'; do
+  listed=$(walk "keyword=$query&page=1") || listed="walk failed"
+  check "$query finds the page that writes r&#233;colte" grep -qx "$site/miel/recolte.html" <<<"$listed"
+done
+for query in '%E9t%E9' 'ete' "l%27%C3%A9t%C3%A9"; do
+  listed=$(walk "keyword=$query&page=1") || listed="walk failed"
+  check "$query finds the page that writes a raw Latin-1 été" \
+    grep -qx "$site/calendrier/ete.html" <<<"$listed"
+done
+listed=$(walk 'keyword=f%E9condation+-%C5%93uf&page=1') || listed="walk failed"
+check "an excluded accented word (\u0153uf from a Windows-1252 page) removes its page" \
+  bash -c '! grep -q "abeilles/reine.html" <<<"$1"' _ "$listed"
+
 fetch "$search?keyword=abeile&page=1&verif=Verifier+l%27ortographe"
 check "the spelling checker suggests the French word" \
   bash -c 'grep -q "Corrections possibles" "$1" && grep -q "abeille\b" "$1"' _ "$build/e2e/demo/page.html"

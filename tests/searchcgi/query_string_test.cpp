@@ -72,6 +72,30 @@ TEST(QueryString, SplitsKeywordsAtPlusIntoSearchAndExcludedWords) {
   }
 }
 
+// The terms searched for follow the indexer's word rules; the keywords as
+// typed stay for the page and the spelling checker.
+TEST(QueryString, KeywordsBecomeTheIndexsTermsByTheWordRules) {
+  struct Case {
+    std::string text;
+    std::vector<std::string> searchTerms, excludedTerms;
+  } cases[] = {
+      {"r%E9colte", {"recolte"}, {}},
+      {"R%C3%89COLTE+-caf%E9", {"RECOLTE"}, {"cafe"}},
+      {"l%27%E9t%E9", {"ete"}, {}},       // "l" is a one-letter word: dropped
+      {"a+miel+-x", {"miel"}, {}},        // one-letter keywords give no term
+      {"AT%26T+mp3", {"AT", "mp3"}, {}},  // '&' separates words
+      {"abeille%2Bruche", {"abeille", "ruche"}, {}},
+      {"%C5%93uf+-%9Cuvre", {"oeuf"}, {"oeuvre"}},  // beyond Latin-1; Windows-1252
+      {"++%21%21", {}, {}},
+  };
+  for (const Case& c : cases) {
+    const KeywordLists lists = splitKeywords(c.text);
+    EXPECT_EQ(lists.searchTerms, c.searchTerms) << "keywords: " << c.text;
+    EXPECT_EQ(lists.excludedTerms, c.excludedTerms) << "keywords: " << c.text;
+  }
+  EXPECT_EQ(splitKeywords("l%27%E9t%E9").searchWords, std::vector<std::string>{"l'\xe9t\xe9"});
+}
+
 TEST(QueryString, DecodesEachKeywordFromPercentEscapesAndUtf8ToLatin1) {
   struct Case {
     std::string received, decoded;
