@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -59,9 +60,20 @@ class IndexConnection {
   // mysqlpp::BadConversion when the value is not an unsigned decimal number.
   [[nodiscard]] std::uint64_t count(const std::string& statement);
 
+  // Time spent waiting for the server in query and execute since the
+  // connection opened, for the crawl's timing report.
+  [[nodiscard]] std::chrono::nanoseconds statementTime() const { return waited; }
+
  private:
   mysqlpp::Connection connection;
+  std::chrono::nanoseconds waited{0};
 };
+
+// True when a rejection ended more than the statement: the connection was
+// lost or killed, the server is shutting down, or the server rolled the
+// whole transaction back to break a deadlock. A caller that groups
+// statements in a transaction must give the group up then, not go on.
+[[nodiscard]] bool endsTransaction(const MysqlBadQuery& rejected);
 
 // A transaction on one connection that is rolled back unless committed, so a
 // group of statements is applied whole or not at all. Starts the transaction

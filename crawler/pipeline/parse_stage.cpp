@@ -1,5 +1,6 @@
 #include "crawler/pipeline/parse_stage.h"
 
+#include <chrono>
 #include <exception>
 #include <utility>
 
@@ -12,14 +13,18 @@ namespace theme_search {
 
 ParseStage::ParseStage(const EngineConfig& config, IndexConnection& registry,
                        IndexConnection& indexer, UrlQueue& urls, PageHandover& pages,
-                       std::ostream& log, std::ostream& messages)
+                       KnownUrls& known, std::ostream& log, std::ostream& messages,
+                       std::ostream* timings)
     : config(config),
       registry(registry),
       indexer(indexer),
+      keywords(indexer, [handover = &pages] { return handover->isClosed(); }),
       urls(urls),
       pages(pages),
+      known(known),
       log(log),
       messages(messages),
+      timings(timings),
       thread(&ParseStage::run, this) {}
 
 ParseStage::~ParseStage() {
@@ -43,13 +48,21 @@ void ParseStage::run() {
 void ParseStage::handlePage(FetchedPage& page) {
   if (page.content.empty()) {
     markInvalid(registry, page.url);
+    known.add(page.url);
     return;
   }
   writeLog(log, parseLine(page.priority, page.url));
+  const auto start = std::chrono::steady_clock::now();
+  const auto waitedBefore = registry.statementTime() + indexer.statementTime();
   const PageAnalysis analysis =
-      analysePage(page.url, std::exchange(page.content, std::string()), config, indexer);
+      analysePage(page.url, std::exchange(page.content, std::string()), config, keywords);
   if (!analysis.messages.empty()) writeLog(messages, analysis.messages);
+  if (analysis.stopped) return;
   queueLinks(analysis.links, analysis.themeWordCount, page.priority);
+  if (timings)
+    writeLog(*timings, timingLine(std::chrono::steady_clock::now() - start, analysis.scanTime,
+                                  registry.statementTime() + indexer.statementTime() - waitedBefore,
+                                  analysis.themeWordCount, page.url));
 }
 
 std::optional<std::int32_t> linkPriority(int themeWordCount, std::int32_t pagePriority,
@@ -66,12 +79,25 @@ void ParseStage::queueLinks(const std::vector<std::string>& links, int themeWord
   if (!queued) {
     for (const std::string& link : links) {
       markInvalid(registry, link);
+      known.add(link);
       writeLog(log, depthLimitLine(link));
     }
     return;
   }
-  for (const std::string& link : links)
-    if (!isKnown(registry, link)) urls.push(CrawlItem(link, *queued));
+  const std::vector<bool> isKnown = known.lookUp(registry, links);
+  for (std::size_t i = 0; i < links.size(); ++i)
+    if (!isKnown[i]) urls.push(CrawlItem(links[i], *queued));
+}
+
+std::string timingLine(std::chrono::nanoseconds total, std::chrono::nanoseconds scanning,
+                       std::chrono::nanoseconds database, int themeWordCount,
+                       const std::string& url) {
+  using std::chrono::microseconds;
+  const auto us = [](std::chrono::nanoseconds span) {
+    return std::to_string(std::chrono::duration_cast<microseconds>(span).count());
+  };
+  return us(total) + "\t" + us(scanning) + "\t" + us(database) + "\t" +
+         std::to_string(themeWordCount) + "\t" + url + "\n";
 }
 
 }  // namespace theme_search

@@ -87,16 +87,21 @@ TEST(IsOnTheme, NeedsAWeightedWordAtItsWeightAndEveryRequiredWord) {
   }
 }
 
-class KeywordIndexerTest : public FreshIndexTest {
+// Every indexer test runs twice: with the batched statements and with the
+// per-word statements alone; both must leave the same rows and messages.
+class KeywordIndexerTest : public FreshIndexTest,
+                           public ::testing::WithParamInterface<KeywordIndexer::Writes> {
  protected:
   void SetUp() override {
     FreshIndexTest::SetUp();
+    indexer.emplace(
+        db(), [this] { return stopAfter >= 0 && stopAsked++ >= stopAfter; }, GetParam());
     // A non-zero start shows that the theme count is always written.
     db().execute("INSERT INTO Url (url, nbMotsTheme) VALUES (" + quote(kUrl) + ", 9)");
   }
   // Indexes a document; returns its theme-word count.
   int index(const std::string& text, const EngineConfig& config, const std::string& type = "html") {
-    const IndexedDocument indexed = indexDocument(db(), kUrl, type, text, config);
+    const IndexedDocument indexed = indexer->index(kUrl, type, text, config);
     messages += indexed.messages;
     return indexed.themeWordCount;
   }
@@ -125,9 +130,22 @@ class KeywordIndexerTest : public FreshIndexTest {
   }
 
   std::string messages;
+  std::optional<KeywordIndexer> indexer;
+  // The stop is requested from the stopAfter-th question on (never when
+  // negative).
+  int stopAfter = -1;
+  int stopAsked = 0;
 };
 
-TEST_F(KeywordIndexerTest, OffThemeDocumentRecordsOnlyItsTypeAndZero) {
+INSTANTIATE_TEST_SUITE_P(Writes, KeywordIndexerTest,
+                         ::testing::Values(KeywordIndexer::Writes::batched,
+                                           KeywordIndexer::Writes::perWord),
+                         [](const auto& info) {
+                           return info.param == KeywordIndexer::Writes::batched ? "batched"
+                                                                                : "perWord";
+                         });
+
+TEST_P(KeywordIndexerTest, OffThemeDocumentRecordsOnlyItsTypeAndZero) {
   for (const auto& theme : {withThemeWords({{"moteur", 2}}),
                             withThemeWords({{"le", 1}, {"web", 0}}), withThemeWords({})}) {
     EXPECT_EQ(index(kText, theme), 0);
@@ -141,7 +159,7 @@ TEST_F(KeywordIndexerTest, OffThemeDocumentRecordsOnlyItsTypeAndZero) {
   EXPECT_EQ(messages, "");
 }
 
-TEST_F(KeywordIndexerTest, OnThemeDocumentRecordsEveryWordWithItsCountInByteOrder) {
+TEST_P(KeywordIndexerTest, OnThemeDocumentRecordsEveryWordWithItsCountInByteOrder) {
   EXPECT_EQ(index(kText + " web", withThemeWords({{"le", 1}, {"web", 0}})), 1);
   EXPECT_EQ(
       keywords(),
@@ -152,7 +170,7 @@ TEST_F(KeywordIndexerTest, OnThemeDocumentRecordsEveryWordWithItsCountInByteOrde
   EXPECT_EQ(messages, "");
 }
 
-TEST_F(KeywordIndexerTest, CountsPositiveThemeWordsButWritesNoOneByteOrNegativeWord) {
+TEST_P(KeywordIndexerTest, CountsPositiveThemeWordsButWritesNoOneByteOrNegativeWord) {
   // "a" and "spam" are counted words; "a" (one byte, weight 1) adds to the
   // theme count but is not written, "spam" (negative weight) neither.
   const EngineConfig theme = withThemeWords(
@@ -163,7 +181,7 @@ TEST_F(KeywordIndexerTest, CountsPositiveThemeWordsButWritesNoOneByteOrNegativeW
   EXPECT_EQ(messages, "");
 }
 
-TEST_F(KeywordIndexerTest, StoresWordsWithQuotesAndBackslashesAsThemselves) {
+TEST_P(KeywordIndexerTest, StoresWordsWithQuotesAndBackslashesAsThemselves) {
   const std::string text = "say\"hi end\\ c'est back\\slash \"\" le";
   EXPECT_EQ(index(text, withThemeWords({{"le", 1}})), 1);
   EXPECT_EQ(
@@ -173,7 +191,7 @@ TEST_F(KeywordIndexerTest, StoresWordsWithQuotesAndBackslashesAsThemselves) {
   EXPECT_EQ(messages, "");
 }
 
-TEST_F(KeywordIndexerTest, ReportsRejectedStatementsAndGoesOn) {
+TEST_P(KeywordIndexerTest, ReportsRejectedStatementsAndGoesOn) {
   const EngineConfig theme = withThemeWords({{"le", 1}});
   EXPECT_EQ(index("le le de", theme), 1);
   ASSERT_EQ(messages, "");
@@ -195,20 +213,19 @@ TEST_F(KeywordIndexerTest, ReportsRejectedStatementsAndGoesOn) {
   EXPECT_EQ(storedThemeCount(), 1);
 }
 
-TEST_F(KeywordIndexerTest, DocumentMissingFromUrlGetsNoLinksAndNoMessage) {
+TEST_P(KeywordIndexerTest, DocumentMissingFromUrlGetsNoLinksAndNoMessage) {
   const IndexedDocument indexed =
-      indexDocument(db(), "http://srv/other.html", "html", "le", withThemeWords({{"le", 1}}));
+      indexer->index("http://srv/other.html", "html", "le", withThemeWords({{"le", 1}}));
   EXPECT_EQ(indexed.themeWordCount, 1);
   EXPECT_EQ(indexed.messages, "");
   EXPECT_EQ(keywords(), (std::vector<std::pair<std::string, int>>{}));
   EXPECT_EQ(messages, "");
 }
 
-TEST_F(KeywordIndexerTest, RejectedThemeCountUpdateReachesTheCaller) {
+TEST_P(KeywordIndexerTest, RejectedThemeCountUpdateReachesTheCaller) {
   db().execute("DROP TABLE Url");
-  EXPECT_THROW(
-      static_cast<void>(indexDocument(db(), kUrl, "html", "le", withThemeWords({{"le", 1}}))),
-      MysqlBadQuery);
+  EXPECT_THROW(static_cast<void>(indexer->index(kUrl, "html", "le", withThemeWords({{"le", 1}}))),
+               MysqlBadQuery);
   // The connection is still usable afterwards.
   db().execute("INSERT INTO Extension VALUES (\"x\")");
 }

@@ -97,7 +97,7 @@ EngineConfig closedSite() {
 // The download stage and its two queues, closed and joined at the end.
 struct ClosedSiteStage {
   explicit ClosedSiteStage(std::size_t pauseAbove) : pages(pauseAbove) {
-    stage = std::make_unique<DownloadStage>(config, nullptr, urls, pages, log, log);
+    stage = std::make_unique<DownloadStage>(config, nullptr, urls, pages, known, log, log);
   }
   ~ClosedSiteStage() { stop(); }
   void stop() {
@@ -110,6 +110,7 @@ struct ClosedSiteStage {
   std::ostringstream log;
   UrlQueue urls;
   PageHandover pages;
+  KnownUrls known;
   std::unique_ptr<DownloadStage> stage;
 };
 
