@@ -82,8 +82,17 @@ TEST(PageHandover, CloseWakesBothSidesAndDropsWaitingPages) {
   pages.close();
   ASSERT_EQ(producer.wait_for(5s), std::future_status::ready);
   EXPECT_FALSE(producer.get());
+  EXPECT_TRUE(pages.isClosed());
   EXPECT_FALSE(pages.pop());
   EXPECT_EQ(pages.size(), 0u);
+
+  // The parse side waiting for a page is woken by the stop too.
+  PageHandover empty(0);
+  auto waiting = std::async(std::launch::async, [&] { return empty.pop(); });
+  EXPECT_EQ(waiting.wait_for(50ms), std::future_status::timeout);
+  empty.close();
+  ASSERT_EQ(waiting.wait_for(5s), std::future_status::ready);
+  EXPECT_FALSE(waiting.get());
 }
 
 // A site no URL of these tests lies in: the download stage hands every item
