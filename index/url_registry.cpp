@@ -30,4 +30,12 @@ void markInvalid(IndexConnection& connection, const std::string& url) {
   connection.execute("insert ignore into UrlInvalide values(" + quote(url) + ")");
 }
 
+void markAllInvalid(IndexConnection& connection, const std::vector<std::string>& urls) {
+  std::vector<std::string> rows;
+  rows.reserve(urls.size());
+  for (const std::string& url : urls) rows.push_back("(" + quote(url) + ")");
+  for (const std::string& list : joinedBatches(rows))
+    connection.execute("insert ignore into UrlInvalide values" + list);
+}
+
 }  // namespace theme_search

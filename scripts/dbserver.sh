@@ -9,7 +9,9 @@
 #   scripts/dbserver.sh env   [DIR]   print the SE_DB_* exports for this server
 #
 # The server listens on its socket only (no TCP port), so several private
-# servers can run side by side.
+# servers can run side by side. Its InnoDB buffer pool is small (32M) for
+# tests; SE_DB_BUFFER_POOL sets another size (the crawl benchmark uses the
+# server's default, 128M).
 set -euo pipefail
 
 cmd=${1:-}
@@ -48,7 +50,7 @@ start() {
   fi
   "$mysqld_bin" --no-defaults "${user_opt[@]}" --datadir="$data" --socket="$sock" \
     --pid-file="$pidfile" --skip-networking --log-error="$log" \
-    --innodb-buffer-pool-size=32M --innodb-log-file-size=16M \
+    --innodb-buffer-pool-size="${SE_DB_BUFFER_POOL:-32M}" --innodb-log-file-size=16M \
     --character-set-server=latin1 --collation-server=latin1_swedish_ci \
     --max-connections=200 >/dev/null 2>&1 &
   for _ in $(seq 1 300); do

@@ -2,6 +2,7 @@
 // that record an on-theme document's keywords, one transaction a document.
 #include "crawler/analysis/keyword_indexer.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "common/text.h"
@@ -101,17 +102,24 @@ void KeywordIndexer::writeBatched(const std::string& url,
   const std::vector<Row> urlRows = connection.query(urlIdStatement(url));
   if (urlRows.empty()) return;
   const std::string& urlId = urlRows.front().at(0);
-  std::vector<std::string> links;
-  links.reserve(keywords.size());
+  // Rows in the order of the table's primary key (idMot first) are cheaper
+  // for the server to insert than rows in word order.
+  std::vector<std::pair<std::uint64_t, std::string>> rows;
+  rows.reserve(keywords.size());
   for (const Keyword* keyword : keywords) {
     auto id = keywordIds.find(keyword->first);
     if (id == keywordIds.end()) {
       id = learned.find(keyword->first);
       if (id == learned.end()) continue;
     }
-    links.push_back("(" + id->second + "," + urlId + "," + std::to_string(keyword->second) + ")");
+    rows.emplace_back(std::stoull(id->second),
+                      "(" + id->second + "," + urlId + "," + std::to_string(keyword->second) + ")");
   }
-  for (const std::string& rows : joinedBatches(links)) connection.execute(linkBatchStatement(rows));
+  std::sort(rows.begin(), rows.end());
+  std::vector<std::string> links;
+  links.reserve(rows.size());
+  for (auto& row : rows) links.push_back(std::move(row.second));
+  for (const std::string& list : joinedBatches(links)) connection.execute(linkBatchStatement(list));
 }
 
 // Inserts the keywords whose ids are not remembered and reads their ids

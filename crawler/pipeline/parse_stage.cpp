@@ -33,6 +33,14 @@ ParseStage::~ParseStage() {
 
 void ParseStage::run() {
   while (std::optional<FetchedPage> page = pages.pop()) {
+    // Pages handed on empty come in runs: their URLs go into UrlInvalide
+    // together, as soon as no page waits or a page with content comes.
+    if (page->content.empty()) {
+      invalid.push_back(std::move(page->url));
+      if (pages.size() == 0) writeInvalid();
+      continue;
+    }
+    writeInvalid();
     // A database error, or any other failure such as memory running out
     // while a large page is analysed, costs this one page, never the stage.
     try {
@@ -43,14 +51,39 @@ void ParseStage::run() {
       writeLog(log, "ERROR PARSE " + page->url + " : " + error.what() + "\n");
     }
   }
+  writeInvalid();
+}
+
+// Writes the URLs waiting for UrlInvalide in one statement; when that is
+// rejected, in one statement each, so that a failure names its URL. A URL
+// written is known from then on.
+void ParseStage::writeInvalid() {
+  if (invalid.empty()) return;
+  std::vector<std::string> written = std::exchange(invalid, {});
+  try {
+    markAllInvalid(registry, written);
+  } catch (const mysqlpp::Exception&) {
+    std::vector<std::string> marked;
+    for (std::string& url : written) {
+      try {
+        markInvalid(registry, url);
+        marked.push_back(std::move(url));
+      } catch (const mysqlpp::Exception& error) {
+        writeLog(log, databaseErrorLine(url, error.what()));
+      } catch (const std::exception& error) {
+        writeLog(log, "ERROR PARSE " + url + " : " + error.what() + "\n");
+      }
+    }
+    written.swap(marked);
+  } catch (const std::exception& error) {
+    for (const std::string& url : written)
+      writeLog(log, "ERROR PARSE " + url + " : " + error.what() + "\n");
+    return;
+  }
+  for (const std::string& url : written) known.add(url);
 }
 
 void ParseStage::handlePage(FetchedPage& page) {
-  if (page.content.empty()) {
-    markInvalid(registry, page.url);
-    known.add(page.url);
-    return;
-  }
   writeLog(log, parseLine(page.priority, page.url));
   const auto start = std::chrono::steady_clock::now();
   const auto waitedBefore = registry.statementTime() + indexer.statementTime();
@@ -77,11 +110,9 @@ void ParseStage::queueLinks(const std::vector<std::string>& links, int themeWord
   const std::optional<std::int32_t> queued =
       linkPriority(themeWordCount, priority, config.maxDepth);
   if (!queued) {
-    for (const std::string& link : links) {
-      markInvalid(registry, link);
-      known.add(link);
-      writeLog(log, depthLimitLine(link));
-    }
+    invalid.insert(invalid.end(), links.begin(), links.end());
+    writeInvalid();
+    for (const std::string& link : links) writeLog(log, depthLimitLine(link));
     return;
   }
   const std::vector<bool> isKnown = known.lookUp(registry, links);

@@ -21,7 +21,8 @@ namespace theme_search {
 // page's links that the index does not know, best-first (see linkPriority);
 // the links of one page are looked up together, in one statement for those
 // `known` does not hold. An off-theme page past the depth limit has its
-// links refused instead. A page with no content is recorded as invalid. It
+// links refused instead. A page with no content is recorded as invalid (a
+// run of them in one statement). It
 // ends when the hand-over is closed; a document being indexed then is
 // rolled back.
 //
@@ -45,6 +46,7 @@ class ParseStage {
  private:
   void run();
   void handlePage(FetchedPage& page);
+  void writeInvalid();
   void queueLinks(const std::vector<std::string>& links, int themeWordCount, std::int32_t priority);
 
   const EngineConfig& config;
@@ -57,6 +59,9 @@ class ParseStage {
   std::ostream& log;
   std::ostream& messages;
   std::ostream* timings;
+  // URLs of pages handed on empty, and refused links, not yet written to
+  // UrlInvalide.
+  std::vector<std::string> invalid;
   std::thread thread;
 };
 
