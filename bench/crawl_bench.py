@@ -156,14 +156,16 @@ def run_crawler(build, out, site_out, db, server):
     db.sql("ANALYZE TABLE Url, UrlInvalide, MotCle, CorrespMotUrl, Extension")
     size = int(db.sql("SELECT SUM(data_length + index_length) FROM information_schema.TABLES "
                       "WHERE table_schema = 'search_engine'")[0])
-    parsed = sum(1 for line in open(timings, encoding="latin-1"))
+    # A crawler built without the timing report: count its "PARSE" lines.
+    with open(os.path.join(work, "crawler.log"), "rb") as crawl_log:
+        parsed = crawl_log.read().count(b"PARSE")
     return {
         "tool": "crawler", "requests": requests, "fetched": fetched, "indexed": parsed,
         "on_theme": int(db.sql("SELECT COUNT(*) FROM Url WHERE nbMotsTheme > 0")[0]),
         "span_s": span, "pages_per_s": fetched / span if span else 0.0,
         "cpu_s": usage.ru_utime + usage.ru_stime, "db_cpu_s": db_cpu,
         "peak_rss_mib": usage.ru_maxrss / 1024, "index_mib": size / 2**20,
-        "parse": parse_timings(timings),
+        "parse": parse_timings(timings) if os.path.exists(timings) else {},
     }
 
 
@@ -235,7 +237,7 @@ def table(pages, ours, theirs):
     lines += ["", "Parse stage, time per page (ms): median / mean", "",
               "| pages | n | total | scanning | SQL | rest |", "|---|---:|---:|---:|---:|---:|"]
     parse = ours["parse"]
-    for kind in ("all", "on_theme", "off_theme"):
+    for kind in ("all", "on_theme", "off_theme") if parse else ():
         summary = parse[kind]
         if not summary:
             continue
