@@ -1,5 +1,7 @@
 // The crawler: opens the index connections, reads the configuration, starts
 // the crawl and queues the start URLs typed on standard input until "exit".
+#include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <optional>
 #include <system_error>
@@ -36,8 +38,13 @@ int main() {
 
   const ConfigReading reading = readEngineConfig("engineconfig.cfg");
   if (!reading.messages.empty()) writeLog(std::cout, reading.messages);
+  // SE_PARSE_TIMINGS names a file for the parse stage's timing lines (the
+  // crawl benchmark reads them); unset, no timings are written.
+  std::ofstream timings;
+  if (const char* path = std::getenv("SE_PARSE_TIMINGS")) timings.open(path);
   try {
-    Crawl crawl(reading.config, *downloadConnection, *indexerConnection, std::cerr, std::cout);
+    Crawl crawl(reading.config, *downloadConnection, *indexerConnection, std::cerr, std::cout,
+                timings.is_open() ? &timings : nullptr);
     readConsole(crawl, std::cin);
   } catch (const std::system_error& error) {
     writeLog(std::cerr, std::string("cannot create thread: ") + error.what() + "\n");

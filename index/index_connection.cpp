@@ -43,7 +43,35 @@ std::uint64_t unsignedNumber(const std::string& text) {
   return value;
 }
 
+// Adds the time from construction to destruction to a total.
+class Stopwatch {
+ public:
+  explicit Stopwatch(std::chrono::nanoseconds& total)
+      : total(total), start(std::chrono::steady_clock::now()) {}
+  ~Stopwatch() { total += std::chrono::steady_clock::now() - start; }
+  Stopwatch(const Stopwatch&) = delete;
+  Stopwatch& operator=(const Stopwatch&) = delete;
+
+ private:
+  std::chrono::nanoseconds& total;
+  const std::chrono::steady_clock::time_point start;
+};
+
+// Server error numbers of a rejection that ends the transaction.
+constexpr int deadlockError = 1213;     // ER_LOCK_DEADLOCK
+constexpr int shutdownError = 1053;     // ER_SERVER_SHUTDOWN
+constexpr int killedError = 1927;       // ER_CONNECTION_KILLED
+constexpr int firstClientError = 2000;  // CR_MIN_ERROR: the client
+constexpr int lastClientError = 2999;   // library's own errors, such as
+                                        // a lost connection
+
 }  // namespace
+
+bool endsTransaction(const MysqlBadQuery& rejected) {
+  const int error = rejected.errnum();
+  return error == deadlockError || error == shutdownError || error == killedError ||
+         (error >= firstClientError && error <= lastClientError);
+}
 
 IndexConnection::IndexConnection(const ConnectionSettings& settings) : connection(true) {
   // A socket path that names no socket would be read as a host name and
@@ -64,6 +92,7 @@ IndexConnection::IndexConnection(const ConnectionSettings& settings) : connectio
 }
 
 std::vector<Row> IndexConnection::query(const std::string& statement) {
+  const Stopwatch stopwatch(waited);
   mysqlpp::Query sender = connection.query();
   const mysqlpp::StoreQueryResult result = sender.store(statement.data(), statement.size());
   std::vector<Row> rows;
@@ -77,6 +106,7 @@ std::vector<Row> IndexConnection::query(const std::string& statement) {
 }
 
 std::uint64_t IndexConnection::execute(const std::string& statement) {
+  const Stopwatch stopwatch(waited);
   mysqlpp::Query sender = connection.query();
   return sender.execute(statement.data(), statement.size()).rows();
 }

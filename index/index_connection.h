@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -63,9 +64,20 @@ class IndexConnection {
   // trip); false once it has gone away or closed the session. Never throws.
   [[nodiscard]] bool answers();
 
+  // Time spent waiting for the server in query and execute since the
+  // connection opened, for the crawl's timing report.
+  [[nodiscard]] std::chrono::nanoseconds statementTime() const { return waited; }
+
  private:
   mysqlpp::Connection connection;
+  std::chrono::nanoseconds waited{0};
 };
+
+// True when a rejection ended more than the statement: the connection was
+// lost or killed, the server is shutting down, or the server rolled the
+// whole transaction back to break a deadlock. A caller that groups
+// statements in a transaction must give the group up then, not go on.
+[[nodiscard]] bool endsTransaction(const MysqlBadQuery& rejected);
 
 // A transaction on one connection that is rolled back unless committed, so a
 // group of statements is applied whole or not at all. Starts the transaction

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Values written into the text of a statement. Every value either program
 // puts between quotes goes through escapeSql, so no value can end its
@@ -19,5 +21,16 @@ namespace theme_search {
 // The value as a double-quoted literal: xy"z becomes "xy\"z". Needs a session
 // without ANSI_QUOTES, which IndexConnection sets up.
 [[nodiscard]] std::string quote(std::string_view value);
+
+// The longest list of rows that joinedBatches puts into one statement: far
+// below the server's smallest usual packet limit (16 MiB), large enough that
+// a page's words or links take one or a few statements.
+constexpr std::size_t maxBatchBytes = 1 << 20;
+
+// The items, in order, joined by "," into as few lists as keep each list
+// within maxBytes; an item longer than that gets a list of its own. No items
+// give no list.
+[[nodiscard]] std::vector<std::string> joinedBatches(const std::vector<std::string>& items,
+                                                     std::size_t maxBytes = maxBatchBytes);
 
 }  // namespace theme_search

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "index/index_connection.h"
 
@@ -15,7 +16,20 @@ namespace theme_search {
 // URLs compare byte for byte.
 [[nodiscard]] bool isKnown(IndexConnection& connection, const std::string& url);
 
+// The URLs among `urls` that are in Url or UrlInvalide, each once, in no
+// particular order: one statement for up to about a megabyte of URLs, none
+// for an empty list. URLs compare byte for byte.
+[[nodiscard]] std::vector<std::string> knownAmong(IndexConnection& connection,
+                                                  const std::vector<std::string>& urls);
+
+// The statement knownAmong sends for one list of quoted URLs ("\"a\",\"b\"").
+[[nodiscard]] std::string knownAmongStatement(const std::string& quotedUrls);
+
 // Records the URL in UrlInvalide; a URL already there is left alone.
 void markInvalid(IndexConnection& connection, const std::string& url);
+
+// Records every URL of the list in UrlInvalide, as markInvalid does, in one
+// statement for up to about a megabyte of URLs.
+void markAllInvalid(IndexConnection& connection, const std::vector<std::string>& urls);
 
 }  // namespace theme_search

@@ -12,6 +12,8 @@
 # servers can run side by side. SE_DBSERVER_ARGS adds server options when it
 # starts (a larger buffer pool for benchmarks; a TCP port, a server id and a
 # binary log for replication, with --skip-networking=0).
+# SE_DB_BUFFER_POOL sets the InnoDB buffer pool (32M by default, small for
+# tests; the crawl benchmark uses the server's default, 128M).
 set -euo pipefail
 
 cmd=${1:-}
@@ -63,7 +65,7 @@ start() {
     done
     exec "$mysqld_bin" --no-defaults "${user_opt[@]}" --datadir="$data" --socket="$sock" \
       --pid-file="$pidfile" --skip-networking --log-error="$log" --tmpdir="$dir/tmp" \
-      --innodb-buffer-pool-size=32M --innodb-log-file-size=16M \
+      --innodb-buffer-pool-size="${SE_DB_BUFFER_POOL:-32M}" --innodb-log-file-size=16M \
       --character-set-server=latin1 --collation-server=latin1_swedish_ci \
       --max-connections=200 "${extra[@]}" </dev/null >/dev/null 2>&1
   ) &

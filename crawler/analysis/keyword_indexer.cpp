@@ -1,36 +1,152 @@
 // The keyword indexer: word counting, the theme decision and the statements
-// that record an on-theme document's keywords.
+// that record an on-theme document's keywords, one transaction a document.
 #include "crawler/analysis/keyword_indexer.h"
 
-#include <cstdint>
+#include <algorithm>
+#include <utility>
 
 #include "common/text.h"
 #include "index/sql_text.h"
 
 namespace theme_search {
 
-namespace {
+KeywordIndexer::KeywordIndexer(IndexConnection& connection, std::function<bool()> stopRequested,
+                               Writes writes)
+    : connection(connection), stopRequested(std::move(stopRequested)), writes(writes) {}
+
+bool KeywordIndexer::stopped() const {
+  return stopRequested && stopRequested();
+}
+
+IndexedDocument KeywordIndexer::index(const std::string& url, const std::string& documentType,
+                                      const std::string& text, const EngineConfig& config) {
+  IndexedDocument indexed;
+  Transaction transaction(connection);
+  sendReported(extensionStatement(documentType), "EXCEPTION extension " + documentType + "\n",
+               indexed.messages);
+  WordCounts wordCounts;
+  countWords(text, wordCounts);
+  std::vector<const Keyword*> keywords;
+  if (isOnTheme(wordCounts, config)) {
+    for (const Keyword& entry : wordCounts) {
+      // Weights of 2^31 and more are negative: such words are kept out.
+      const auto weight = static_cast<std::int32_t>(config.themeWeight(entry.first));
+      if (weight > 0) ++indexed.themeWordCount;
+      if (entry.first.size() >= 2 && weight >= 0) keywords.push_back(&entry);
+    }
+  }
+  KeywordIds learned;
+  if (!writeKeywords(url, keywords, learned, indexed.messages) || stopped()) {
+    indexed.stopped = true;
+    return indexed;  // the transaction rolls back
+  }
+  connection.execute(themeCountStatement(indexed.themeWordCount, url));
+  transaction.commit();
+  remember(learned);
+  return indexed;
+}
 
 // Sends one statement whose rejection is reported and absorbed: a rejected
-// statement adds `message` (a whole line or lines) to `messages`.
-void sendReported(IndexConnection& connection, const std::string& statement,
-                  const std::string& message, std::string& messages) {
-  if (connection.tryExecute(statement)) messages += message;
+// statement adds `message` (a whole line or lines) to `messages`. A
+// rejection that ends the transaction is thrown on.
+void KeywordIndexer::sendReported(const std::string& statement, const std::string& message,
+                                  std::string& messages) {
+  try {
+    connection.execute(statement);
+  } catch (const MysqlBadQuery& rejected) {
+    if (endsTransaction(rejected)) throw;
+    messages += message;
+  }
 }
 
-// Records one word with its count: its keyword row, then the row linking it
-// to the document.
-void indexWord(IndexConnection& connection, const std::string& word, unsigned count,
-               const std::string& url, std::string& messages) {
-  sendReported(connection, keywordStatement(word), "EXCEPTION MotCle " + word + "\n", messages);
-  const std::string link = linkStatement(word, count, url);
-  sendReported(connection, link,
-               "EXCEPTION CorrespMotUrl" + word + " " + url + " " + std::to_string(count) + "\n" +
-                   link + "\n",
-               messages);
+// Writes the keywords and their links; false when a stop came first. The
+// batch runs inside a savepoint, so a rejected batch leaves nothing behind
+// for the per-word statements that replace it.
+bool KeywordIndexer::writeKeywords(const std::string& url,
+                                   const std::vector<const Keyword*>& keywords, KeywordIds& learned,
+                                   std::string& messages) {
+  if (keywords.empty()) return true;
+  if (writes == Writes::batched) {
+    connection.execute("SAVEPOINT keywords");
+    try {
+      writeBatched(url, keywords, learned);
+      return true;
+    } catch (const MysqlBadQuery& rejected) {
+      if (endsTransaction(rejected)) throw;
+      connection.execute("ROLLBACK TO SAVEPOINT keywords");
+      learned.clear();
+    }
+  }
+  for (const Keyword* keyword : keywords) {
+    if (stopped()) return false;
+    const auto& [word, count] = *keyword;
+    sendReported(keywordStatement(word), "EXCEPTION MotCle " + word + "\n", messages);
+    const std::string link = linkStatement(word, count, url);
+    sendReported(link,
+                 "EXCEPTION CorrespMotUrl" + word + " " + url + " " + std::to_string(count) + "\n" +
+                     link + "\n",
+                 messages);
+  }
+  return true;
 }
 
-}  // namespace
+// The keywords whose ids are not remembered go into MotCle (those already
+// there are ignored), their ids are read back, then every keyword with an
+// id gets its link row. A keyword no MotCle row matches (one cut to the
+// column's length) gets no link, as its per-word statement would insert
+// none; so does every keyword of a document missing from Url.
+void KeywordIndexer::writeBatched(const std::string& url,
+                                  const std::vector<const Keyword*>& keywords,
+                                  KeywordIds& learned) {
+  learnIds(keywords, learned);
+  const std::vector<Row> urlRows = connection.query(urlIdStatement(url));
+  if (urlRows.empty()) return;
+  const std::string& urlId = urlRows.front().at(0);
+  // Rows in the order of the table's primary key (idMot first) are cheaper
+  // for the server to insert than rows in word order.
+  std::vector<std::pair<std::uint64_t, std::string>> rows;
+  rows.reserve(keywords.size());
+  for (const Keyword* keyword : keywords) {
+    auto id = keywordIds.find(keyword->first);
+    if (id == keywordIds.end()) {
+      id = learned.find(keyword->first);
+      if (id == learned.end()) continue;
+    }
+    rows.emplace_back(std::stoull(id->second),
+                      "(" + id->second + "," + urlId + "," + std::to_string(keyword->second) + ")");
+  }
+  std::sort(rows.begin(), rows.end());
+  std::vector<std::string> links;
+  links.reserve(rows.size());
+  for (auto& row : rows) links.push_back(std::move(row.second));
+  for (const std::string& list : joinedBatches(links)) connection.execute(linkBatchStatement(list));
+}
+
+// Inserts the keywords whose ids are not remembered and reads their ids
+// into `learned`; the server matches each word to its row by the column's
+// own comparison.
+void KeywordIndexer::learnIds(const std::vector<const Keyword*>& keywords, KeywordIds& learned) {
+  std::vector<const std::string*> asked;
+  std::vector<std::string> inserts, lookups;
+  for (const Keyword* keyword : keywords) {
+    if (keywordIds.count(keyword->first) != 0) continue;
+    const std::string quoted = quote(keyword->first);
+    lookups.push_back("(" + std::to_string(asked.size()) + "," + quoted + ")");
+    inserts.push_back("(" + quoted + ")");
+    asked.push_back(&keyword->first);
+  }
+  for (const std::string& rows : joinedBatches(inserts))
+    connection.execute(keywordBatchStatement(rows));
+  for (const std::string& rows : joinedBatches(lookups))
+    for (Row& row : connection.query(keywordIdStatement(rows)))
+      learned[*asked.at(std::stoul(row.at(0)))] = std::move(row.at(1));
+}
+
+void KeywordIndexer::remember(KeywordIds& learned) {
+  if (keywordIds.size() + learned.size() > maxRememberedKeywords) keywordIds.clear();
+  if (learned.size() > maxRememberedKeywords) return;
+  keywordIds.merge(learned);
+}
 
 void countWords(const std::string& text, WordCounts& wordCounts) {
   std::string::size_type end = 0;
@@ -58,27 +174,6 @@ bool isOnTheme(const WordCounts& wordCounts, const EngineConfig& config) {
   return weightedReached;
 }
 
-IndexedDocument indexDocument(IndexConnection& connection, const std::string& url,
-                              const std::string& documentType, const std::string& text,
-                              const EngineConfig& config) {
-  IndexedDocument indexed;
-  sendReported(connection, extensionStatement(documentType),
-               "EXCEPTION extension " + documentType + "\n", indexed.messages);
-  WordCounts wordCounts;
-  countWords(text, wordCounts);
-  if (isOnTheme(wordCounts, config)) {
-    for (const auto& [word, count] : wordCounts) {
-      // Weights of 2^31 and more are negative: such words are kept out.
-      const auto weight = static_cast<std::int32_t>(config.themeWeight(word));
-      if (weight > 0) ++indexed.themeWordCount;
-      if (word.size() >= 2 && weight >= 0)
-        indexWord(connection, word, count, url, indexed.messages);
-    }
-  }
-  connection.execute(themeCountStatement(indexed.themeWordCount, url));
-  return indexed;
-}
-
 std::string extensionStatement(const std::string& documentType) {
   return "INSERT IGNORE INTO Extension ( extension ) VALUES (" + quote(documentType) + ")";
 }
@@ -96,6 +191,23 @@ std::string linkStatement(const std::string& word, unsigned count, const std::st
 std::string themeCountStatement(int themeWordCount, const std::string& url) {
   return "UPDATE Url SET nbMotsTheme = " + std::to_string(themeWordCount) +
          " WHERE url = " + quote(url) + " LIMIT 1";
+}
+
+std::string keywordBatchStatement(const std::string& rows) {
+  return "INSERT IGNORE INTO MotCle ( Mot ) VALUES " + rows;
+}
+
+std::string keywordIdStatement(const std::string& rows) {
+  return "WITH w (n, mot) AS (VALUES " + rows +
+         ") SELECT w.n, m.idMot FROM w JOIN MotCle m ON m.mot = w.mot";
+}
+
+std::string linkBatchStatement(const std::string& rows) {
+  return "INSERT INTO CorrespMotUrl ( idMot, idUrl, ratio ) VALUES " + rows;
+}
+
+std::string urlIdStatement(const std::string& url) {
+  return "SELECT idUrl FROM Url WHERE url = " + quote(url);
 }
 
 }  // namespace theme_search

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "crawler/config/engine_config.h"
 #include "index/index_connection.h"
@@ -15,25 +19,71 @@ using WordCounts = std::map<std::string, unsigned>;
 // What indexing one document gave: the number of distinct positively
 // weighted theme words of an on-theme document (0 otherwise), and the
 // "EXCEPTION ..." lines of the statements the server rejected, for the
-// stage to print.
+// stage to print. `stopped` is true when a stop came before the document
+// was committed: nothing of it was written.
 struct IndexedDocument {
   int themeWordCount = 0;
   std::string messages;
+  bool stopped = false;
 };
 
-// Writes one document into the index: its type into Extension and, when the
-// document is on the theme of config.themeWords, each word of at least two
-// bytes and non-negative theme weight into MotCle and CorrespMotUrl with its
-// occurrence count; last the document's theme-word count into nbMotsTheme
-// of its Url row (found by equality on `url`).
+// Writes documents into the index, each in one transaction: its type into
+// Extension and, when the document is on the theme of config.themeWords,
+// each word of at least two bytes and non-negative theme weight into MotCle
+// and CorrespMotUrl with its occurrence count; last the document's
+// theme-word count into nbMotsTheme of its Url row (found by equality on the
+// URL). The document's rows are committed together or not at all.
 //
-// Blocks on the database. A rejected type, keyword or link statement adds
-// one message and the rest still go; a rejected theme-count update throws
-// MysqlBadQuery. Called by the parse thread only, on a connection nothing
-// else uses.
-[[nodiscard]] IndexedDocument indexDocument(IndexConnection& connection, const std::string& url,
-                                            const std::string& documentType,
-                                            const std::string& text, const EngineConfig& config);
+// The keywords go in a few multi-row statements, using the ids of keywords
+// that earlier committed documents met (remembered, up to a bound). When one
+// of those statements is rejected, the document's keywords go again through
+// two statements per word, each rejection reported and absorbed, so the rows
+// and messages are those of the per-word statements. A lost connection, a
+// deadlock or any failure of the theme-count update rolls the document back
+// and throws (MysqlBadQuery); so does a rejection of the transaction's own
+// statements. A stop (stopRequested true, asked between statements) rolls
+// it back and returns with `stopped` set.
+//
+// Used by the parse thread only, on a connection nothing else uses; the
+// connection must outlive the object. Not copyable.
+class KeywordIndexer {
+ public:
+  // How keywords are written: in batches with the per-word fallback, or
+  // always per word (the fallback alone, for comparison).
+  enum class Writes { batched, perWord };
+  // Ids remembered before the memory is emptied and filled again.
+  static constexpr std::size_t maxRememberedKeywords = 100000;
+
+  explicit KeywordIndexer(IndexConnection& connection,
+                          std::function<bool()> stopRequested = nullptr,
+                          Writes writes = Writes::batched);
+  KeywordIndexer(const KeywordIndexer&) = delete;
+  KeywordIndexer& operator=(const KeywordIndexer&) = delete;
+
+  // Indexes one document as described above; blocks on the database.
+  [[nodiscard]] IndexedDocument index(const std::string& url, const std::string& documentType,
+                                      const std::string& text, const EngineConfig& config);
+
+ private:
+  using Keyword = std::pair<const std::string, unsigned>;
+  using KeywordIds = std::unordered_map<std::string, std::string>;
+
+  bool stopped() const;
+  void sendReported(const std::string& statement, const std::string& message,
+                    std::string& messages);
+  bool writeKeywords(const std::string& url, const std::vector<const Keyword*>& keywords,
+                     KeywordIds& learned, std::string& messages);
+  void writeBatched(const std::string& url, const std::vector<const Keyword*>& keywords,
+                    KeywordIds& learned);
+  void learnIds(const std::vector<const Keyword*>& keywords, KeywordIds& learned);
+  void remember(KeywordIds& learned);
+
+  IndexConnection& connection;
+  const std::function<bool()> stopRequested;
+  const Writes writes;
+  // Keyword -> idMot, as texts, for keywords of committed documents.
+  KeywordIds keywordIds;
+};
 
 // Adds one to the count of every whitespace-separated word of `text`,
 // lower-cased; whitespace is space, tab, line feed, vertical tab, form feed
@@ -44,11 +94,19 @@ void countWords(const std::string& text, WordCounts& wordCounts);
 // and every required (weight 0) theme word occurs.
 [[nodiscard]] bool isOnTheme(const WordCounts& wordCounts, const EngineConfig& config);
 
-// The statements indexDocument sends, every text value through quote().
+// The per-word statements, every text value through quote().
 [[nodiscard]] std::string extensionStatement(const std::string& documentType);
 [[nodiscard]] std::string keywordStatement(const std::string& word);
 [[nodiscard]] std::string linkStatement(const std::string& word, unsigned count,
                                         const std::string& url);
 [[nodiscard]] std::string themeCountStatement(int themeWordCount, const std::string& url);
+
+// The batched statements, each given its list of rows (see joinedBatches):
+// keywords as ("word"), id lookups as (n,"word") answered by rows (n, idMot),
+// links as (idMot,idUrl,count).
+[[nodiscard]] std::string keywordBatchStatement(const std::string& rows);
+[[nodiscard]] std::string keywordIdStatement(const std::string& rows);
+[[nodiscard]] std::string linkBatchStatement(const std::string& rows);
+[[nodiscard]] std::string urlIdStatement(const std::string& url);
 
 }  // namespace theme_search

@@ -18,7 +18,7 @@ bool isConvertedType(const std::string& documentType) {
 }  // namespace
 
 PageAnalysis analysePage(const std::string& url, std::string reply, const EngineConfig& config,
-                         IndexConnection& indexer) {
+                         KeywordIndexer& indexer) {
   std::string trimmedUrl = url;
   std::string baseUrl = computeBase(trimmedUrl);
   const ReplyReading reading = interpretReply(reply, baseUrl);
@@ -29,23 +29,27 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
     if (reading.redirectTarget) analysis.links.push_back(*reading.redirectTarget);
     return analysis;
   }
+  std::string text;
+  const auto scanStart = std::chrono::steady_clock::now();
   if (reading.redirected) {
     if (reading.redirectTarget) analysis.links.push_back(*reading.redirectTarget);
   } else if (reading.documentType == "html" && config.isAcceptedType("html")) {
     const HtmlScanner scanner(reply);
     analysis.links = scanner.getLinkTargets();
-    IndexedDocument indexed = indexDocument(indexer, url, "html", scanner.getPageText(), config);
-    analysis.themeWordCount = indexed.themeWordCount;
-    analysis.messages = std::move(indexed.messages);
+    text = scanner.getPageText();
   } else if (isConvertedType(reading.documentType) && config.isAcceptedType(reading.documentType)) {
     // The converter prints UTF-8 with its accents; fold it to the Latin-1
     // base letters the HTML scanner gives, so a word is the same in both.
-    IndexedDocument indexed = indexDocument(indexer, url, reading.documentType,
-                                            foldUtf8Text(documentText(reply)), config);
-    analysis.themeWordCount = indexed.themeWordCount;
-    analysis.messages = std::move(indexed.messages);
+    text = foldUtf8Text(documentText(reply));
   } else {
     return analysis;
+  }
+  analysis.scanTime = std::chrono::steady_clock::now() - scanStart;
+  if (!reading.redirected) {
+    IndexedDocument indexed = indexer.index(url, reading.documentType, text, config);
+    analysis.themeWordCount = indexed.themeWordCount;
+    analysis.messages = std::move(indexed.messages);
+    analysis.stopped = indexed.stopped;
   }
   normalizeLinks(baseUrl, analysis.links);
   return analysis;

@@ -1,10 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
+#include "crawler/analysis/keyword_indexer.h"
 #include "crawler/config/engine_config.h"
-#include "index/index_connection.h"
 
 namespace theme_search {
 
@@ -17,6 +18,12 @@ struct PageAnalysis {
   int themeWordCount = 0;
   // The indexer's "EXCEPTION ..." lines, for the stage to print.
   std::string messages;
+  // True when a stop came before the document was committed: nothing of it
+  // was written, and its links are not worth queueing.
+  bool stopped = false;
+  // Time spent turning the document into words and links (the HTML scanner
+  // or the conversion), for the crawl's timing report.
+  std::chrono::nanoseconds scanTime{0};
 };
 
 // Analyses one fetched document: the base URL, the reading of the reply, the
@@ -25,9 +32,9 @@ struct PageAnalysis {
 // by the configuration), the HTML scanner or the text conversion, the
 // keyword indexer, and the links made absolute.
 //
-// Used by the parse thread only, with the indexer's connection. Blocks on the
+// Used by the parse thread only, with its keyword indexer. Blocks on the
 // database and the converter; database errors (MysqlBadQuery) propagate.
 [[nodiscard]] PageAnalysis analysePage(const std::string& url, std::string reply,
-                                       const EngineConfig& config, IndexConnection& indexer);
+                                       const EngineConfig& config, KeywordIndexer& indexer);
 
 }  // namespace theme_search

@@ -3,11 +3,13 @@
 namespace theme_search {
 
 Crawl::Crawl(const EngineConfig& config, IndexConnection& downloadConnection,
-             IndexConnection& indexerConnection, std::ostream& log, std::ostream& messages) {
-  download.emplace(config, &downloadConnection, urls, pages, log, messages);
+             IndexConnection& indexerConnection, std::ostream& log, std::ostream& messages,
+             std::ostream* parseTimings) {
+  download.emplace(config, &downloadConnection, urls, pages, known, log, messages);
   try {
     registry.emplace();
-    parse.emplace(config, *registry, indexerConnection, urls, pages, log, messages);
+    parse.emplace(config, *registry, indexerConnection, urls, pages, known, log, messages,
+                  parseTimings);
   } catch (...) {
     stop();
     throw;

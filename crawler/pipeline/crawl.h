@@ -13,14 +13,16 @@
 namespace theme_search {
 
 // One crawl: the URL queue, the hand-over of fetched pages, the download
-// stage and the parse stage with its registry connection. The constructor
+// stage and the parse stage with its registry connection, and the URLs
+// known to be in the index. The constructor
 // starts the download stage, opens the registry connection, then starts the
 // parse stage; stop() (or the destructor) closes both queues, which ends
 // both stages, and joins them, download stage first. URLs still queued and
 // pages still waiting are dropped: only the index survives a run.
 //
-// The configuration, both connections and both streams must outlive the
-// object. The download connection belongs to the download thread, the
+// The configuration, both connections and the streams must outlive the
+// object; `parseTimings`, when given, receives the parse stage's timing
+// lines. The download connection belongs to the download thread, the
 // indexer's connection to the parse thread.
 class Crawl {
  public:
@@ -32,7 +34,8 @@ class Crawl {
   // opened (the download stage is stopped first), and std::system_error
   // when a thread cannot be started.
   Crawl(const EngineConfig& config, IndexConnection& downloadConnection,
-        IndexConnection& indexerConnection, std::ostream& log, std::ostream& messages);
+        IndexConnection& indexerConnection, std::ostream& log, std::ostream& messages,
+        std::ostream* parseTimings = nullptr);
   ~Crawl();
   Crawl(const Crawl&) = delete;
   Crawl& operator=(const Crawl&) = delete;
@@ -45,6 +48,7 @@ class Crawl {
  private:
   UrlQueue urls;
   PageHandover pages{maxPendingPages};
+  KnownUrls known;
   std::optional<DownloadStage> download;
   std::optional<IndexConnection> registry;
   std::optional<ParseStage> parse;

@@ -6,7 +6,6 @@
 #include "crawler/fetch/http_client.h"
 #include "crawler/pipeline/stage_log.h"
 #include "index/sql_text.h"
-#include "index/url_registry.h"
 
 namespace theme_search {
 
@@ -26,12 +25,13 @@ std::string downloadTarget(const std::string& url) {
 }
 
 DownloadStage::DownloadStage(const EngineConfig& config, IndexConnection* connection,
-                             UrlQueue& urls, PageHandover& pages, std::ostream& log,
-                             std::ostream& messages)
+                             UrlQueue& urls, PageHandover& pages, KnownUrls& known,
+                             std::ostream& log, std::ostream& messages)
     : config(config),
       connection(connection),
       urls(urls),
       pages(pages),
+      known(known),
       log(log),
       messages(messages),
       thread(&DownloadStage::run, this) {}
@@ -56,12 +56,15 @@ void DownloadStage::run() {
 }
 
 // Leaves the page's content empty unless the URL is in the site, unknown to
-// the index and fetched. A database error, or any other failure such as
-// memory running out for a large reply, is reported and the page goes on
-// empty: the stage must outlive any one URL.
+// the index and fetched. A URL that this crawl knows (it wrote the row, or
+// the parse stage found it in the index) is not asked about again; any
+// other URL is, in one statement, because another crawler on the same
+// index may have recorded it since the parse stage looked. A database error, or any other failure
+// such as memory running out for a large reply, is reported and the page goes on empty: the stage
+// must outlive any one URL.
 void DownloadStage::fetchInto(FetchedPage& page) {
   try {
-    if (!config.inScope(page.url) || isKnown(*connection, page.url)) return;
+    if (!config.inScope(page.url) || known.lookUp(*connection, {page.url}).front()) return;
     download(page);
   } catch (const mysqlpp::Exception& error) {
     writeLog(log, databaseErrorLine(page.url, error.what()));
@@ -78,6 +81,7 @@ void DownloadStage::download(FetchedPage& page) {
   if (fetched.ok()) {
     page.content = std::move(fetched.reply);
     connection->execute(urlInsertStatement(page.url));
+    known.add(page.url);
     return;
   }
   if (fetched.outcome == FetchResult::Outcome::timedOut) writeLog(messages, "ERROR TIMEOUT\n");

@@ -5,26 +5,28 @@
 #include <thread>
 
 #include "crawler/config/engine_config.h"
+#include "crawler/pipeline/known_urls.h"
 #include "crawler/pipeline/stage_queues.h"
 #include "index/index_connection.h"
 
 namespace theme_search {
 
 // The download stage: its thread takes the highest-priority URL, fetches it
-// if it is in the site and unknown to the index, records it in Url, and hands
+// if it is in the site and unknown to the index (asked only when `known`
+// does not already hold it), records it in Url and in `known`, and hands
 // the result to the parse stage (empty content when nothing was fetched). It
 // waits for room in the hand-over before it takes each URL, and ends when
 // either queue is closed.
 //
 // The thread starts in the constructor; the destructor joins it, so the
 // owner closes the queues first. Stage lines go to `log`, "ERROR TIMEOUT" to
-// `messages`. The configuration, the connection, both queues and both
-// streams must outlive the object; the connection is used by this thread
+// `messages`. The configuration, the connection, both queues, the known URLs
+// and both streams must outlive the object; the connection is used by this thread
 // only, and may be null only when the site refuses every URL it will see.
 class DownloadStage {
  public:
   DownloadStage(const EngineConfig& config, IndexConnection* connection, UrlQueue& urls,
-                PageHandover& pages, std::ostream& log, std::ostream& messages);
+                PageHandover& pages, KnownUrls& known, std::ostream& log, std::ostream& messages);
   ~DownloadStage();
   DownloadStage(const DownloadStage&) = delete;
   DownloadStage& operator=(const DownloadStage&) = delete;
@@ -38,6 +40,7 @@ class DownloadStage {
   IndexConnection* connection;
   UrlQueue& urls;
   PageHandover& pages;
+  KnownUrls& known;
   std::ostream& log;
   std::ostream& messages;
   std::thread thread;

@@ -1,5 +1,6 @@
 #include "crawler/pipeline/parse_stage.h"
 
+#include <chrono>
 #include <exception>
 #include <utility>
 
@@ -12,14 +13,18 @@ namespace theme_search {
 
 ParseStage::ParseStage(const EngineConfig& config, IndexConnection& registry,
                        IndexConnection& indexer, UrlQueue& urls, PageHandover& pages,
-                       std::ostream& log, std::ostream& messages)
+                       KnownUrls& known, std::ostream& log, std::ostream& messages,
+                       std::ostream* timings)
     : config(config),
       registry(registry),
       indexer(indexer),
+      keywords(indexer, [handover = &pages] { return handover->isClosed(); }),
       urls(urls),
       pages(pages),
+      known(known),
       log(log),
       messages(messages),
+      timings(timings),
       thread(&ParseStage::run, this) {}
 
 ParseStage::~ParseStage() {
@@ -28,6 +33,14 @@ ParseStage::~ParseStage() {
 
 void ParseStage::run() {
   while (std::optional<FetchedPage> page = pages.pop()) {
+    // Pages handed on empty come in runs: their URLs go into UrlInvalide
+    // together, as soon as no page waits or a page with content comes.
+    if (page->content.empty()) {
+      invalid.push_back(std::move(page->url));
+      if (pages.size() == 0) writeInvalid();
+      continue;
+    }
+    writeInvalid();
     // A database error, or any other failure such as memory running out
     // while a large page is analysed, costs this one page, never the stage.
     try {
@@ -38,18 +51,51 @@ void ParseStage::run() {
       writeLog(log, "ERROR PARSE " + page->url + " : " + error.what() + "\n");
     }
   }
+  writeInvalid();
+}
+
+// Writes the URLs waiting for UrlInvalide in one statement; when that is
+// rejected, in one statement each, so that a failure names its URL. A URL
+// written is known from then on.
+void ParseStage::writeInvalid() {
+  if (invalid.empty()) return;
+  std::vector<std::string> written = std::exchange(invalid, {});
+  try {
+    markAllInvalid(registry, written);
+  } catch (const mysqlpp::Exception&) {
+    std::vector<std::string> marked;
+    for (std::string& url : written) {
+      try {
+        markInvalid(registry, url);
+        marked.push_back(std::move(url));
+      } catch (const mysqlpp::Exception& error) {
+        writeLog(log, databaseErrorLine(url, error.what()));
+      } catch (const std::exception& error) {
+        writeLog(log, "ERROR PARSE " + url + " : " + error.what() + "\n");
+      }
+    }
+    written.swap(marked);
+  } catch (const std::exception& error) {
+    for (const std::string& url : written)
+      writeLog(log, "ERROR PARSE " + url + " : " + error.what() + "\n");
+    return;
+  }
+  for (const std::string& url : written) known.add(url);
 }
 
 void ParseStage::handlePage(FetchedPage& page) {
-  if (page.content.empty()) {
-    markInvalid(registry, page.url);
-    return;
-  }
   writeLog(log, parseLine(page.priority, page.url));
+  const auto start = std::chrono::steady_clock::now();
+  const auto waitedBefore = registry.statementTime() + indexer.statementTime();
   const PageAnalysis analysis =
-      analysePage(page.url, std::exchange(page.content, std::string()), config, indexer);
+      analysePage(page.url, std::exchange(page.content, std::string()), config, keywords);
   if (!analysis.messages.empty()) writeLog(messages, analysis.messages);
+  if (analysis.stopped) return;
   queueLinks(analysis.links, analysis.themeWordCount, page.priority);
+  if (timings)
+    writeLog(*timings, timingLine(std::chrono::steady_clock::now() - start, analysis.scanTime,
+                                  registry.statementTime() + indexer.statementTime() - waitedBefore,
+                                  analysis.themeWordCount, page.url));
 }
 
 std::optional<std::int32_t> linkPriority(int themeWordCount, std::int32_t pagePriority,
@@ -64,14 +110,25 @@ void ParseStage::queueLinks(const std::vector<std::string>& links, int themeWord
   const std::optional<std::int32_t> queued =
       linkPriority(themeWordCount, priority, config.maxDepth);
   if (!queued) {
-    for (const std::string& link : links) {
-      markInvalid(registry, link);
-      writeLog(log, depthLimitLine(link));
-    }
+    invalid.insert(invalid.end(), links.begin(), links.end());
+    writeInvalid();
+    for (const std::string& link : links) writeLog(log, depthLimitLine(link));
     return;
   }
-  for (const std::string& link : links)
-    if (!isKnown(registry, link)) urls.push(CrawlItem(link, *queued));
+  const std::vector<bool> isKnown = known.lookUp(registry, links);
+  for (std::size_t i = 0; i < links.size(); ++i)
+    if (!isKnown[i]) urls.push(CrawlItem(links[i], *queued));
+}
+
+std::string timingLine(std::chrono::nanoseconds total, std::chrono::nanoseconds scanning,
+                       std::chrono::nanoseconds database, int themeWordCount,
+                       const std::string& url) {
+  using std::chrono::microseconds;
+  const auto us = [](std::chrono::nanoseconds span) {
+    return std::to_string(std::chrono::duration_cast<microseconds>(span).count());
+  };
+  return us(total) + "\t" + us(scanning) + "\t" + us(database) + "\t" +
+         std::to_string(themeWordCount) + "\t" + url + "\n";
 }
 
 }  // namespace theme_search

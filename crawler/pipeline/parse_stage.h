@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
@@ -7,27 +8,37 @@
 #include <thread>
 #include <vector>
 
+#include "crawler/analysis/keyword_indexer.h"
 #include "crawler/config/engine_config.h"
+#include "crawler/pipeline/known_urls.h"
 #include "crawler/pipeline/stage_queues.h"
 #include "index/index_connection.h"
 
 namespace theme_search {
 
 // The parse stage: its thread takes the fetched pages in fetch order, has
-// each analysed and indexed, and queues the page's links that the index does
-// not know, best-first (see linkPriority); an off-theme page past the depth
-// limit has its links refused instead. A page with no content is recorded
-// as invalid. It ends when the hand-over is closed.
+// each analysed and indexed (one transaction a document), and queues the
+// page's links that the index does not know, best-first (see linkPriority);
+// the links of one page are looked up together, in one statement for those
+// `known` does not hold. An off-theme page past the depth limit has its
+// links refused instead. A page with no content is recorded as invalid (a
+// run of them in one statement). It
+// ends when the hand-over is closed; a document being indexed then is
+// rolled back.
 //
 // The thread starts in the constructor; the destructor joins it, so the
 // owner closes the hand-over first. The registry connection (URL lookups and
 // invalid URLs) and the indexer's connection are used by this thread only.
-// Stage lines go to `log`, the indexer's messages to `messages`. Everything
-// passed in must outlive the object.
+// Stage lines go to `log`, the indexer's messages to `messages`, and, when
+// `timings` is given, one line a parsed page: microseconds in all, in the
+// scanner or converter, and waiting for the database, then the theme-word
+// count and the URL, separated by tabs. Everything passed in must outlive
+// the object.
 class ParseStage {
  public:
   ParseStage(const EngineConfig& config, IndexConnection& registry, IndexConnection& indexer,
-             UrlQueue& urls, PageHandover& pages, std::ostream& log, std::ostream& messages);
+             UrlQueue& urls, PageHandover& pages, KnownUrls& known, std::ostream& log,
+             std::ostream& messages, std::ostream* timings = nullptr);
   ~ParseStage();
   ParseStage(const ParseStage&) = delete;
   ParseStage& operator=(const ParseStage&) = delete;
@@ -35,15 +46,22 @@ class ParseStage {
  private:
   void run();
   void handlePage(FetchedPage& page);
+  void writeInvalid();
   void queueLinks(const std::vector<std::string>& links, int themeWordCount, std::int32_t priority);
 
   const EngineConfig& config;
   IndexConnection& registry;
   IndexConnection& indexer;
+  KeywordIndexer keywords;
   UrlQueue& urls;
   PageHandover& pages;
+  KnownUrls& known;
   std::ostream& log;
   std::ostream& messages;
+  std::ostream* timings;
+  // URLs of pages handed on empty, and refused links, not yet written to
+  // UrlInvalide.
+  std::vector<std::string> invalid;
   std::thread thread;
 };
 
@@ -55,5 +73,11 @@ class ParseStage {
 [[nodiscard]] std::optional<std::int32_t> linkPriority(int themeWordCount,
                                                        std::int32_t pagePriority,
                                                        std::int32_t maxDepth);
+
+// A line of the parse stage's timing report (see ParseStage).
+[[nodiscard]] std::string timingLine(std::chrono::nanoseconds total,
+                                     std::chrono::nanoseconds scanning,
+                                     std::chrono::nanoseconds database, int themeWordCount,
+                                     const std::string& url);
 
 }  // namespace theme_search

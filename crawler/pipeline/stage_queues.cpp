@@ -76,4 +76,9 @@ std::size_t PageHandover::size() const {
   return pages.size();
 }
 
+bool PageHandover::isClosed() const {
+  std::lock_guard<std::mutex> hold(mutex);
+  return closed;
+}
+
 }  // namespace theme_search

@@ -65,6 +65,8 @@ class PageHandover {
   void close();
   // Pages waiting (stale as soon as read).
   [[nodiscard]] std::size_t size() const;
+  // True once close() has been called.
+  [[nodiscard]] bool isClosed() const;
 
  private:
   const std::size_t pauseAbove;

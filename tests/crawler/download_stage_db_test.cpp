@@ -106,7 +106,7 @@ class DownloadStageTest : public ::testing::Test {
 class Stage {
  public:
   Stage(const EngineConfig& config, IndexConnection& connection, std::ostream& log)
-      : stage(std::in_place, config, &connection, urls, pages, log, log) {}
+      : stage(std::in_place, config, &connection, urls, pages, known, log, log) {}
   ~Stage() {
     urls.close();
     pages.close();
@@ -125,6 +125,7 @@ class Stage {
  private:
   UrlQueue urls;
   PageHandover pages{50};
+  KnownUrls known;
   std::optional<DownloadStage> stage;
 };
 

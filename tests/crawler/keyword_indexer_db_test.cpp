@@ -1,5 +1,6 @@
 #include "crawler/analysis/keyword_indexer.h"
 
+#include <algorithm>
 #include <optional>
 #include <sstream>
 #include <utility>
@@ -87,16 +88,21 @@ TEST(IsOnTheme, NeedsAWeightedWordAtItsWeightAndEveryRequiredWord) {
   }
 }
 
-class KeywordIndexerTest : public FreshIndexTest {
+// Every indexer test runs twice: with the batched statements and with the
+// per-word statements alone; both must leave the same rows and messages.
+class KeywordIndexerTest : public FreshIndexTest,
+                           public ::testing::WithParamInterface<KeywordIndexer::Writes> {
  protected:
   void SetUp() override {
     FreshIndexTest::SetUp();
+    indexer.emplace(
+        db(), [this] { return stopAfter >= 0 && stopAsked++ >= stopAfter; }, GetParam());
     // A non-zero start shows that the theme count is always written.
     db().execute("INSERT INTO Url (url, nbMotsTheme) VALUES (" + quote(kUrl) + ", 9)");
   }
   // Indexes a document; returns its theme-word count.
   int index(const std::string& text, const EngineConfig& config, const std::string& type = "html") {
-    const IndexedDocument indexed = indexDocument(db(), kUrl, type, text, config);
+    const IndexedDocument indexed = indexer->index(kUrl, type, text, config);
     messages += indexed.messages;
     return indexed.themeWordCount;
   }
@@ -125,9 +131,22 @@ class KeywordIndexerTest : public FreshIndexTest {
   }
 
   std::string messages;
+  std::optional<KeywordIndexer> indexer;
+  // The stop is requested from the stopAfter-th question on (never when
+  // negative).
+  int stopAfter = -1;
+  int stopAsked = 0;
 };
 
-TEST_F(KeywordIndexerTest, OffThemeDocumentRecordsOnlyItsTypeAndZero) {
+INSTANTIATE_TEST_SUITE_P(Writes, KeywordIndexerTest,
+                         ::testing::Values(KeywordIndexer::Writes::batched,
+                                           KeywordIndexer::Writes::perWord),
+                         [](const auto& info) {
+                           return info.param == KeywordIndexer::Writes::batched ? "batched"
+                                                                                : "perWord";
+                         });
+
+TEST_P(KeywordIndexerTest, OffThemeDocumentRecordsOnlyItsTypeAndZero) {
   for (const auto& theme : {withThemeWords({{"moteur", 2}}),
                             withThemeWords({{"le", 1}, {"web", 0}}), withThemeWords({})}) {
     EXPECT_EQ(index(kText, theme), 0);
@@ -141,7 +160,7 @@ TEST_F(KeywordIndexerTest, OffThemeDocumentRecordsOnlyItsTypeAndZero) {
   EXPECT_EQ(messages, "");
 }
 
-TEST_F(KeywordIndexerTest, OnThemeDocumentRecordsEveryWordWithItsCountInByteOrder) {
+TEST_P(KeywordIndexerTest, OnThemeDocumentRecordsEveryWordWithItsCountInByteOrder) {
   EXPECT_EQ(index(kText + " web", withThemeWords({{"le", 1}, {"web", 0}})), 1);
   EXPECT_EQ(
       keywords(),
@@ -152,7 +171,7 @@ TEST_F(KeywordIndexerTest, OnThemeDocumentRecordsEveryWordWithItsCountInByteOrde
   EXPECT_EQ(messages, "");
 }
 
-TEST_F(KeywordIndexerTest, CountsPositiveThemeWordsButWritesNoOneByteOrNegativeWord) {
+TEST_P(KeywordIndexerTest, CountsPositiveThemeWordsButWritesNoOneByteOrNegativeWord) {
   // "a" and "spam" are counted words; "a" (one byte, weight 1) adds to the
   // theme count but is not written, "spam" (negative weight) neither.
   const EngineConfig theme = withThemeWords(
@@ -163,7 +182,7 @@ TEST_F(KeywordIndexerTest, CountsPositiveThemeWordsButWritesNoOneByteOrNegativeW
   EXPECT_EQ(messages, "");
 }
 
-TEST_F(KeywordIndexerTest, StoresWordsWithQuotesAndBackslashesAsThemselves) {
+TEST_P(KeywordIndexerTest, StoresWordsWithQuotesAndBackslashesAsThemselves) {
   const std::string text = "say\"hi end\\ c'est back\\slash \"\" le";
   EXPECT_EQ(index(text, withThemeWords({{"le", 1}})), 1);
   EXPECT_EQ(
@@ -173,7 +192,7 @@ TEST_F(KeywordIndexerTest, StoresWordsWithQuotesAndBackslashesAsThemselves) {
   EXPECT_EQ(messages, "");
 }
 
-TEST_F(KeywordIndexerTest, ReportsRejectedStatementsAndGoesOn) {
+TEST_P(KeywordIndexerTest, ReportsRejectedStatementsAndGoesOn) {
   const EngineConfig theme = withThemeWords({{"le", 1}});
   EXPECT_EQ(index("le le de", theme), 1);
   ASSERT_EQ(messages, "");
@@ -195,22 +214,160 @@ TEST_F(KeywordIndexerTest, ReportsRejectedStatementsAndGoesOn) {
   EXPECT_EQ(storedThemeCount(), 1);
 }
 
-TEST_F(KeywordIndexerTest, DocumentMissingFromUrlGetsNoLinksAndNoMessage) {
+TEST_P(KeywordIndexerTest, DocumentMissingFromUrlGetsNoLinksAndNoMessage) {
   const IndexedDocument indexed =
-      indexDocument(db(), "http://srv/other.html", "html", "le", withThemeWords({{"le", 1}}));
+      indexer->index("http://srv/other.html", "html", "le", withThemeWords({{"le", 1}}));
   EXPECT_EQ(indexed.themeWordCount, 1);
   EXPECT_EQ(indexed.messages, "");
   EXPECT_EQ(keywords(), (std::vector<std::pair<std::string, int>>{}));
   EXPECT_EQ(messages, "");
 }
 
-TEST_F(KeywordIndexerTest, RejectedThemeCountUpdateReachesTheCaller) {
+TEST_P(KeywordIndexerTest, RejectedThemeCountUpdateReachesTheCaller) {
   db().execute("DROP TABLE Url");
-  EXPECT_THROW(
-      static_cast<void>(indexDocument(db(), kUrl, "html", "le", withThemeWords({{"le", 1}}))),
-      MysqlBadQuery);
+  EXPECT_THROW(static_cast<void>(indexer->index(kUrl, "html", "le", withThemeWords({{"le", 1}}))),
+               MysqlBadQuery);
   // The connection is still usable afterwards.
   db().execute("INSERT INTO Extension VALUES (\"x\")");
+}
+
+// A statement failing in the middle of a document leaves none of its rows:
+// the theme-count update at its end, a link row refused as a deadlock
+// victim (which ends the transaction), and the same after a batch that the
+// per-word statements replaced.
+TEST_P(KeywordIndexerTest, ADocumentIsAllOrNothing) {
+  const EngineConfig theme = withThemeWords({{"le", 1}});
+  const std::string failures[] = {
+      "CREATE TRIGGER fail BEFORE UPDATE ON Url FOR EACH ROW "
+      "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused'",
+      "CREATE TRIGGER fail BEFORE INSERT ON CorrespMotUrl FOR EACH ROW "
+      "SIGNAL SQLSTATE '40001' SET MYSQL_ERRNO = 1213, MESSAGE_TEXT = 'deadlock'",
+      "CREATE TRIGGER fail BEFORE INSERT ON CorrespMotUrl FOR EACH ROW "
+      "IF NEW.ratio = 2 THEN SIGNAL SQLSTATE '40001' SET MYSQL_ERRNO = 1213, "
+      "MESSAGE_TEXT = 'deadlock'; END IF",
+  };
+  for (const std::string& failure : failures) {
+    db().execute(failure);
+    EXPECT_THROW(static_cast<void>(index("le le de du \xe9t\xe9 \xc9T\xc9", theme, "pdf")),
+                 MysqlBadQuery)
+        << failure;
+    EXPECT_EQ(extensions(), std::vector<std::string>{}) << failure;
+    EXPECT_EQ(db().count("SELECT COUNT(*) FROM MotCle"), 0u) << failure;
+    EXPECT_EQ(db().count("SELECT COUNT(*) FROM CorrespMotUrl"), 0u) << failure;
+    EXPECT_EQ(storedThemeCount(), 9) << failure;
+    db().execute("DROP TRIGGER fail");
+  }
+  // Nothing of the rolled-back documents is remembered: the words are
+  // written afresh, with links to their own rows.
+  EXPECT_EQ(index("le le de", theme), 1);
+  EXPECT_EQ(keywords(), (std::vector<std::pair<std::string, int>>{{"de", 1}, {"le", 2}}));
+  EXPECT_EQ(messages, "");
+}
+
+// A row the server refuses is reported and the rest of the document is
+// committed.
+TEST_P(KeywordIndexerTest, ARefusedRowIsReportedAndTheDocumentCommits) {
+  db().execute(
+      "CREATE TRIGGER refuse BEFORE INSERT ON CorrespMotUrl FOR EACH ROW "
+      "IF NEW.ratio = 2 THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused'; END IF");
+  EXPECT_EQ(index("le le de du", withThemeWords({{"le", 1}})), 1);
+  EXPECT_EQ(messages,
+            "EXCEPTION CorrespMotUrlle " + kUrl + " 2\n" + linkStatement("le", 2, kUrl) + "\n");
+  EXPECT_EQ(keywords(), (std::vector<std::pair<std::string, int>>{{"de", 1}, {"du", 1}}));
+  EXPECT_EQ(storedThemeCount(), 1);
+}
+
+// The stop is asked before each word's statements (per word) and before the
+// commit; a stop at any of these leaves nothing of the document.
+TEST_P(KeywordIndexerTest, AStopRollsTheDocumentBack) {
+  std::vector<int> stops = {0};
+  if (GetParam() == KeywordIndexer::Writes::perWord) stops.push_back(2);  // two words written
+  for (int stop : stops) {
+    stopAfter = stop;
+    stopAsked = 0;
+    const IndexedDocument indexed =
+        indexer->index(kUrl, "html", "le le de du un", withThemeWords({{"le", 1}}));
+    EXPECT_TRUE(indexed.stopped) << "stopped at question " << stop;
+    EXPECT_EQ(extensions(), std::vector<std::string>{}) << "stopped at question " << stop;
+    EXPECT_EQ(db().count("SELECT COUNT(*) FROM MotCle"), 0u) << "stopped at question " << stop;
+    EXPECT_EQ(storedThemeCount(), 9) << "stopped at question " << stop;
+  }
+}
+
+// The document's rows as sorted lines: its Url row, keywords with counts,
+// and the document kinds; keywords compared as the index compares them.
+std::vector<std::string> indexRows(IndexConnection& db) {
+  std::vector<std::string> lines;
+  const char* statements[] = {
+      "SELECT CONCAT('Url ', url, ' ', nbMotsTheme) FROM Url",
+      "SELECT CONCAT('MotCle ', mot) FROM MotCle",
+      "SELECT CONCAT('CorrespMotUrl ', u.url, ' ', m.mot, ' ', c.ratio) FROM CorrespMotUrl c "
+      "JOIN MotCle m USING (idMot) JOIN Url u USING (idUrl)",
+      "SELECT CONCAT('Extension ', extension) FROM Extension",
+  };
+  for (const char* statement : statements)
+    for (const Row& row : db.query(statement)) lines.push_back(row.at(0));
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// The batched statements and the per-word statements, given the same
+// documents one after the other, leave the same rows and messages: hostile
+// words (quotes, backslashes, a word of 255 bytes and one of 300 that the
+// column cuts), accented capitals that the keyword column takes for one
+// word, words that earlier documents wrote, a document indexed twice, a
+// document missing from Url and an off-theme one.
+TEST(KeywordBatches, GiveTheRowsAndMessagesOfThePerWordStatements) {
+  const std::string hostile = "say\"hi end\\ c'est back\\slash \"\" \\\" it's " +
+                              std::string(255, 'x') + " " + std::string(300, 'y') + " " +
+                              std::string(254, 'y') + "\\ \xe9t\xe9 \xc9t\xe9 \xc9T\xc9 le le";
+  const struct {
+    std::string url, text;
+  } documents[] = {
+      {"http://srv/a", hostile},
+      {"http://srv/b", "le de \xc9T\xc9 say\"hi nouveau " + std::string(300, 'y')},
+      {"http://srv/a", hostile},
+      {"http://srv/missing", "le mot"},
+      {"http://srv/c", "rien ici"},
+      {"http://srv/c", "le " + std::string(255, 'x')},
+  };
+  const EngineConfig theme = withThemeWords({{"le", 1}, {"say\"hi", 2}});
+  std::vector<std::string> rows[2], messages[2];
+  for (const auto writes : {KeywordIndexer::Writes::perWord, KeywordIndexer::Writes::batched}) {
+    const int run = writes == KeywordIndexer::Writes::batched;
+    resetDatabase(TEST_DB_NAME);
+    IndexConnection db(testSettings());
+    for (const char* url : {"http://srv/a", "http://srv/b", "http://srv/c"})
+      db.execute("INSERT INTO Url (url) VALUES (" + quote(url) + ")");
+    KeywordIndexer indexer(db, nullptr, writes);
+    for (const auto& document : documents) {
+      const IndexedDocument indexed = indexer.index(document.url, "html", document.text, theme);
+      messages[run].push_back(std::to_string(indexed.themeWordCount) + " " + indexed.messages);
+    }
+    rows[run] = indexRows(db);
+  }
+  EXPECT_EQ(rows[1], rows[0]);
+  EXPECT_EQ(messages[1], messages[0]);
+  // The documents gave rows and messages worth comparing.
+  EXPECT_GT(rows[0].size(), 30u);
+  EXPECT_NE(messages[0][0], "1 ");  // the accented capitals collide
+  EXPECT_NE(messages[0][2], "1 ");  // a document indexed twice
+}
+
+// A document too large for one statement goes in several.
+TEST(KeywordBatches, LargeDocumentTakesSeveralStatements) {
+  resetDatabase(TEST_DB_NAME);
+  IndexConnection db(testSettings());
+  db.execute("INSERT INTO Url (url) VALUES (\"http://srv/big\")");
+  std::string text = "le";
+  const unsigned words = 120000;  // about 1.9 MB of keyword rows
+  for (unsigned n = 0; n < words; ++n) text += " mot" + std::to_string(n);
+  KeywordIndexer indexer(db);
+  const IndexedDocument indexed =
+      indexer.index("http://srv/big", "html", text, withThemeWords({{"le", 1}}));
+  EXPECT_EQ(indexed.messages, "");
+  EXPECT_EQ(db.count("SELECT COUNT(*) FROM MotCle"), words + 1);
+  EXPECT_EQ(db.count("SELECT COUNT(*) FROM CorrespMotUrl"), words + 1);
 }
 
 }  // namespace

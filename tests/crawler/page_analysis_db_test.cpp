@@ -26,6 +26,7 @@ class PageAnalysisTest : public ::testing::Test {
     resetDatabase();
     db.emplace(testSettings());
     indexer.emplace(testSettings());
+    keywords.emplace(*indexer);
     config.siteHost = "srv.lan";
     config.sitePath = "site/";
     config.acceptedTypes = {"html", "pdf"};
@@ -40,6 +41,7 @@ class PageAnalysisTest : public ::testing::Test {
   }
 
   std::optional<IndexConnection> db, indexer;
+  std::optional<KeywordIndexer> keywords;
   EngineConfig config;
 };
 
@@ -80,7 +82,7 @@ TEST_F(PageAnalysisTest, RedirectsAndPagesThatAreNotAnalysed) {
   for (Case& c : cases) {
     EngineConfig pageConfig = config;
     if (!c.htmlAccepted) pageConfig.acceptedTypes = {"pdf"};
-    const PageAnalysis page = analysePage(c.url, c.reply, pageConfig, *indexer);
+    const PageAnalysis page = analysePage(c.url, c.reply, pageConfig, *keywords);
     EXPECT_EQ(page.links, c.links) << "url: " << c.url << "\nreply: " << c.reply;
     EXPECT_EQ(page.themeWordCount, 0) << "url: " << c.url << "\nreply: " << c.reply;
     EXPECT_EQ(page.messages, "");
@@ -91,7 +93,7 @@ TEST_F(PageAnalysisTest, RedirectsAndPagesThatAreNotAnalysed) {
 TEST_F(PageAnalysisTest, HtmlPageIsIndexedAndItsLinksMadeAbsolute) {
   db->execute("INSERT INTO Url (url) VALUES (\"http://srv.lan/site/a.html\")");
   const PageAnalysis page =
-      analysePage("http://srv.lan/site/a.html", htmlReply(beePage), config, *indexer);
+      analysePage("http://srv.lan/site/a.html", htmlReply(beePage), config, *keywords);
   EXPECT_EQ(page.links, (Links{"http://srv.lan/site/b.html", "http://other.lan/x.html"}));
   EXPECT_EQ(page.themeWordCount, 1);
   EXPECT_EQ(column("SELECT extension FROM Extension"), Links{"html"});
@@ -122,7 +124,7 @@ TEST_F(PageAnalysisTest, PdfDocumentIsConvertedAndIndexedAsPdf) {
   std::remove("bee.pdf");
 
   const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: application/pdf\r\n\r\n" + body;
-  const PageAnalysis page = analysePage("http://srv.lan/site/bee.pdf", reply, config, *indexer);
+  const PageAnalysis page = analysePage("http://srv.lan/site/bee.pdf", reply, config, *keywords);
   EXPECT_EQ(page.links, Links{});
   EXPECT_EQ(page.themeWordCount, 1);
   EXPECT_EQ(column("SELECT extension FROM Extension"), Links{"pdf"});

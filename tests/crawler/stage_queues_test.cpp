@@ -82,8 +82,17 @@ TEST(PageHandover, CloseWakesBothSidesAndDropsWaitingPages) {
   pages.close();
   ASSERT_EQ(producer.wait_for(5s), std::future_status::ready);
   EXPECT_FALSE(producer.get());
+  EXPECT_TRUE(pages.isClosed());
   EXPECT_FALSE(pages.pop());
   EXPECT_EQ(pages.size(), 0u);
+
+  // The parse side waiting for a page is woken by the stop too.
+  PageHandover empty(0);
+  auto waiting = std::async(std::launch::async, [&] { return empty.pop(); });
+  EXPECT_EQ(waiting.wait_for(50ms), std::future_status::timeout);
+  empty.close();
+  ASSERT_EQ(waiting.wait_for(5s), std::future_status::ready);
+  EXPECT_FALSE(waiting.get());
 }
 
 // A site no URL of these tests lies in: the download stage hands every item
@@ -97,7 +106,7 @@ EngineConfig closedSite() {
 // The download stage and its two queues, closed and joined at the end.
 struct ClosedSiteStage {
   explicit ClosedSiteStage(std::size_t pauseAbove) : pages(pauseAbove) {
-    stage = std::make_unique<DownloadStage>(config, nullptr, urls, pages, log, log);
+    stage = std::make_unique<DownloadStage>(config, nullptr, urls, pages, known, log, log);
   }
   ~ClosedSiteStage() { stop(); }
   void stop() {
@@ -110,6 +119,7 @@ struct ClosedSiteStage {
   std::ostringstream log;
   UrlQueue urls;
   PageHandover pages;
+  KnownUrls known;
   std::unique_ptr<DownloadStage> stage;
 };
 

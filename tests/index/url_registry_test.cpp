@@ -1,6 +1,8 @@
 #include "index/url_registry.h"
 
+#include <algorithm>
 #include <set>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -29,6 +31,30 @@ TEST(SqlText, EscapesEveryByteThatCouldEndALiteral) {
   for (const Case& c : cases) {
     EXPECT_EQ(escapeSql(c.text), c.escaped) << "text: " << c.text;
     EXPECT_EQ(quote(c.text), '"' + c.escaped + '"') << "text: " << c.text;
+  }
+}
+
+TEST(SqlText, JoinedBatchesKeepOrderAndStayWithinTheLimit) {
+  using Lists = std::vector<std::string>;
+  struct Case {
+    Lists items;
+    std::size_t maxBytes;
+    Lists batches;
+  } cases[] = {
+      {{}, 10, {}},
+      {{"a"}, 10, {"a"}},
+      {{"a", "b", "c"}, 10, {"a,b,c"}},
+      {{"aaaa", "bbbb", "cc"}, 9, {"aaaa,bbbb", "cc"}},
+      {{"aaaa", "bbbb", "c"}, 11, {"aaaa,bbbb,c"}},
+      {{"long item", "b", "another long one", "c", "d"},
+       5,
+       {"long item", "b", "another long one", "c,d"}},
+  };
+  for (const Case& c : cases) {
+    std::string input;
+    for (const std::string& item : c.items) input += "[" + item + "]";
+    EXPECT_EQ(joinedBatches(c.items, c.maxBytes), c.batches)
+        << "items: " << input << " max " << c.maxBytes;
   }
 }
 
@@ -94,6 +120,30 @@ TEST_F(UrlRegistryTest, HostileUrlsAreStoredAndFoundAsThemselves) {
   EXPECT_EQ(db().count("select count(*) from Url"), std::size(hostile));
   for (const char* table : {"MotCle", "CorrespMotUrl", "Extension"})
     EXPECT_NO_THROW(static_cast<void>(db().query(std::string("select * from ") + table))) << table;
+}
+
+// The links of a page are looked up in one statement, hostile URLs and
+// duplicates included; an empty list sends none.
+TEST_F(UrlRegistryTest, KnownAmongAsksOnceForManyUrls) {
+  const std::string fetched[] = {"http://srv/a\"b", "http://srv/both", "http://srv/ends\\"};
+  const std::string refused[] = {"http://srv/it's", "http://srv/both"};
+  for (const std::string& url : fetched)
+    db().execute("INSERT INTO Url (url) VALUES (" + quote(url) + ")");
+  for (const std::string& url : refused) markInvalid(db(), url);
+
+  const std::vector<std::string> asked = {"http://srv/new",  "http://srv/a\"b", "http://srv/it's",
+                                          "http://srv/both", "http://srv/A\"b", "http://srv/ends\\",
+                                          "http://srv/new",  "http://srv/it's"};
+  long before = selectCount(db());
+  std::vector<std::string> known = knownAmong(db(), asked);
+  EXPECT_EQ(selectCount(db()) - before, 1);
+  std::sort(known.begin(), known.end());
+  EXPECT_EQ(known, (std::vector<std::string>{"http://srv/a\"b", "http://srv/both",
+                                             "http://srv/ends\\", "http://srv/it's"}));
+
+  before = selectCount(db());
+  EXPECT_EQ(knownAmong(db(), {}), std::vector<std::string>{});
+  EXPECT_EQ(selectCount(db()) - before, 0);
 }
 
 }  // namespace
