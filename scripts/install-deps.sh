@@ -8,6 +8,7 @@ packages=(
   g++ cmake make pkg-config
   libmysql++-dev libmariadb-dev mariadb-server mariadb-client
   flex libfl-dev
+  libcurl4-openssl-dev zlib1g-dev ca-certificates openssl
   libgtest-dev libgmock-dev libbenchmark-dev
   aspell aspell-en aspell-fr
   ghostscript

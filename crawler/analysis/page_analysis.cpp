@@ -3,6 +3,7 @@
 #include "crawler/analysis/document_text.h"
 #include "crawler/analysis/html_scanner.h"
 #include "crawler/analysis/keyword_indexer.h"
+#include "crawler/fetch/charset.h"
 #include "crawler/fetch/reply.h"
 #include "crawler/fetch/url_rules.h"
 
@@ -31,14 +32,17 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
   if (reading.redirected) {
     if (reading.redirectTarget) analysis.links.push_back(*reading.redirectTarget);
   } else if (reading.documentType == "html" && config.isAcceptedType("html")) {
-    const HtmlScanner scanner(reply);
+    // The page's character set: its Content-Type, else its meta tag, else
+    // a guess from its bytes (toLatin1).
+    const std::string charset = reading.charset.empty() ? metaCharset(reply) : reading.charset;
+    const HtmlScanner scanner(toLatin1(reply, charset));
     analysis.links = scanner.getLinkTargets();
     IndexedDocument indexed = indexDocument(indexer, url, "html", scanner.getPageText(), config);
     analysis.themeWordCount = indexed.themeWordCount;
     analysis.messages = std::move(indexed.messages);
   } else if (isConvertedType(reading.documentType) && config.isAcceptedType(reading.documentType)) {
     IndexedDocument indexed =
-        indexDocument(indexer, url, reading.documentType, documentText(reply), config);
+        indexDocument(indexer, url, reading.documentType, toLatin1(documentText(reply), ""), config);
     analysis.themeWordCount = indexed.themeWordCount;
     analysis.messages = std::move(indexed.messages);
   } else {
