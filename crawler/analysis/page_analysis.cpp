@@ -41,8 +41,8 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
     analysis.themeWordCount = indexed.themeWordCount;
     analysis.messages = std::move(indexed.messages);
   } else if (isConvertedType(reading.documentType) && config.isAcceptedType(reading.documentType)) {
-    IndexedDocument indexed =
-        indexDocument(indexer, url, reading.documentType, toLatin1(documentText(reply), ""), config);
+    IndexedDocument indexed = indexDocument(indexer, url, reading.documentType,
+                                            toLatin1(documentText(reply), ""), config);
     analysis.themeWordCount = indexed.themeWordCount;
     analysis.messages = std::move(indexed.messages);
   } else {

@@ -47,8 +47,9 @@ void appendCodePoint(std::string& out, char32_t codePoint) {
 // The code points iconv wrote, little-endian 32-bit units.
 void appendDecoded(std::string& out, const char* units, std::size_t length) {
   for (std::size_t at = 0; at + 4 <= length; at += 4) {
-    const auto byte = [&](std::size_t i) { return static_cast<std::uint32_t>(
-                                               static_cast<unsigned char>(units[at + i])); };
+    const auto byte = [&](std::size_t i) {
+      return static_cast<std::uint32_t>(static_cast<unsigned char>(units[at + i]));
+    };
     appendCodePoint(out, byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24);
   }
 }
@@ -108,8 +109,7 @@ std::string decode(std::string_view text, const std::string& charset) {
 }
 
 bool isCharsetNameByte(char c) {
-  return isAsciiLetter(c) || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' ||
-         c == ':';
+  return isAsciiLetter(c) || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' || c == ':';
 }
 
 // The charset after "charset" at `at` in a lower-cased tag text.
@@ -128,17 +128,25 @@ std::string charsetValueAt(const std::string& tag, std::size_t at) {
 
 std::string beyondLatin1(char32_t codePoint) {
   switch (codePoint) {
-    case U'\u0152': return "OE";
-    case U'\u0153': return "oe";
+    case U'\u0152':
+      return "OE";
+    case U'\u0153':
+      return "oe";
     case U'\u2013':
-    case U'\u2014': return "-";
+    case U'\u2014':
+      return "-";
     case U'\u2018':
-    case U'\u2019': return "'";
+    case U'\u2019':
+      return "'";
     case U'\u201C':
-    case U'\u201D': return "\"";
-    case U'\u2026': return "...";
-    case U'\u20AC': return "EUR";
-    default: return std::string();
+    case U'\u201D':
+      return "\"";
+    case U'\u2026':
+      return "...";
+    case U'\u20AC':
+      return "EUR";
+    default:
+      return std::string();
   }
 }
 

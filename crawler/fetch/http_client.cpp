@@ -81,8 +81,8 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
     return 0;
   }
   transfer.header.append(data, length);
-  const bool blankLine = (length == 2 && data[0] == '\r' && data[1] == '\n') ||
-                         (length == 1 && data[0] == '\n');
+  const bool blankLine =
+      (length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n');
   if (!blankLine || isInterim(transfer.header)) return length;
   transfer.headerComplete = true;
   if (transfer.anyReply) return length;
@@ -250,7 +250,8 @@ void setOptions(CURL* curl, const FetchTarget& parts, Transfer& transfer, curl_s
   if (!transfer.config.extraCaFile.empty())
     curl_easy_setopt(curl, CURLOPT_CAINFO, transfer.config.extraCaFile.c_str());
   const FetchLimits& limits = transfer.limits;
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeout.count()));
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
+                   static_cast<long>(limits.connectTimeout.count()));
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.deadline.count()));
   curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxSize));
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
@@ -283,8 +284,7 @@ FetchTarget splitTarget(const std::string& target) {
   return parts;
 }
 
-FetchResult httpGet(const EngineConfig& config, const std::string& target,
-                    const StopSignal* stop) {
+FetchResult httpGet(const EngineConfig& config, const std::string& target, const StopSignal* stop) {
   return http_detail::fetchWith(config, target, http_detail::FetchLimits{}, stop);
 }
 

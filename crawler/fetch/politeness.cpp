@@ -60,8 +60,8 @@ Politeness::Host& Politeness::hostOf(const std::string& origin) {
   Host host;
   const FetchResult fetched = httpGetFollowing(config, origin + "/robots.txt", &stop);
   host.rules = robotsRulesFrom(fetched, host.unavailable);
-  host.delay = std::min<std::chrono::milliseconds>(host.rules.crawlDelay.value_or(defaultDelay),
-                                                   kMaxDelay);
+  host.delay =
+      std::min<std::chrono::milliseconds>(host.rules.crawlDelay.value_or(defaultDelay), kMaxDelay);
   host.nextRequest = Clock::now() + host.delay;
   return hosts.emplace(origin, std::move(host)).first->second;
 }

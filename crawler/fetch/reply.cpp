@@ -104,7 +104,8 @@ ReplyReading interpretReply(const std::string& reply, const std::string& baseUrl
   } else if (isRedirectStatus(status)) {
     reading.redirected = true;
     std::string target;
-    if (readLocation(words, status, target)) reading.redirectTarget = resolveRedirect(baseUrl, target);
+    if (readLocation(words, status, target))
+      reading.redirectTarget = resolveRedirect(baseUrl, target);
   } else {
     reading.documentType = "bad";
   }

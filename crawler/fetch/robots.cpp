@@ -50,8 +50,8 @@ std::string encodedForMatching(std::string_view text) {
 // "name"), lower-cased.
 std::string agentToken(std::string_view value) {
   std::size_t end = 0;
-  while (end < value.size() && (isAsciiLetter(value[end]) || value[end] == '_' ||
-                                value[end] == '-' || value[end] == '*'))
+  while (end < value.size() &&
+         (isAsciiLetter(value[end]) || value[end] == '_' || value[end] == '-' || value[end] == '*'))
     ++end;
   return lowered(std::string(value.substr(0, end)));
 }

@@ -24,7 +24,8 @@ namespace theme_search {
 // (robots.txt, delay per host).
 //
 // The thread starts in the constructor; the destructor aborts a transfer in
-// progress and joins the thread, so the owner closes the queues first. Stage lines go to `log`, "ERROR TIMEOUT" to
+// progress and joins the thread, so the owner closes the queues first.
+// Stage lines go to `log`, "ERROR TIMEOUT" to
 // `messages`. The configuration, the connection, both queues and both
 // streams must outlive the object; the connection is used by this thread
 // only, and may be null only when the site refuses every URL it will see.

@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <future>
 #include <mutex>
@@ -225,7 +225,8 @@ TEST_F(HttpClient, DecodesChunkedAndCompressedBodiesWhateverTheSegments) {
   const std::string page = "<html>abeilles <a href=\"ruche.html\">x</a></html>";
   // Chunk boundaries inside a word and inside a link.
   std::string chunked;
-  for (const std::string piece : {"<html>", "abei", "lles <a href=\"ru", "che.html\">x</a></html>"}) {
+  for (const std::string piece :
+       {"<html>", "abei", "lles <a href=\"ru", "che.html\">x</a></html>"}) {
     char size[16];
     std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
     chunked += size + piece + "\r\n";
@@ -242,9 +243,8 @@ TEST_F(HttpClient, DecodesChunkedAndCompressedBodiesWhateverTheSegments) {
       {"status line alone", kHtmlHead + "\r\n", page, 17},  // "HTTP/1.1 200 OK\r\n"
   };
   for (const Case& c : cases) {
-    ScriptedServer server([&](const Connection& connection) {
-      connection.sendInPieces(c.head + c.body, c.piece);
-    });
+    ScriptedServer server(
+        [&](const Connection& connection) { connection.sendInPieces(c.head + c.body, c.piece); });
     const FetchResult result = fetch(server.target("/a.html"));
     EXPECT_TRUE(result.ok()) << c.name << ": " << result.reason;
     EXPECT_EQ(result.reply, c.head + page) << c.name;
@@ -281,10 +281,8 @@ TEST_F(HttpClient, RefusedReplyIsDroppedOnceItsHeaderBlockIsComplete) {
   } cases[] = {
       {"HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\n\r\n", "status 404"},
       {"HTTP/1.1 304 Not Modified\r\n\r\n", "status 304"},
-      {"HTTP/1.1 200 OK\r\nContent-Type: image/gif\r\n\r\n",
-       "content type image/gif not accepted"},
-      {"HTTP/1.1 200 OK\r\nContent-Type: text/HTML\r\n\r\n",
-       "content type text/HTML not accepted"},
+      {"HTTP/1.1 200 OK\r\nContent-Type: image/gif\r\n\r\n", "content type image/gif not accepted"},
+      {"HTTP/1.1 200 OK\r\nContent-Type: text/HTML\r\n\r\n", "content type text/HTML not accepted"},
       // The type arrives in a segment of its own: still seen.
       {"HTTP/1.1 200 OK\r\nServer: x\r\nContent-Type: image/png\r\n\r\n",
        "content type image/png not accepted"},
@@ -367,9 +365,8 @@ TEST_F(HttpClient, ReplyOverTheSizeCapFailsDecodedBodiesIncluded) {
       {"gzip", kHtmlHead + "Content-Encoding: gzip\r\n\r\n", gzipped(zeros)},
   };
   for (const Case& c : cases) {
-    ScriptedServer server([&](const Connection& connection) {
-      sendAll(connection.fd, c.head + c.body);
-    });
+    ScriptedServer server(
+        [&](const Connection& connection) { sendAll(connection.fd, c.head + c.body); });
     const FetchResult result = fetch(server.target(), limits);
     EXPECT_FALSE(result.ok()) << c.name;
     EXPECT_EQ(result.reason, "reply over 1 MiB") << c.name;

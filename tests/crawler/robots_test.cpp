@@ -32,8 +32,7 @@ TEST(Robots, PatternsMatchThePathStartWithWildcardsAndEndAnchors) {
       {"/$", "/a", false},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(robotsPatternMatches(c.pattern, c.path), c.matches)
-        << c.pattern << " on " << c.path;
+    EXPECT_EQ(robotsPatternMatches(c.pattern, c.path), c.matches) << c.pattern << " on " << c.path;
 }
 
 TEST(Robots, GroupOfTheOwnTokenElseStarDecidesByLongestMatch) {
@@ -78,8 +77,8 @@ TEST(Robots, GroupOfTheOwnTokenElseStarDecidesByLongestMatch) {
       {"User-agent: *\nDisallow: /caf\xC3\xA9\n", "/caf%C3%A9", false},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(parseRobots(c.text, kProductToken).allows(c.path), c.allowed)
-        << c.path << " with\n" << c.text;
+    EXPECT_EQ(parseRobots(c.text, kProductToken).allows(c.path), c.allowed) << c.path << " with\n"
+                                                                            << c.text;
   EXPECT_EQ(parseRobots(text, kProductToken).crawlDelay, 2500ms);
   EXPECT_FALSE(parseRobots(own, kProductToken).crawlDelay);
 }

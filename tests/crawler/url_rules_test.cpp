@@ -204,8 +204,8 @@ TEST(LinkNormalisation, TakesTheLastEmbeddedAbsoluteUrl) {
 
 TEST(LinkNormalisation, DropsFragmentsForeignSchemesAndDeadEnds) {
   for (const std::string link :
-       {"page.html#top", "#top", "dir/#x", "/dir/#x", "ftp://srv/f",
-        "MAILTO:someone", "mailto:a@b", "javascript:void(0)", "JavaScript:go()", "../../a.html"}) {
+       {"page.html#top", "#top", "dir/#x", "/dir/#x", "ftp://srv/f", "MAILTO:someone", "mailto:a@b",
+        "javascript:void(0)", "JavaScript:go()", "../../a.html"}) {
     EXPECT_EQ(normalizedOne("http://srv/dir", link), kRemoved) << "link: " << link;
   }
 }
@@ -214,8 +214,10 @@ TEST(LinkNormalisation, EmptyAndDotLinksGetADoubledSlash) {
   struct Case {
     std::string link, result;
   } cases[] = {
-      {"", "http://srv/dir//"},   {"  / /", "http://srv/dir//"},
-      {"./", "http://srv/dir//"}, {"../", "http://srv//"},
+      {"", "http://srv/dir//"},
+      {"  / /", "http://srv/dir//"},
+      {"./", "http://srv/dir//"},
+      {"../", "http://srv//"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(normalizedOne("http://srv/dir", c.link), c.result) << "link: '" << c.link << "'";
