@@ -154,7 +154,7 @@ bool plausibleHost(const std::string& host) {
 }
 
 std::string failureReason(CURL* curl, CURLcode code, const char* errorText,
-                          const FetchLimits& limits) {
+                          const FetchLimits& limits, bool requestSent) {
   const std::string detail = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
   switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
@@ -164,12 +164,10 @@ std::string failureReason(CURL* curl, CURLcode code, const char* errorText,
       curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &error);
       return error != 0 ? systemReason(error) : "no connection";
     }
-    case CURLE_OPERATION_TIMEDOUT: {
-      curl_off_t connected = 0;
-      curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &connected);
-      if (connected == 0) return "no connection within " + seconds(limits.connectTimeout);
+    case CURLE_OPERATION_TIMEDOUT:
+      // The connect limit covers the TLS handshake too.
+      if (!requestSent) return "no connection within " + seconds(limits.connectTimeout);
       return "download not complete within " + seconds(limits.deadline);
-    }
     case CURLE_PEER_FAILED_VERIFICATION:
       return "certificate not trusted: " + detail;
     case CURLE_SSL_CONNECT_ERROR:
@@ -206,7 +204,7 @@ FetchResult outcome(Transfer& transfer, CURL* curl, CURLcode code, const char* e
       if (std::optional<std::string> refused = refusalReason(transfer.config, transfer.header))
         return failure(std::move(*refused), std::move(transfer.header));
     }
-    return failure(failureReason(curl, code, errorText, limits));
+    return failure(failureReason(curl, code, errorText, limits, transfer.requestSent));
   }
   FetchResult result{FetchResult::Outcome::fetched, std::string(), std::move(transfer.header)};
   std::string().swap(transfer.header);

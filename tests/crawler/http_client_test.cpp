@@ -337,6 +337,17 @@ TEST_F(HttpClient, DeadlineEndsADownloadThatNeverFinishes) {
   EXPECT_EQ(result.reason, "download not complete within 2 s");
 }
 
+TEST_F(HttpClient, TlsHandshakeThatNeverEndsHitsTheConnectLimit) {
+  // A plain TCP server that never answers the TLS greeting.
+  ScriptedServer server([](const Connection&) {});
+  http_detail::FetchLimits limits;
+  limits.connectTimeout = 1s;
+  const auto start = std::chrono::steady_clock::now();
+  const FetchResult result = fetch("https://" + server.target(), limits);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+  EXPECT_EQ(result.reason, "no connection within 1 s");
+}
+
 TEST_F(HttpClient, StopRequestAbortsATransferInProgress) {
   ScriptedServer server([&](const Connection& connection) {
     sendAll(connection.fd, kHtmlHead + "\r\n<html>");
