@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "crawler/analysis/html_scanner.h"
+#include "crawler/fetch/charset.h"
 #include "crawler/fetch/url_rules.h"
 #include "crawler/pipeline/stage_queues.h"
 #include "index/sql_text.h"
@@ -103,6 +104,36 @@ void NormalizeLinks(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * raw.size());
 }
 BENCHMARK(NormalizeLinks);
+
+// Conversion of a 1 MiB page to Latin-1: arg 0 a Latin-1 page (returned as
+// it is), 1 the same page in UTF-8, 2 a Latin-1 page with Windows-1252
+// quotes (both through iconv).
+void ConvertPage(benchmark::State& state) {
+  std::string latin1;
+  while (latin1.size() < (1u << 20))
+    latin1 +=
+        "<p>L'\xE9t\xE9 des abeilles, r\xE9"
+        "colte du miel.</p>\n";
+  std::string page = latin1;
+  if (state.range(0) == 1) {
+    page.clear();
+    for (const char c : latin1) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (byte < 0x80) {
+        page += c;
+      } else {
+        page += static_cast<char>(0xC0 | byte >> 6);
+        page += static_cast<char>(0x80 | (byte & 0x3F));
+      }
+    }
+  }
+  if (state.range(0) == 2)
+    for (std::size_t at = latin1.find('\''); at != std::string::npos; at = page.find('\'', at))
+      page[at] = '\x92';
+  for (auto _ : state) benchmark::DoNotOptimize(toLatin1(page, "").size());
+  state.SetBytesProcessed(state.iterations() * page.size());
+}
+BENCHMARK(ConvertPage)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 void QuoteUrl(benchmark::State& state) {
   std::string url = "http://srv/a/b/c/page.html?x=\"1\"&y=\\2";

@@ -1,6 +1,10 @@
-// The crawler: opens the index connections, reads the configuration, starts
-// the crawl and queues the start URLs typed on standard input until "exit".
+// The crawler: reads its options, opens the index connections, reads the
+// configuration, starts the crawl and queues the start URLs typed on
+// standard input until "exit".
+#include <curl/curl.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -16,15 +20,41 @@ namespace {
 
 using theme_search::writeLog;
 
+const char kUsage[] =
+    "usage: crawler [--polite]\n"
+    "  --polite  obey each host's robots.txt, wait between requests to one host\n"
+    "            (its Crawl-delay, else 1 s) and send a User-Agent\n"
+    "Start URLs are read from standard input; \"exit\" ends the crawl.\n"
+    "SE_CA_FILE names a PEM file of certificates trusted besides the system's.\n";
+
 int reportConnectionFailure(const mysqlpp::Exception& error) {
   writeLog(std::cerr, std::string("cannot connect to the index database: ") + error.what() + "\n");
   return 1;
 }
 
+// libcurl's process-wide state, set up before any thread starts.
+struct HttpLibrary {
+  HttpLibrary() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+  ~HttpLibrary() { curl_global_cleanup(); }
+  HttpLibrary(const HttpLibrary&) = delete;
+  HttpLibrary& operator=(const HttpLibrary&) = delete;
+};
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   using namespace theme_search;
+  bool polite = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--polite") == 0) {
+      polite = true;
+    } else {
+      const bool help = std::strcmp(argv[i], "--help") == 0;
+      writeLog(help ? std::cout : std::cerr, kUsage);
+      return help ? 0 : 2;
+    }
+  }
+  const HttpLibrary httpLibrary;
   // The download stage's and the keyword indexer's connections, each used
   // by one crawl thread only; opened before anything else is read.
   std::optional<IndexConnection> downloadConnection;
@@ -36,12 +66,14 @@ int main() {
     return reportConnectionFailure(error);
   }
 
-  const ConfigReading reading = readEngineConfig("engineconfig.cfg");
+  ConfigReading reading = readEngineConfig("engineconfig.cfg");
   if (!reading.messages.empty()) writeLog(std::cout, reading.messages);
   // SE_PARSE_TIMINGS names a file for the parse stage's timing lines (the
   // crawl benchmark reads them); unset, no timings are written.
   std::ofstream timings;
   if (const char* path = std::getenv("SE_PARSE_TIMINGS")) timings.open(path);
+  reading.config.polite = polite;
+  if (const char* caFile = std::getenv("SE_CA_FILE")) reading.config.extraCaFile = caFile;
   try {
     Crawl crawl(reading.config, *downloadConnection, *indexerConnection, std::cerr, std::cout,
                 timings.is_open() ? &timings : nullptr);

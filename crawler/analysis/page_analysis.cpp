@@ -4,6 +4,7 @@
 #include "crawler/analysis/document_text.h"
 #include "crawler/analysis/html_scanner.h"
 #include "crawler/analysis/keyword_indexer.h"
+#include "crawler/fetch/charset.h"
 #include "crawler/fetch/reply.h"
 #include "crawler/fetch/url_rules.h"
 
@@ -34,7 +35,10 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
   if (reading.redirected) {
     if (reading.redirectTarget) analysis.links.push_back(*reading.redirectTarget);
   } else if (reading.documentType == "html" && config.isAcceptedType("html")) {
-    const HtmlScanner scanner(reply);
+    // The page's character set: its Content-Type, else its meta tag, else
+    // a guess from its bytes (toLatin1).
+    const std::string charset = reading.charset.empty() ? metaCharset(reply) : reading.charset;
+    const HtmlScanner scanner(toLatin1(reply, charset));
     analysis.links = scanner.getLinkTargets();
     text = scanner.getPageText();
   } else if (isConvertedType(reading.documentType) && config.isAcceptedType(reading.documentType)) {

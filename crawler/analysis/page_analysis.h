@@ -29,7 +29,8 @@ struct PageAnalysis {
 // Analyses one fetched document: the base URL, the reading of the reply, the
 // cut down to the body, then, for a page inside the site, the redirect
 // target or, by document type ("html", "pdf", "ps", each only when accepted
-// by the configuration), the HTML scanner or the text conversion, the
+// by the configuration), the HTML scanner or the text conversion (each on
+// the document converted to Latin-1 from its character set), the
 // keyword indexer, and the links made absolute.
 //
 // Used by the parse thread only, with its keyword indexer. Blocks on the

@@ -1,14 +1,20 @@
 // The configuration's lookups: site scope, accepted types, theme weights.
 #include "crawler/config/engine_config.h"
 
+#include "common/text.h"
+#include "crawler/fetch/url_rules.h"
+
 namespace theme_search {
 
 namespace {
 
 const std::size_t kSchemeLength = 7;  // "http://", assumed without looking
 
-// The URL without its first seven characters; empty for a shorter URL.
+// The URL without its scheme: "https://" when it starts with that (so the
+// http:// and https:// URLs of a host are one site), otherwise its first
+// seven characters; empty for a shorter URL.
 std::string afterScheme(const std::string& url) {
+  if (startsWith(url, "https://")) return url.substr(kSchemeLength + 1);
   return url.size() < kSchemeLength ? std::string() : url.substr(kSchemeLength);
 }
 
@@ -23,9 +29,10 @@ std::string pathOf(const std::string& rest) {
 }
 
 // A configured site shorter than the scheme is padded so that none of its
-// own characters is dropped with the scheme.
+// own characters is dropped with the scheme; an http(s) site is put in the
+// canonical form its URLs are compared in.
 std::string padded(const std::string& siteUrl) {
-  return siteUrl.size() < kSchemeLength ? "XXXXXXX" + siteUrl : siteUrl;
+  return siteUrl.size() < kSchemeLength ? "XXXXXXX" + siteUrl : canonicalUrl(siteUrl);
 }
 
 // siteHost matches the host's tail, starting at a label boundary.

@@ -18,11 +18,19 @@ struct EngineConfig {
   std::string sitePath;  // without its leading '/'; empty: any path
   std::map<std::string, std::uint32_t> themeWords;
   std::vector<std::string> acceptedTypes;
+  // Set by the crawler's entry, not read from the file: the politeness
+  // option (robots.txt, a delay between requests to one host, a
+  // "User-Agent"), and a PEM file of certificates trusted besides the
+  // system's store (empty: none).
+  bool polite = false;
+  std::string extraCaFile;
 
   // True when the URL lies within siteHost and sitePath: the host ends with
   // siteHost at a label boundary, and the path is sitePath or lies in the
-  // directory sitePath names. The first seven characters of the URL are
-  // taken as its scheme without looking at them.
+  // directory sitePath names. A leading "https://" is the scheme; otherwise
+  // the first seven characters are taken as the scheme without looking at
+  // them. A port other than the default one is part of the host. URLs are
+  // expected in canonical form (canonicalUrl).
   [[nodiscard]] bool inScope(const std::string& url) const;
   // True when the word equals an entry of acceptedTypes, byte for byte.
   [[nodiscard]] bool isAcceptedType(const std::string& type) const;
@@ -30,8 +38,9 @@ struct EngineConfig {
   [[nodiscard]] std::uint32_t themeWeight(const std::string& word) const;
 };
 
-// Host and path of a site URL: the first 7 characters (the "http://" prefix)
-// are dropped, after "XXXXXXX" is put in front of a value shorter than 7.
+// Host and path of a site URL, in canonical form: the scheme ("https://",
+// else the first 7 characters) is dropped, after "XXXXXXX" is put in front of
+// a value shorter than 7.
 // The host runs to the first '/', the path is what follows that '/'.
 [[nodiscard]] std::string hostPart(const std::string& siteUrl);
 [[nodiscard]] std::string pathPart(const std::string& siteUrl);

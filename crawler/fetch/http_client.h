@@ -1,21 +1,28 @@
 #pragma once
 
-#include <netinet/in.h>
-
-#include <optional>
 #include <string>
 
 namespace theme_search {
 
 struct EngineConfig;
+class StopSignal;
 
-// The crawler's HTTP client: one HTTP/1.1 GET to port 80 of the target's
-// host, the reply kept byte for byte (status line, headers, body). No
-// redirects are followed, no body is decoded, no port other than 80 is used.
-// Blocking; used by the download thread only, one connection at a time.
+// The crawler's name towards web servers: the product token that robots.txt
+// groups name, and the "User-Agent" sent under the politeness option.
+inline constexpr char kProductToken[] = "ThemeSearchCrawler";
+inline constexpr char kUserAgent[] = "ThemeSearchCrawler/1.0 (theme-focused search engine crawler)";
+
+// The crawler's HTTP client, built on libcurl: one HTTP/1.1 GET (never
+// HTTP/2) over http:// or https:// to any port, with exactly the request
+// line, "Host:" (with the port when it is not the scheme's default) and
+// "Connection: close" (plus "User-Agent" when the configuration is polite).
+// Chunked and compressed bodies are decoded; certificates are checked
+// against the system store and EngineConfig::extraCaFile. The reply is kept
+// as its header block, as received, followed by the decoded body.
+// Blocking; used by the download thread only, one transfer at a time.
 
 // What a download gave. `reply` holds the bytes received (a refused reply
-// keeps its first chunk, for tests and logs); `reason` says why a download
+// keeps its header block, for tests and logs); `reason` says why a download
 // failed, in words fit for the "ERROR DOWNLOAD" line.
 struct FetchResult {
   enum class Outcome { fetched, failed, timedOut };
@@ -26,27 +33,29 @@ struct FetchResult {
   [[nodiscard]] bool ok() const { return outcome == Outcome::fetched; }
 };
 
-// A target "host" or "host/path": the host runs to the first '/', the path
-// starts at it ("/" when there is none).
-struct HostAndPath {
+// A target "host[:port]/path" (plain HTTP, as the download stage hands it
+// over), or a whole "http://..." or "https://..." URL: the host runs to the
+// first '/', the path starts at it ("/" when there is none) and is sent as
+// it stands, query, fragment and blanks included.
+struct FetchTarget {
+  bool secure = false;
   std::string host;
   std::string path;
 };
-[[nodiscard]] HostAndPath splitTarget(const std::string& target);
+[[nodiscard]] FetchTarget splitTarget(const std::string& target);
 
-// The request sent for a host and path: the request line, "Host:" and
-// "Connection: close", and the blank line; no other header.
-[[nodiscard]] std::string buildRequest(const std::string& host, const std::string& path);
+// Fetches the target. The reply check (refusalReason) runs as soon as the
+// header block is complete and drops an unwanted transfer at once. Fails on
+// a host that does not resolve or cannot be reached, a refused certificate,
+// a refused reply, a reply over 64 MiB, no data for 2 seconds
+// (Outcome::timedOut), a download longer than 60 seconds, or a stop request.
+[[nodiscard]] FetchResult httpGet(const EngineConfig& config, const std::string& target,
+                                  const StopSignal* stop = nullptr);
 
-// The first IPv4 address of the host name, unchanged (a ":port" stays part of
-// the name), port 80; nullopt when the name does not resolve.
-[[nodiscard]] std::optional<sockaddr_in> resolveHost(const std::string& host);
-
-// Fetches "host" or "host/path" (without "http://"). The first chunk of the
-// reply is checked with acceptReply and the transfer dropped at once if it is
-// refused. Fails on a name that does not resolve, a connection or request
-// that fails, a refused reply, a reply over 64 MiB, or no data within 2
-// seconds before a read (Outcome::timedOut).
-[[nodiscard]] FetchResult httpGet(const EngineConfig& config, const std::string& target);
+// Fetches the target whatever its status and type, following up to five
+// redirects (to any host): for files such as robots.txt whose status is an
+// answer in itself. Same limits and failures as httpGet otherwise.
+[[nodiscard]] FetchResult httpGetFollowing(const EngineConfig& config, const std::string& target,
+                                           const StopSignal* stop = nullptr);
 
 }  // namespace theme_search

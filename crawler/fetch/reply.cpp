@@ -1,8 +1,12 @@
 // Status, content type and redirect target of an HTTP reply.
 #include "crawler/fetch/reply.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "common/text.h"
 #include "crawler/config/engine_config.h"
+#include "crawler/fetch/url_rules.h"
 
 namespace theme_search {
 
@@ -58,13 +62,13 @@ bool readSubType(WordReader& words, std::string word, std::string& subType,
   return true;
 }
 
-// The lower-cased value of the first "location:" header after `word`;
+// The value of the first "location:" header after `word`, as written;
 // repeated "location:" words are passed over.
 bool readLocation(WordReader& words, std::string word, std::string& target) {
   if (!seekHeader(words, word, "location:")) return false;
   do {
     if (!words.next(word)) return false;
-  } while (toLower(word) == "location:");
+  } while (lowered(word) == "location:");
   target = word;
   return true;
 }
@@ -75,7 +79,7 @@ std::optional<std::string> refusalReason(const EngineConfig& config, const std::
   WordReader words(reply);
   const std::string status = readStatus(words);
   if (status.empty()) return "no status line";
-  if (status == "302") return std::nullopt;
+  if (isRedirectStatus(status)) return std::nullopt;
   if (status != "200") return "status " + status;
   // The sub-type is compared as written: "text/HTML" is not "html".
   std::string subType;
@@ -96,20 +100,41 @@ ReplyReading interpretReply(const std::string& reply, const std::string& baseUrl
   if (status == "200") {
     std::string subType;
     if (readSubType(words, status, subType)) reading.documentType = toLower(subType);
-  } else if (status == "302") {
+    reading.charset = contentTypeCharset(reply);
+  } else if (isRedirectStatus(status)) {
     reading.redirected = true;
     std::string target;
-    if (!readLocation(words, status, target)) return reading;
-    if (target.rfind("http://", 0) == 0)
-      reading.redirectTarget = target;
-    else if (target.front() == '/')
-      reading.redirectTarget = baseUrl + target;
-    else
-      reading.redirectTarget = baseUrl + "/" + target;
+    if (readLocation(words, status, target))
+      reading.redirectTarget = resolveRedirect(baseUrl, target);
   } else {
     reading.documentType = "bad";
   }
   return reading;
+}
+
+bool isRedirectStatus(const std::string& status) {
+  return status == "301" || status == "302" || status == "303" || status == "307" ||
+         status == "308";
+}
+
+std::string contentTypeCharset(const std::string& reply) {
+  const std::size_t headerEnd = std::min(reply.find("\r\n\r\n"), reply.size());
+  for (std::size_t line = 0; line < headerEnd;) {
+    const std::size_t end = std::min(reply.find('\n', line), headerEnd);
+    std::string text = lowered(reply.substr(line, end - line));
+    line = end + 1;
+    if (!startsWith(text, "content-type:")) continue;
+    const std::size_t key = text.find("charset=");
+    if (key == std::string::npos) return std::string();
+    std::size_t start = key + 8;
+    while (start < text.size() && (text[start] == '"' || text[start] == '\'')) ++start;
+    std::size_t stop = start;
+    while (stop < text.size() && !isAsciiSpace(text[stop]) &&
+           std::string_view("\"';,").find(text[stop]) == std::string_view::npos)
+      ++stop;
+    return text.substr(start, stop - start);
+  }
+  return std::string();
 }
 
 void removeHeader(std::string& reply) {

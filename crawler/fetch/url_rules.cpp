@@ -30,7 +30,8 @@ void cutToEmbeddedUrl(std::string& link) {
   if (link.size() < kSchemeLength) return;
   const std::string lower = lowered(link);
   for (std::size_t start = link.size() - kSchemeLength + 1; start-- > 0;) {
-    if (lower.compare(start, 7, "http://") == 0 || lower.compare(start, 6, "file:/") == 0) {
+    if (lower.compare(start, 7, "http://") == 0 || lower.compare(start, 8, "https://") == 0 ||
+        lower.compare(start, 6, "file:/") == 0) {
       link.erase(0, start);
       return;
     }
@@ -52,12 +53,13 @@ void trimEnd(std::string& link) {
 // false when the link is not to be followed.
 bool absoluteLink(const std::string& baseUrl, const std::string& link, std::string& absolute) {
   const std::string lower = lowered(link);
-  if (startsWith(lower, "http://") || startsWith(lower, "file:/")) {
+  if (startsWith(lower, "http://") || startsWith(lower, "https://") ||
+      startsWith(lower, "file:/")) {
     absolute = link;
   } else if (startsWith(lower, "www")) {
     absolute = "http://" + link;
-  } else if (startsWith(lower, "https://") || startsWith(lower, "ftp://") ||
-             startsWith(lower, "mailto:") || startsWith(lower, "javascript:")) {
+  } else if (startsWith(lower, "ftp://") || startsWith(lower, "mailto:") ||
+             startsWith(lower, "javascript:")) {
     return false;
   } else if (startsWith(link, ".")) {
     std::optional<std::string> resolved = resolveDotLink(baseUrl, link);
@@ -77,19 +79,56 @@ bool needsDirectorySlash(const std::string& url) {
   return url.find('.', slash + 1) == npos;
 }
 
+// A link written from the server's root ("/x", `proper` being "x") or
+// from the scheme ("//host/x"); false when it climbs above the host.
+bool serverLink(const std::string& origin, bool networkPath, const std::string& proper,
+                std::string& absolute) {
+  if (networkPath) {
+    absolute = origin.substr(0, origin.find("//")) + "//" + proper;
+  } else if (startsWith(proper, ".")) {
+    std::optional<std::string> resolved = resolveDotLink(origin, proper);
+    if (!resolved) return false;
+    absolute = std::move(*resolved);
+  } else {
+    absolute = origin + "/" + proper;
+  }
+  return true;
+}
+
 // Rewrites one link in place; false when it is to be dropped.
 bool normalizeLink(const std::string& baseUrl, std::string& link) {
   removeLineBreaksAndTabs(link);
   cutToEmbeddedUrl(link);
   trimEnd(link);
   if (lastSegment(link).find('#') != npos) return false;
+  const std::size_t start = std::min(link.find_first_not_of(' '), link.size());
   const std::string proper = link.substr(std::min(link.find_first_not_of(" /"), link.size()));
   if (proper.size() > kMaxLinkLength) return false;
+  const std::string origin = originOf(baseUrl);
   std::string absolute;
-  if (!absoluteLink(baseUrl, proper, absolute)) return false;
+  if (start < link.size() && link[start] == '/' && !origin.empty()) {
+    const bool networkPath = link.compare(start, 2, "//") == 0;
+    if (!serverLink(origin, networkPath, proper, absolute)) return false;
+    // The root itself: "/" gives "http://srv/".
+    if (!networkPath && proper.empty()) {
+      link = canonicalUrl(std::move(absolute));
+      return true;
+    }
+  } else if (!absoluteLink(baseUrl, proper, absolute)) {
+    return false;
+  }
   if (needsDirectorySlash(absolute)) absolute += '/';
-  link = std::move(absolute);
+  link = canonicalUrl(std::move(absolute));
   return true;
+}
+
+// Length of "http://" or "https://" at the start of the URL, any letter
+// case; 0 for any other scheme.
+std::size_t webSchemeLength(const std::string& url) {
+  const std::string start = lowered(url.substr(0, 8));
+  if (startsWith(start, "http://")) return 7;
+  if (startsWith(start, "https://")) return 8;
+  return 0;
 }
 
 }  // namespace
@@ -103,7 +142,8 @@ std::string computeBase(std::string& url) {
   if (text[last - 1] == '/') {
     // "//" ending the scheme: the URL has no path and is its own base.
     if (last >= 6) toLower(text);
-    if (last == 1 || (last >= 6 && text.compare(last - 6, 7, "http://") == 0))
+    if (last == 1 || (last >= 6 && text.compare(last - 6, 7, "http://") == 0) ||
+        (last >= 7 && text.compare(last - 7, 8, "https://") == 0))
       return text.substr(0, text.find(' ', last));
   }
   std::size_t runStart = last;
@@ -149,6 +189,35 @@ std::optional<std::string> resolveDotLink(const std::string& baseUrl, const std:
   const std::string lower = lowered(remaining);
   if (remaining.empty() || lower == "http:" || lower == "file:") return std::nullopt;
   return remaining + "/" + link.substr(consumed);
+}
+
+std::string canonicalUrl(std::string url) {
+  const std::size_t schemeLength = webSchemeLength(url);
+  if (schemeLength == 0) return url;
+  const std::size_t hostEnd = std::min(url.find('/', schemeLength), url.size());
+  for (std::size_t i = 0; i < hostEnd; ++i)
+    if (url[i] >= 'A' && url[i] <= 'Z') url[i] = static_cast<char>(url[i] + 32);
+  const std::string defaultPort = schemeLength == 7 ? ":80" : ":443";
+  if (hostEnd >= schemeLength + defaultPort.size() &&
+      url.compare(hostEnd - defaultPort.size(), defaultPort.size(), defaultPort) == 0)
+    url.erase(hostEnd - defaultPort.size(), defaultPort.size());
+  return url;
+}
+
+std::string originOf(const std::string& url) {
+  const std::size_t schemeLength = webSchemeLength(url);
+  if (schemeLength == 0) return std::string();
+  return url.substr(0, url.find('/', schemeLength));
+}
+
+std::string resolveRedirect(const std::string& baseUrl, const std::string& target) {
+  if (webSchemeLength(target) != 0) return canonicalUrl(target);
+  const std::string origin = originOf(baseUrl);
+  if (!origin.empty() && startsWith(target, "//"))
+    return canonicalUrl(origin.substr(0, origin.find("//")) + target);
+  if (!origin.empty() && startsWith(target, "/")) return canonicalUrl(origin + target);
+  if (startsWith(target, "/")) return baseUrl + target;
+  return canonicalUrl(baseUrl + "/" + target);
 }
 
 }  // namespace theme_search

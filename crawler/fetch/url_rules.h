@@ -23,7 +23,9 @@ namespace theme_search {
 
 // Makes every link absolute against `baseUrl`, in place, and drops fragment
 // links, links over 200 characters and the schemes the crawler does not
-// follow (https, ftp, mailto, javascript), keeping the order of the rest.
+// follow (ftp, mailto, javascript), keeping the order of the rest. A link
+// beginning with "//" takes the page's scheme, one beginning with '/' starts
+// at the server's root; every result is in canonical form (canonicalUrl).
 // `baseUrl` first loses its trailing spaces and slashes.
 void normalizeLinks(std::string& baseUrl, std::vector<std::string>& links);
 
@@ -31,5 +33,20 @@ void normalizeLinks(std::string& baseUrl, std::vector<std::string>& links);
 // `baseUrl`; nullopt when the link climbs above the host.
 [[nodiscard]] std::optional<std::string> resolveDotLink(const std::string& baseUrl,
                                                         const std::string& link);
+
+// The one spelling of an http:// or https:// URL: scheme and host
+// lower-cased, the scheme's default port (":80", ":443") dropped; the rest
+// keeps its letter case. Any other text is returned unchanged.
+[[nodiscard]] std::string canonicalUrl(std::string url);
+
+// "scheme://host[:port]" of an http:// or https:// URL (the host running to
+// the first '/'), in the URL's own letter case; empty for any other text.
+[[nodiscard]] std::string originOf(const std::string& url);
+
+// A redirect target made absolute against the page's base: an http(s) URL
+// stays as it is, "//host/x" takes the page's scheme, "/x" starts at the
+// page's server root, anything else is put below the base. The result keeps
+// the target's letter case, in canonical form.
+[[nodiscard]] std::string resolveRedirect(const std::string& baseUrl, const std::string& target);
 
 }  // namespace theme_search

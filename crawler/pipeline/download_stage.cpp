@@ -4,6 +4,7 @@
 
 #include "common/log_line.h"
 #include "crawler/fetch/http_client.h"
+#include "crawler/fetch/url_rules.h"
 #include "crawler/pipeline/stage_log.h"
 #include "index/sql_text.h"
 
@@ -20,6 +21,7 @@ std::string urlInsertStatement(const std::string& url) {
 }
 
 std::string downloadTarget(const std::string& url) {
+  // The client reads the scheme of an https:// URL itself.
   return url.compare(0, schemePrefix.size(), schemePrefix) == 0 ? url.substr(schemePrefix.size())
                                                                 : url;
 }
@@ -34,9 +36,11 @@ DownloadStage::DownloadStage(const EngineConfig& config, IndexConnection* connec
       known(known),
       log(log),
       messages(messages),
+      politeness(config.polite ? std::make_unique<Politeness>(config, stop) : nullptr),
       thread(&DownloadStage::run, this) {}
 
 DownloadStage::~DownloadStage() {
+  stop.request();
   thread.join();
 }
 
@@ -64,6 +68,7 @@ void DownloadStage::run() {
 // must outlive any one URL.
 void DownloadStage::fetchInto(FetchedPage& page) {
   try {
+    page.url = canonicalUrl(std::move(page.url));
     if (!config.inScope(page.url) || known.lookUp(*connection, {page.url}).front()) return;
     download(page);
   } catch (const mysqlpp::Exception& error) {
@@ -77,7 +82,16 @@ void DownloadStage::fetchInto(FetchedPage& page) {
 
 void DownloadStage::download(FetchedPage& page) {
   writeLog(log, queueFragment(urls.size(), pages.size()));
-  FetchResult fetched = httpGet(config, downloadTarget(page.url));
+  if (politeness) {
+    if (std::optional<std::string> refused = politeness->admit(page.url)) {
+      if (!stop.requested()) writeLog(log, downloadErrorLine(page.url, *refused));
+      return;
+    }
+  }
+  FetchResult fetched = httpGet(config, downloadTarget(page.url), &stop);
+  if (politeness) politeness->requestEnded(page.url);
+  // A transfer cut short by the crawl's end is no download error.
+  if (stop.requested()) return;
   if (fetched.ok()) {
     page.content = std::move(fetched.reply);
     connection->execute(urlInsertStatement(page.url));

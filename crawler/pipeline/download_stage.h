@@ -1,10 +1,13 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "crawler/config/engine_config.h"
+#include "crawler/fetch/politeness.h"
+#include "crawler/fetch/stop_signal.h"
 #include "crawler/pipeline/known_urls.h"
 #include "crawler/pipeline/stage_queues.h"
 #include "index/index_connection.h"
@@ -18,10 +21,15 @@ namespace theme_search {
 // waits for room in the hand-over before it takes each URL, and ends when
 // either queue is closed.
 //
-// The thread starts in the constructor; the destructor joins it, so the
-// owner closes the queues first. Stage lines go to `log`, "ERROR TIMEOUT" to
-// `messages`. The configuration, the connection, both queues, the known URLs
-// and both streams must outlive the object; the connection is used by this thread
+// URLs are put in canonical form first (canonicalUrl). Under the
+// configuration's politeness option each fetch goes through Politeness
+// (robots.txt, delay per host).
+//
+// The thread starts in the constructor; the destructor aborts a transfer in
+// progress and joins the thread, so the owner closes the queues first.
+// Stage lines go to `log`, "ERROR TIMEOUT" to `messages`. The configuration,
+// the connection, both queues, the known URLs and both streams must outlive
+// the object; the connection is used by this thread
 // only, and may be null only when the site refuses every URL it will see.
 class DownloadStage {
  public:
@@ -43,6 +51,8 @@ class DownloadStage {
   KnownUrls& known;
   std::ostream& log;
   std::ostream& messages;
+  StopSignal stop;
+  std::unique_ptr<Politeness> politeness;  // null without the option
   std::thread thread;
 };
 
@@ -50,7 +60,8 @@ class DownloadStage {
 [[nodiscard]] std::string urlInsertStatement(const std::string& url);
 
 // What the HTTP client is given for a URL: the URL without its first seven
-// characters when they are exactly "http://", otherwise the whole URL.
+// characters when they are exactly "http://", otherwise the whole URL (an
+// "https://" URL is fetched over TLS).
 [[nodiscard]] std::string downloadTarget(const std::string& url);
 
 }  // namespace theme_search

@@ -63,7 +63,7 @@ TEST_F(PageAnalysisTest, RedirectsAndPagesThatAreNotAnalysed) {
       {"http://srv.lan/site/a.html",
        "HTTP/1.1 302 Found\r\nLocation: B.html\r\n\r\n",
        true,
-       {"http://srv.lan/site/b.html"}},
+       {"http://srv.lan/site/B.html"}},
       {"http://srv.lan/site/a.html",
        "HTTP/1.1 302 Found\r\nLocation: b.html#top\r\n\r\n",
        true,

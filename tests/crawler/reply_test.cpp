@@ -33,7 +33,7 @@ Interpreted interpreted(const std::string& reply, const std::string& baseUrl = "
   return result;
 }
 
-TEST(EarlyReplyCheck, AcceptsOk200WithAnAcceptedTypeOr302) {
+TEST(EarlyReplyCheck, AcceptsOk200WithAnAcceptedTypeOrARedirect) {
   const EngineConfig config = acceptingHtmlAndPdf();
   struct Case {
     std::string reply;
@@ -44,7 +44,11 @@ TEST(EarlyReplyCheck, AcceptsOk200WithAnAcceptedTypeOr302) {
       {"HTTP/1.1 200 OK\r\nContent-Type: application/pdf\r\n\r\n%PDF", true},
       {"HTTP/1.1 302 Found\r\n", true},
       {"HTTP/1.1 302 Found\r\nContent-Type: image/gif\r\n", true},
-      {"HTTP/1.1 301 Moved\r\nContent-Type: text/html\r\n", false},
+      {"HTTP/1.1 301 Moved\r\nContent-Type: text/html\r\n", true},
+      {"HTTP/1.1 303 See Other\r\n", true},
+      {"HTTP/1.1 307 Temporary Redirect\r\n", true},
+      {"HTTP/1.1 308 Permanent Redirect\r\n", true},
+      {"HTTP/1.1 300 Multiple Choices\r\n", false},
       {"HTTP/1.1 304 Not Modified\r\nContent-Type: text/html\r\n", false},
       {"HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\n", false},
       {"HTTP/1.1 200\r\n", false},
@@ -105,7 +109,7 @@ TEST(ReplyReading, TypesA200ReplyByItsLowerCasedSubType) {
       {"HTTP/1.1 200 OK\r\nContent-Type:text/html\r\n\r\n", ""},
       {"HTTP/1.1 200 OK\r\n\r\n<html>", ""},
       {"HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\n\r\n", "bad"},
-      {"HTTP/1.1 301 Moved\r\nLocation: /x\r\n\r\n", "bad"},
+      {"HTTP/1.1 304 Not Modified\r\nLocation: /x\r\n\r\n", "bad"},
       {"", "bad"},
   };
   for (const Case& c : cases) {
@@ -116,24 +120,47 @@ TEST(ReplyReading, TypesA200ReplyByItsLowerCasedSubType) {
   }
 }
 
-TEST(ReplyReading, TurnsA302TargetIntoOneLowerCasedLink) {
+TEST(ReplyReading, TurnsARedirectTargetIntoOneLinkKeepingItsCase) {
   struct Case {
     std::string baseUrl, location, link;
   } cases[] = {
-      {"http://srv/dir", "Location: /new/page.html", "http://srv/dir/new/page.html"},
+      {"http://srv/dir", "Location: /new/page.html", "http://srv/new/page.html"},
+      {"http://srv/dir", "Location: /Docs/A.html", "http://srv/Docs/A.html"},
       {"http://srv/dir", "Location: page.html", "http://srv/dir/page.html"},
-      {"http://srv/dir", "location: Page.HTML", "http://srv/dir/page.html"},
-      {"http://srv/dir", "LOCATION: HTTP://Other.lan/A.html", "http://other.lan/a.html"},
+      {"http://srv/dir", "location: Page.HTML", "http://srv/dir/Page.HTML"},
+      {"http://srv/dir", "LOCATION: HTTP://Other.lan:80/A.html", "http://other.lan/A.html"},
+      {"http://srv/dir", "Location: https://Other.lan/A/", "https://other.lan/A/"},
+      {"https://srv:8443/dir", "Location: /A.html", "https://srv:8443/A.html"},
+      {"https://srv/dir", "Location: //Mirror.lan/A.html", "https://mirror.lan/A.html"},
       {"http://srv/dir", "Location: location: LOCATION: x.html", "http://srv/dir/x.html"},
       {"http://srv/dir/", "Location: page.html", "http://srv/dir//page.html"},
-      {"http://srv/dir/", "Location: /page.html", "http://srv/dir//page.html"},
+      {"http://srv/dir/", "Location: /page.html", "http://srv/page.html"},
+  };
+  for (const char* status : {"301 Moved Permanently", "302 Found", "303 See Other",
+                             "307 Temporary Redirect", "308 Permanent Redirect"}) {
+    for (const Case& c : cases) {
+      const Interpreted result = interpreted(
+          "HTTP/1.1 " + std::string(status) + "\r\n" + c.location + "\r\n\r\n", c.baseUrl);
+      EXPECT_TRUE(result.redirected) << status << " " << c.location;
+      EXPECT_EQ(result.documentType, "") << status << " " << c.location;
+      EXPECT_EQ(result.links, std::vector<std::string>{c.link}) << status << " " << c.location;
+    }
+  }
+}
+
+TEST(ReplyReading, TakesTheCharsetOfTheContentTypeHeader) {
+  struct Case {
+    std::string header, charset;
+  } cases[] = {
+      {"Content-Type: text/html; charset=UTF-8", "utf-8"},
+      {"content-type: text/html;charset=\"ISO-8859-1\"", "iso-8859-1"},
+      {"Content-Type:text/html; Charset=windows-1252; x=y", "windows-1252"},
+      {"Content-Type: text/html", ""},
+      {"X-Charset: charset=utf-8", ""},
   };
   for (const Case& c : cases) {
-    const Interpreted result =
-        interpreted("HTTP/1.1 302 Found\r\n" + c.location + "\r\n\r\n", c.baseUrl);
-    EXPECT_TRUE(result.redirected) << c.location;
-    EXPECT_EQ(result.documentType, "") << c.location;
-    EXPECT_EQ(result.links, std::vector<std::string>{c.link}) << c.location;
+    const std::string reply = "HTTP/1.1 200 OK\r\n" + c.header + "\r\n\r\ncharset=koi8-r";
+    EXPECT_EQ(interpretReply(reply, "http://srv").charset, c.charset) << c.header;
   }
 }
 

@@ -40,7 +40,9 @@ TEST(SiteUrl, SplitsHostAndPathAfterTheScheme) {
       {"http://srv//x", "srv", "/x"},
       // The first seven characters go whatever they are.
       {"ftp://xsrv/x", "srv", "x"},
-      {"HTTP://Srv/X", "Srv", "X"},
+      {"HTTP://Srv/X", "srv", "X"},
+      {"https://Srv:443/Docs/", "srv", "Docs/"},
+      {"http://srv:8080/docs/", "srv:8080", "docs/"},
       // Shorter than the scheme: padded, so nothing of the value is lost.
       {"srv", "srv", ""},
       {"a/b", "a", "b"},
@@ -165,14 +167,16 @@ TEST(LinkNormalisation, MakesLinksAbsoluteAgainstTheBase) {
       {"a.html", "http://srv/dir/a.html"},
       {"sub", "http://srv/dir/sub/"},
       {"sub/", "http://srv/dir/sub/"},
-      {"/img/x.gif", "http://srv/dir/img/x.gif"},
-      {"  //img/x.gif", "http://srv/dir/img/x.gif"},
+      {"/img/x.gif", "http://srv/img/x.gif"},
+      {"  /img/x.gif", "http://srv/img/x.gif"},
+      {"//img/x.gif", "http://img/x.gif"},
       {"www2.lan/a.html", "http://www2.lan/a.html"},
-      {"WWW.lan", "http://WWW.lan/"},
+      {"WWW.lan", "http://www.lan/"},
       {"http://other.lan/x.html", "http://other.lan/x.html"},
       {"http://other.lan/", "http://other.lan/"},
       {"http://other.lan", "http://other.lan/"},
-      {"HTTP://Other.lan/Doc", "HTTP://Other.lan/Doc/"},
+      {"HTTP://Other.lan/Doc", "http://other.lan/Doc/"},
+      {"https://Other.lan:443/A.html", "https://other.lan/A.html"},
       {"file:/tmp/x.txt", "file:/tmp/x.txt"},
       {"a b.html  ", "http://srv/dir/a b.html"},
       {"a\r\n\tb.html", "http://srv/dir/ab.html"},
@@ -189,11 +193,10 @@ TEST(LinkNormalisation, TakesTheLastEmbeddedAbsoluteUrl) {
     std::string link, result;
   } cases[] = {
       {"http://srv/cgi?u=http://other.lan/x.html", "http://other.lan/x.html"},
-      {"/go?to=HTTP://Other.lan/A.html", "HTTP://Other.lan/A.html"},
+      {"/go?to=HTTP://Other.lan/A.html", "http://other.lan/A.html"},
       {"/go?a=http://one.lan/x.html&b=http://two.lan/y.html", "http://two.lan/y.html"},
       {"x?u=file:/etc/p.txt", "file:/etc/p.txt"},
-      // "https://" holds no "http://": the link stays relative.
-      {"go?https://x.lan/a.html", "http://srv/dir/go?https://x.lan/a.html"},
+      {"go?https://x.lan/a.html", "https://x.lan/a.html"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(normalizedOne("http://srv/dir", c.link), c.result) << "link: " << c.link;
@@ -201,8 +204,8 @@ TEST(LinkNormalisation, TakesTheLastEmbeddedAbsoluteUrl) {
 
 TEST(LinkNormalisation, DropsFragmentsForeignSchemesAndDeadEnds) {
   for (const std::string link :
-       {"page.html#top", "#top", "dir/#x", "https://srv/a.html", "HTTPS://srv/", "ftp://srv/f",
-        "MAILTO:someone", "mailto:a@b", "javascript:void(0)", "JavaScript:go()", "../../a.html"}) {
+       {"page.html#top", "#top", "dir/#x", "/dir/#x", "ftp://srv/f", "MAILTO:someone", "mailto:a@b",
+        "javascript:void(0)", "JavaScript:go()", "../../a.html"}) {
     EXPECT_EQ(normalizedOne("http://srv/dir", link), kRemoved) << "link: " << link;
   }
 }
@@ -211,8 +214,10 @@ TEST(LinkNormalisation, EmptyAndDotLinksGetADoubledSlash) {
   struct Case {
     std::string link, result;
   } cases[] = {
-      {"", "http://srv/dir//"},   {"/", "http://srv/dir//"}, {"  / /", "http://srv/dir//"},
-      {"./", "http://srv/dir//"}, {"../", "http://srv//"},
+      {"", "http://srv/dir//"},
+      {"  / /", "http://srv/dir//"},
+      {"./", "http://srv/dir//"},
+      {"../", "http://srv//"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(normalizedOne("http://srv/dir", c.link), c.result) << "link: '" << c.link << "'";
@@ -223,7 +228,7 @@ TEST(LinkNormalisation, EmptyAndDotLinksGetADoubledSlash) {
 TEST(LinkNormalisation, BoundsTheLinkAfterItsLeadingSlashes) {
   const std::string name200(200, 'a');
   EXPECT_EQ(normalizedOne("http://srv", name200), "http://srv/" + name200 + "/");
-  EXPECT_EQ(normalizedOne("http://srv", " //" + name200), "http://srv/" + name200 + "/");
+  EXPECT_EQ(normalizedOne("http://srv", " /" + name200), "http://srv/" + name200 + "/");
   EXPECT_EQ(normalizedOne("http://srv", name200 + "a"), kRemoved);
   const std::string url200 = "http://srv/" + std::string(184, 'b') + ".html";
   ASSERT_EQ(url200.size(), 200u);
@@ -244,6 +249,70 @@ TEST(LinkNormalisation, TrimsTheBaseAndKeepsTheOrderOfTheRest) {
   std::vector<std::string> none;
   normalizeLinks(slashOnly, none);
   EXPECT_EQ(slashOnly, "/");
+}
+
+TEST(LinkNormalisation, RootedAndSchemeRelativeLinksFollowThePage) {
+  struct Case {
+    std::string baseUrl, link, result;
+  } cases[] = {
+      {"http://srv/dir", "/", "http://srv/"},
+      {"http://srv/dir", "/Img/X.gif", "http://srv/Img/X.gif"},
+      {"http://srv/dir", "/docs", "http://srv/docs/"},
+      {"http://srv/dir", "/../a.html", kRemoved},
+      {"http://srv/dir", "/./a.html", "http://srv/a.html"},
+      {"https://srv:8443/dir/sub", "/a.html", "https://srv:8443/a.html"},
+      {"https://srv/dir", "//Cdn.lan/x.js", "https://cdn.lan/x.js"},
+      {"http://srv:8080/dir", "//cdn.lan:80/x.js", "http://cdn.lan/x.js"},
+      {"https://srv/dir", "a.html", "https://srv/dir/a.html"},
+      {"https://srv/dir", "../a.html", "https://srv/a.html"},
+      {"https://srv/dir", "http://Srv:80/", "http://srv/"},
+      // A base that is no web URL keeps the old directory rule.
+      {"file:/tmp/dir", "/a.html", "file:/tmp/dir/a.html"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(normalizedOne(c.baseUrl, c.link), c.result)
+        << "baseUrl: " << c.baseUrl << " link: " << c.link;
+}
+
+TEST(CanonicalUrl, LowerCasesSchemeAndHostAndDropsTheDefaultPort) {
+  struct Case {
+    std::string url, canonical, origin;
+  } cases[] = {
+      {"HTTP://Srv.LAN/Docs/A.html", "http://srv.lan/Docs/A.html", "http://srv.lan"},
+      {"http://srv:80/x", "http://srv/x", "http://srv"},
+      {"https://srv:443/x", "https://srv/x", "https://srv"},
+      {"https://srv:80/x", "https://srv:80/x", "https://srv:80"},
+      {"http://srv:8080", "http://srv:8080", "http://srv:8080"},
+      {"http://srv:443/", "http://srv:443/", "http://srv:443"},
+      {"HtTpS://SRV", "https://srv", "https://srv"},
+      {"http://srv/A:80/", "http://srv/A:80/", "http://srv"},
+      {"file:/Tmp/X", "file:/Tmp/X", ""},
+      {"ftp://Srv/", "ftp://Srv/", ""},
+      {"", "", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(canonicalUrl(c.url), c.canonical) << "url: " << c.url;
+    EXPECT_EQ(originOf(canonicalUrl(c.url)), c.origin) << "url: " << c.url;
+  }
+}
+
+TEST(SiteScope, HttpAndHttpsAreOneSiteAndAnotherPortIsAnotherHost) {
+  struct Case {
+    std::string site, url;
+    bool inScope;
+  } cases[] = {
+      {"http://srv.lan/docs/", "https://srv.lan/docs/a.html", true},
+      {"https://srv.lan/docs/", "http://srv.lan/docs/a.html", true},
+      {"https://Srv.Lan:443/docs/", "https://srv.lan/docs/a.html", true},
+      {"http://srv.lan:80/", "http://srv.lan/a.html", true},
+      {"http://srv.lan/", "http://srv.lan:8080/a.html", false},
+      {"http://srv.lan:8080/", "http://srv.lan:8080/a.html", true},
+      {"http://srv.lan:8080/", "http://srv.lan/a.html", false},
+      {"https://srv.lan/docs/", "https://srv.lan/other/", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(siteConfig(hostPart(c.site), pathPart(c.site)).inScope(c.url), c.inScope)
+        << "site: " << c.site << " url: " << c.url;
 }
 
 TEST(DotLink, ClimbsOneDirectoryPerParentStep) {

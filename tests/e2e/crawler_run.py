@@ -93,12 +93,12 @@ class Site:
 class Crawler:
     """The crawler binary running in `workdir`, its output in files there."""
 
-    def __init__(self, build_dir, workdir, env):
+    def __init__(self, build_dir, workdir, env, args=()):
         self.workdir = workdir
         self.stdout_path = os.path.join(workdir, "stdout.txt")
         self.stderr_path = os.path.join(workdir, "stderr.txt")
         self.process = subprocess.Popen(
-            [os.path.join(build_dir, "crawler", "crawler")], cwd=workdir, env=env,
+            [os.path.join(build_dir, "crawler", "crawler")] + list(args), cwd=workdir, env=env,
             stdin=subprocess.PIPE, stdout=open(self.stdout_path, "wb"),
             stderr=open(self.stderr_path, "wb"))
 
