@@ -8,6 +8,15 @@ std::string& toLower(std::string& text) {
   return text;
 }
 
+std::string& toLowerLatin1(std::string& text) {
+  for (char& c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte >= 'A' && byte <= 'Z') || (byte >= 0xC0 && byte <= 0xDE && byte != 0xD7))
+      c = static_cast<char>(byte + 0x20);
+  }
+  return text;
+}
+
 std::string lowered(std::string text) {
   return toLower(text);
 }

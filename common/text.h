@@ -12,6 +12,11 @@ namespace theme_search {
 // other byte, accented capitals included, is unchanged.
 std::string& toLower(std::string& text);
 
+// Lower-cases the capitals of Latin-1 in place, 'A' to 'Z' and the accented
+// ones (0xC0 to 0xDE but 0xD7), so two words the index's case-insensitive
+// collation takes for one are one text. Returns the same text.
+std::string& toLowerLatin1(std::string& text);
+
 // A lower-cased copy (ASCII letters only).
 [[nodiscard]] std::string lowered(std::string text);
 

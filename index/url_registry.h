@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,10 @@
 // a rejected statement throws MysqlBadQuery.
 
 namespace theme_search {
+
+// The longest URL the index holds (Url.url, UrlInvalide.url). A longer URL
+// would be stored cut short, and then fetched again each time it is met.
+inline constexpr std::size_t kMaxUrlBytes = 3000;
 
 // True when the URL is in Url or, looked up only then, in UrlInvalide.
 // URLs compare byte for byte.

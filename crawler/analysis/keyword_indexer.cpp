@@ -32,7 +32,9 @@ IndexedDocument KeywordIndexer::index(const std::string& url, const std::string&
       // Weights of 2^31 and more are negative: such words are kept out.
       const auto weight = static_cast<std::int32_t>(config.themeWeight(entry.first));
       if (weight > 0) ++indexed.themeWordCount;
-      if (entry.first.size() >= 2 && weight >= 0) keywords.push_back(&entry);
+      // A word the keyword column cannot hold whole is skipped, not cut.
+      const std::size_t length = entry.first.size();
+      if (length >= 2 && length <= kMaxKeywordBytes && weight >= 0) keywords.push_back(&entry);
     }
   }
   KeywordIds learned;
@@ -157,7 +159,9 @@ void countWords(const std::string& text, WordCounts& wordCounts) {
     end = begin;
     while (end < text.size() && !isAsciiSpace(text[end])) ++end;
     std::string word = text.substr(begin, end - begin);
-    ++wordCounts[toLower(word)];
+    // Words the keyword column's collation takes for one (DEUX, Deux, and
+    // accented capitals) are counted as one.
+    ++wordCounts[toLowerLatin1(word)];
   }
 }
 

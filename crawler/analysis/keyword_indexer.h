@@ -16,6 +16,10 @@ namespace theme_search {
 // unsigned byte order (a prefix before its extensions).
 using WordCounts = std::map<std::string, unsigned>;
 
+// The longest keyword the index holds (MotCle.mot); longer words are not
+// indexed.
+inline constexpr std::size_t kMaxKeywordBytes = 255;
+
 // What indexing one document gave: the number of distinct positively
 // weighted theme words of an on-theme document (0 otherwise), and the
 // "EXCEPTION ..." lines of the statements the server rejected, for the
@@ -86,8 +90,9 @@ class KeywordIndexer {
 };
 
 // Adds one to the count of every whitespace-separated word of `text`,
-// lower-cased; whitespace is space, tab, line feed, vertical tab, form feed
-// and carriage return.
+// lower-cased (accented Latin-1 capitals too, as the index compares them);
+// whitespace is space, tab, line feed, vertical tab, form feed and carriage
+// return.
 void countWords(const std::string& text, WordCounts& wordCounts);
 
 // True when some weighted theme word occurs at least as often as its weight

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "crawler/config/engine_config.h"
+#include "crawler/fetch/http_client_detail.h"
 #include "crawler/pipeline/download_stage.h"
 #include "crawler/pipeline/parse_stage.h"
 #include "crawler/pipeline/stage_queues.h"
@@ -29,6 +30,10 @@ class Crawl {
   // Fetched pages that may wait for the parse stage before the download
   // stage pauses.
   static constexpr std::size_t maxPendingPages = 50;
+  // The most fetched content that may wait for the parse stage: the
+  // download stage pauses once a further page of the largest size could
+  // pass it.
+  static constexpr std::size_t maxPendingBytes = std::size_t{256} << 20;
 
   // Throws mysqlpp::ConnectionFailed when the registry connection cannot be
   // opened (the download stage is stopped first), and std::system_error
@@ -47,7 +52,7 @@ class Crawl {
 
  private:
   UrlQueue urls;
-  PageHandover pages{maxPendingPages};
+  PageHandover pages{maxPendingPages, maxPendingBytes - http_detail::kMaxReplySize};
   KnownUrls known;
   std::optional<DownloadStage> download;
   std::optional<IndexConnection> registry;

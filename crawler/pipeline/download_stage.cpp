@@ -7,6 +7,7 @@
 #include "crawler/fetch/url_rules.h"
 #include "crawler/pipeline/stage_log.h"
 #include "index/sql_text.h"
+#include "index/url_registry.h"
 
 namespace theme_search {
 
@@ -51,6 +52,12 @@ void DownloadStage::run() {
       std::optional<CrawlItem> item = urls.pop();
       if (!item) return;
       FetchedPage page(std::move(*item));
+      if (page.url.size() > kMaxUrlBytes) {
+        // Nothing can record it: it is refused here and goes no further.
+        writeLog(log, downloadErrorLine(page.url.substr(0, 200) + "...",
+                                        "URL over " + std::to_string(kMaxUrlBytes) + " bytes"));
+        continue;
+      }
       fetchInto(page);
       pages.push(std::move(page));
     }

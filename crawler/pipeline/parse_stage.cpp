@@ -110,7 +110,8 @@ void ParseStage::queueLinks(const std::vector<std::string>& links, int themeWord
   const std::optional<std::int32_t> queued =
       linkPriority(themeWordCount, priority, config.maxDepth);
   if (!queued) {
-    invalid.insert(invalid.end(), links.begin(), links.end());
+    for (const std::string& link : links)
+      if (link.size() <= kMaxUrlBytes) invalid.push_back(link);
     writeInvalid();
     for (const std::string& link : links) writeLog(log, depthLimitLine(link));
     return;

@@ -37,6 +37,7 @@ void PageHandover::push(FetchedPage page) {
   {
     std::lock_guard<std::mutex> hold(mutex);
     if (closed) return;
+    waitingBytes += page.content.size();
     pages.push_back(std::move(page));
   }
   pageAvailable.notify_one();
@@ -50,6 +51,7 @@ std::optional<FetchedPage> PageHandover::pop() {
     if (closed) return std::nullopt;
     page = std::move(pages.front());
     pages.pop_front();
+    waitingBytes -= page->content.size();
   }
   roomAvailable.notify_all();
   return page;
@@ -57,7 +59,9 @@ std::optional<FetchedPage> PageHandover::pop() {
 
 bool PageHandover::waitForRoom() {
   std::unique_lock<std::mutex> hold(mutex);
-  roomAvailable.wait(hold, [this] { return closed || pages.size() <= pauseAbove; });
+  roomAvailable.wait(hold, [this] {
+    return closed || (pages.size() <= pauseAbove && waitingBytes <= pauseAboveBytes);
+  });
   return !closed;
 }
 
@@ -66,6 +70,7 @@ void PageHandover::close() {
     std::lock_guard<std::mutex> hold(mutex);
     closed = true;
     pages.clear();
+    waitingBytes = 0;
   }
   pageAvailable.notify_all();
   roomAvailable.notify_all();

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -44,12 +45,15 @@ class UrlQueue {
 
 // The fetched pages on their way from the download stage to the parse
 // stage, oldest first. The download stage waits for room before it takes a
-// new URL: it pauses while more than `pauseAbove` pages wait, and is woken
-// as soon as the parse stage takes one, so at most pauseAbove + 1 pages wait
+// new URL: it pauses while more than `pauseAbove` pages, or more than
+// `pauseAboveBytes` bytes of content, wait, and is woken as soon as the parse
+// stage takes one, so at most pauseAbove + 1 pages (and pauseAboveBytes plus
+// one page's bytes) wait
 // in memory.
 class PageHandover {
  public:
-  explicit PageHandover(std::size_t pauseAbove) : pauseAbove(pauseAbove) {}
+  explicit PageHandover(std::size_t pauseAbove, std::size_t pauseAboveBytes = SIZE_MAX)
+      : pauseAbove(pauseAbove), pauseAboveBytes(pauseAboveBytes) {}
   PageHandover(const PageHandover&) = delete;
   PageHandover& operator=(const PageHandover&) = delete;
 
@@ -58,7 +62,8 @@ class PageHandover {
   // Takes the oldest page. Blocks while none waits and the queue is open;
   // nullopt once closed (pages still waiting are dropped).
   [[nodiscard]] std::optional<FetchedPage> pop();
-  // Blocks while more than pauseAbove pages wait and the queue is open.
+  // Blocks while more than pauseAbove pages or pauseAboveBytes bytes wait
+  // and the queue is open.
   // Returns false once closed.
   [[nodiscard]] bool waitForRoom();
   // Wakes every waiter; nothing is handed out afterwards.
@@ -70,6 +75,8 @@ class PageHandover {
 
  private:
   const std::size_t pauseAbove;
+  const std::size_t pauseAboveBytes;
+  std::size_t waitingBytes = 0;
   mutable std::mutex mutex;
   std::condition_variable pageAvailable;
   std::condition_variable roomAvailable;

@@ -9,6 +9,7 @@
 
 #include "crawler/pipeline/download_stage.h"
 #include "crawler/pipeline/stage_queues.h"
+#include "index/url_registry.h"
 
 namespace {
 
@@ -64,6 +65,25 @@ TEST(PageHandover, TakingAPageWakesAWaitingProducerAtOnce) {
   auto producer = std::async(std::launch::async, [&] { return pages.waitForRoom(); });
   EXPECT_EQ(producer.wait_for(100ms), std::future_status::timeout);
   EXPECT_EQ(pages.pop()->url, "u0");  // oldest first
+  ASSERT_EQ(producer.wait_for(1s), std::future_status::ready);
+  EXPECT_TRUE(producer.get());
+}
+
+// The content waiting counts too: a producer waits while more bytes than
+// the budget wait, whatever the number of pages, and a take that brings them
+// under it wakes it.
+TEST(PageHandover, WaitsWhileTooManyBytesWait) {
+  PageHandover pages(50, 1000);
+  FetchedPage big(CrawlItem("big", 0));
+  big.content.assign(800, 'x');
+  FetchedPage small(CrawlItem("small", 0));
+  small.content.assign(300, 'x');
+  pages.push(big);
+  EXPECT_TRUE(pages.waitForRoom());  // 800 bytes: within the budget
+  pages.push(small);
+  auto producer = std::async(std::launch::async, [&] { return pages.waitForRoom(); });
+  EXPECT_EQ(producer.wait_for(100ms), std::future_status::timeout);  // 1100 bytes
+  EXPECT_EQ(pages.pop()->url, "big");
   ASSERT_EQ(producer.wait_for(1s), std::future_status::ready);
   EXPECT_TRUE(producer.get());
 }
@@ -167,6 +187,20 @@ TEST(DownloadStage, TakesNoUrlWhileTheParserLagsAndStopsPromptly) {
   auto stopped = std::async(std::launch::async, [&] { crawl.stop(); });
   EXPECT_EQ(stopped.wait_for(5s), std::future_status::ready);
   EXPECT_EQ(crawl.urls.size(), 1u);
+}
+
+// A URL longer than the index can hold is refused with one line and handed
+// on to nobody: neither Url nor UrlInvalide could record it whole.
+TEST(DownloadStage, RefusesUrlsTooLongForTheIndex) {
+  ClosedSiteStage crawl(50);
+  const std::string tooLong = "http://a/" + std::string(kMaxUrlBytes, 'x');
+  const std::string longest = "http://a/" + std::string(kMaxUrlBytes - 9, 'y');
+  crawl.urls.push(CrawlItem(tooLong, 5));
+  crawl.urls.push(CrawlItem(longest, 1));
+  EXPECT_EQ(crawl.pages.pop()->url, longest);
+  crawl.stop();
+  EXPECT_EQ(crawl.log.str(), "ERROR DOWNLOAD " + tooLong.substr(0, 200) +
+                                 "... : URL over 3000 bytes\n");
 }
 
 TEST(DownloadStage, TargetAndInsertStatement) {
