@@ -8,6 +8,7 @@ packages=(
   g++ cmake make pkg-config
   libmysql++-dev libmariadb-dev mariadb-server mariadb-client
   flex libfl-dev
+  zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   aspell aspell-en aspell-fr
   ghostscript

@@ -1,0 +1,63 @@
+// Display text: the byte and character rules of DisplayTextBuilder.
+#include "common/display_text.h"
+
+#include "common/text_folding.h"
+
+namespace theme_search {
+
+namespace {
+
+// White space, the C0 controls, DEL and the no-break space read as a blank.
+bool readsAsBlank(unsigned char byte) {
+  return byte <= 0x20 || byte == 0x7F || byte == 0xA0;
+}
+
+}  // namespace
+
+void DisplayTextBuilder::addText(std::string_view latin1) {
+  for (char c : latin1) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (readsAsBlank(byte)) {
+      addBlank();
+    } else if (byte >= 0x80 && byte <= 0x9F) {
+      addCharacter(windows1252Character(byte));
+    } else {
+      addVisible(c);
+    }
+  }
+}
+
+void DisplayTextBuilder::addCharacter(char32_t character) {
+  if (character >= 0x100) {
+    const auto text = transliterate(character);
+    if (!text) {
+      addBlank();
+      return;
+    }
+    for (char c : *text) c == ' ' ? addBlank() : addVisible(c);
+    return;
+  }
+  const auto byte = static_cast<unsigned char>(character);
+  if (byte >= 0x80 && byte <= 0x9F) {
+    const char32_t windows = windows1252Character(byte);
+    windows == 0 ? addBlank() : addCharacter(windows);
+  } else if (readsAsBlank(byte)) {
+    addBlank();
+  } else {
+    addVisible(static_cast<char>(byte));
+  }
+}
+
+void DisplayTextBuilder::addVisible(char byte) {
+  if (pendingBlank) text += ' ';
+  pendingBlank = false;
+  text += byte;
+}
+
+std::string displayTextOf(std::string_view latin1) {
+  DisplayTextBuilder builder;
+  builder.addText(latin1);
+  return builder.str();
+}
+
+}  // namespace theme_search
