@@ -24,7 +24,9 @@ inline constexpr std::size_t kMaxExpandedTextLength = 16u << 20;
 
 // The text of a stored form; nullopt when the bytes are not one (too
 // short, a length over kMaxExpandedTextLength, a broken stream, or a
-// stream whose length differs from the one declared).
+// stream whose length differs from the one declared). Bytes after the
+// stream are ignored, as UNCOMPRESS() ignores the '.' that COMPRESS() adds
+// after the stream of a text that ends in a blank.
 [[nodiscard]] std::optional<std::string> expandStoredText(std::string_view stored);
 
 }  // namespace theme_search

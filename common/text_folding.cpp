@@ -179,8 +179,11 @@ std::string utf8ToLatin1(std::string_view utf8) {
     if (decoded.length == 0) {
       // A stray byte: Latin-1, or Windows-1252 in the C1 range.
       const auto byte = static_cast<unsigned char>(utf8[at]);
-      character = byte >= 0x80 && byte <= 0x9F ? windows1252Character(byte) : byte;
-      if (character == 0) character = ' ';
+      character = byte;
+      if (byte >= 0x80 && byte <= 0x9F) {
+        // An undefined Windows-1252 byte stays in the C1 range: a blank.
+        if (const char32_t windows = windows1252Character(byte)) character = windows;
+      }
       ++at;
     } else {
       at += decoded.length;

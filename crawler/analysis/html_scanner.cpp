@@ -159,7 +159,8 @@ void HtmlScanner::appendEntity() {
 }
 
 void HtmlScanner::appendAmpersand() {
-  separate();
+  words.endWord();
+  copyStarted = false;
   displayText.addText("&");
 }
 
