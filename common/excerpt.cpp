@@ -3,6 +3,8 @@
 #include "common/excerpt.h"
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <optional>
 
 #include "common/text_folding.h"
@@ -13,21 +15,44 @@ namespace {
 
 constexpr std::string_view kEllipsis = "...";
 
-// The folded lower-case letters a byte adds to a word: empty for a byte
-// that is not a letter.
-std::string_view foldedLetters(unsigned char byte) {
-  if (byte >= 0x80 && byte <= 0x9F) {
-    const auto text = transliterate(windows1252Character(byte));
-    if (!text || text->empty()) return {};
-    for (char c : *text)
-      if (!isLatin1Letter(static_cast<unsigned char>(c))) return {};
-    return *text;
+// What a byte is to the word rules, with the folded lower-case letters it
+// adds to a word.
+struct ByteClass {
+  enum Kind : unsigned char { kSeparator, kLetter, kDigit } kind = kSeparator;
+  unsigned char foldedLength = 0;
+  char folded[3] = {};
+};
+
+std::array<ByteClass, 256> buildByteClasses() {
+  std::array<ByteClass, 256> classes{};
+  for (unsigned value = 0; value < 256; ++value) {
+    const auto byte = static_cast<unsigned char>(value);
+    ByteClass& entry = classes[value];
+    if (byte >= '0' && byte <= '9') {
+      entry.kind = ByteClass::kDigit;
+      entry.foldedLength = 1;
+      entry.folded[0] = static_cast<char>(byte);
+      continue;
+    }
+    std::string_view letters = foldLatin1Letter(byte);
+    if (byte >= 0x80 && byte <= 0x9F) {
+      // A Windows-1252 byte is a letter only when it stands for letters.
+      letters = transliterate(windows1252Character(byte)).value_or("");
+      for (char c : letters)
+        if (!isLatin1Letter(static_cast<unsigned char>(c))) letters = {};
+    }
+    if (letters.empty() || letters.size() > sizeof entry.folded) continue;
+    entry.kind = ByteClass::kLetter;
+    entry.foldedLength = static_cast<unsigned char>(letters.size());
+    for (std::size_t i = 0; i < letters.size(); ++i)
+      entry.folded[i] = static_cast<char>(tolower(static_cast<unsigned char>(letters[i])));
   }
-  return foldLatin1Letter(byte);
+  return classes;
 }
 
-bool isDigit(char byte) {
-  return byte >= '0' && byte <= '9';
+const std::array<ByteClass, 256>& byteClasses() {
+  static const std::array<ByteClass, 256> classes = buildByteClasses();
+  return classes;
 }
 
 struct WordSpan {
@@ -42,42 +67,73 @@ struct WordSpan {
 class WordSpans {
  public:
   WordSpans(std::string_view text, const std::vector<std::string>& queryWords, std::size_t from)
-      : text(text), queryWords(queryWords), at(from) {}
+      : text(text), queryWords(queryWords), classes(byteClasses()), at(from) {
+    for (const std::string& word : queryWords) {
+      if (word.empty() || word.size() > kLongestWord) continue;
+      longestQueryWord = std::max(longestQueryWord, word.size());
+      firstLetters[static_cast<unsigned char>(word[0])] = true;
+    }
+  }
 
   // The next word, or nullopt at the end of the text.
   std::optional<WordSpan> next() {
     while (at < text.size()) {
-      const std::size_t begin = at;
-      folded.clear();
-      while (at < text.size()) {
-        const std::string_view letters = foldedLetters(static_cast<unsigned char>(text[at]));
-        if (letters.empty()) break;
-        folded += letters;
-        ++at;
-      }
-      if (folded.empty()) {
+      const ByteClass& first = classOf(at);
+      if (first.kind != ByteClass::kLetter) {
         ++at;  // a separator, or a digit that follows no letter
         continue;
       }
-      const std::size_t letterCount = folded.size();
-      while (at < text.size() && isDigit(text[at])) folded += text[at++];
-      if (letterCount == 1 && folded.size() == 1) continue;  // a lone letter is no word
-      return WordSpan{begin, at, isQueryWord()};
+      const std::size_t begin = at;
+      // Only a word that begins like a query word is folded for comparing.
+      const bool candidate = firstLetters[static_cast<unsigned char>(first.folded[0])];
+      std::size_t length = 0;
+      for (; at < text.size() && classOf(at).kind == ByteClass::kLetter; ++at)
+        if (candidate)
+          addFolded(length);
+        else
+          length += classOf(at).foldedLength;
+      const std::size_t letterCount = length;
+      for (; at < text.size() && classOf(at).kind == ByteClass::kDigit; ++at)
+        if (candidate)
+          addFolded(length);
+        else
+          ++length;
+      if (letterCount == 1 && length == 1) continue;  // a lone letter is no word
+      return WordSpan{begin, at, candidate && isQueryWord(length)};
     }
     return std::nullopt;
   }
 
  private:
-  bool isQueryWord() {
-    for (char& c : folded)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return std::find(queryWords.begin(), queryWords.end(), folded) != queryWords.end();
+  // The longest word compared; the index keeps no longer keyword.
+  static constexpr std::size_t kLongestWord = 255;
+
+  const ByteClass& classOf(std::size_t i) const {
+    return classes[static_cast<unsigned char>(text[i])];
+  }
+
+  void addFolded(std::size_t& length) {
+    const ByteClass& entry = classOf(at);
+    if (length + entry.foldedLength <= longestQueryWord)
+      std::copy_n(entry.folded, entry.foldedLength, folded.begin() + length);
+    length += entry.foldedLength;
+  }
+
+  bool isQueryWord(std::size_t length) const {
+    if (length > longestQueryWord) return false;
+    const std::string_view word(folded.data(), length);
+    for (const std::string& queryWord : queryWords)
+      if (queryWord == word) return true;
+    return false;
   }
 
   std::string_view text;
   const std::vector<std::string>& queryWords;
+  const std::array<ByteClass, 256>& classes;
   std::size_t at;
-  std::string folded;
+  std::size_t longestQueryWord = 0;
+  std::array<bool, 256> firstLetters{};
+  std::array<char, kLongestWord> folded{};
 };
 
 struct Window {
