@@ -12,17 +12,31 @@ bool readsAsBlank(unsigned char byte) {
   return byte <= 0x20 || byte == 0x7F || byte == 0xA0;
 }
 
+// Printable bytes other than the no-break space.
+bool isKept(unsigned char byte) {
+  return (byte > 0x20 && byte < 0x7F) || byte > 0xA0;
+}
+
 }  // namespace
 
 void DisplayTextBuilder::addText(std::string_view latin1) {
-  for (char c : latin1) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (readsAsBlank(byte)) {
-      addBlank();
-    } else if (byte >= 0x80 && byte <= 0x9F) {
+  std::size_t at = 0;
+  while (at < latin1.size()) {
+    // A run of bytes kept as they are goes in whole.
+    std::size_t end = at;
+    while (end < latin1.size() && isKept(static_cast<unsigned char>(latin1[end]))) ++end;
+    if (end > at) {
+      if (pendingBlank) text += ' ';
+      pendingBlank = false;
+      text.append(latin1, at, end - at);
+      at = end;
+      continue;
+    }
+    const auto byte = static_cast<unsigned char>(latin1[at++]);
+    if (byte >= 0x80 && byte <= 0x9F) {
       addCharacter(windows1252Character(byte));
     } else {
-      addVisible(c);
+      addBlank();
     }
   }
 }
