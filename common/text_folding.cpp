@@ -170,6 +170,35 @@ std::string foldUtf8Text(std::string_view utf8) {
   return folded;
 }
 
+std::string utf8ToLatin1(std::string_view utf8) {
+  std::string latin1;
+  latin1.reserve(utf8.size());
+  for (std::size_t at = 0; at < utf8.size();) {
+    const Utf8Character decoded = decodeUtf8(utf8, at);
+    char32_t character = decoded.character;
+    if (decoded.length == 0) {
+      // A stray byte: Latin-1, or Windows-1252 in the C1 range.
+      const auto byte = static_cast<unsigned char>(utf8[at]);
+      character = byte;
+      if (byte >= 0x80 && byte <= 0x9F) {
+        // An undefined Windows-1252 byte stays in the C1 range: a blank.
+        if (const char32_t windows = windows1252Character(byte)) character = windows;
+      }
+      ++at;
+    } else {
+      at += decoded.length;
+    }
+    if (character >= 0x100) {
+      latin1 += transliterate(character).value_or(" ");
+    } else if (character >= 0x80 && character <= 0x9F) {
+      latin1 += ' ';  // U+0080-U+009F are control characters
+    } else {
+      latin1 += static_cast<char>(character);
+    }
+  }
+  return latin1;
+}
+
 std::vector<std::string> wordsOf(std::string_view latin1Text) {
   std::string joined;
   {

@@ -45,6 +45,14 @@ namespace theme_search {
 // as a Latin-1 (or Windows-1252) byte, as foldText reads it.
 [[nodiscard]] std::string foldUtf8Text(std::string_view utf8);
 
+// A UTF-8 text, such as the PDF and PostScript converter prints, as Latin-1
+// with its accents kept: a character of Latin-1 as its byte, a character
+// beyond Latin-1 transliterated (a blank when it has none), the C1 controls
+// U+0080-U+009F blanks. A byte that begins no valid UTF-8 sequence is read as
+// a Latin-1 byte, or for 0x80-0x9F as a Windows-1252 one (transliterated, a
+// blank when undefined). The result holds no byte 0x80-0x9F.
+[[nodiscard]] std::string utf8ToLatin1(std::string_view utf8);
+
 // The words the index keeps from a plain Latin-1 text, in text order and in
 // their case (the indexer lower-cases A-Z): a word is a run of letters, each
 // folded to its base letters, followed by optional digits ("mp3"); a word

@@ -1,5 +1,5 @@
 // The HTML scanner's hand-written half: construction, entity decoding and
-// the operations the rules in parse_html.l call.
+// the operations the rules in html_scanner.l call.
 #include "crawler/analysis/html_scanner.h"
 
 #include <algorithm>
@@ -141,25 +141,39 @@ HtmlScanner::HtmlScanner(const std::string& document) : yyFlexLexer(nullptr, nul
 }
 
 void HtmlScanner::appendPlainText() {
-  words.addText(std::string_view(YYText(), YYLeng()));
+  const std::string_view text(YYText(), YYLeng());
+  words.addText(text);
+  displayText.addText(text);
 }
 
 void HtmlScanner::appendEntity() {
-  if (const auto character = entityCharacter(std::string_view(YYText(), YYLeng()))) {
+  const std::string_view entity(YYText(), YYLeng());
+  if (const auto character = entityCharacter(entity)) {
     words.addCharacter(*character);
+    displayText.addCharacter(*character);
   } else {
     words.endWord();
+    // An unknown name is shown as written, as a browser shows it.
+    displayText.addText(entity);
   }
+}
+
+void HtmlScanner::appendAmpersand() {
+  words.endWord();
+  copyStarted = false;
+  displayText.addText("&");
 }
 
 void HtmlScanner::separate() {
   words.endWord();
+  displayText.addBlank();
   copyStarted = false;
 }
 
 void HtmlScanner::beginTitle() {
   separate();
   inMeta = false;
+  readingTitle = title.empty();
 }
 
 void HtmlScanner::beginMeta() {
@@ -186,25 +200,33 @@ std::string& HtmlScanner::copyTarget() {
 }
 
 void HtmlScanner::copyMatch() {
-  copyTarget().append(YYText(), YYLeng());
+  const std::string_view text(YYText(), YYLeng());
+  copyTarget() += text;
+  if (DisplayTextBuilder* target = titleTarget()) target->addText(text);
 }
 
 void HtmlScanner::copyFolded() {
-  copyTarget() += foldText(std::string_view(YYText(), YYLeng()));
+  const std::string_view text(YYText(), YYLeng());
+  copyTarget() += foldText(text);
+  if (DisplayTextBuilder* target = titleTarget()) target->addText(text);
 }
 
 void HtmlScanner::copyBlank() {
   copyTarget() += ' ';
+  if (DisplayTextBuilder* target = titleTarget()) target->addBlank();
 }
 
 void HtmlScanner::copyEntity() {
   const std::string_view entity(YYText(), YYLeng());
-  if (const auto character = entityCharacter(entity)) {
+  const auto character = entityCharacter(entity);
+  if (character) {
     copyTarget() += copiedText(*character);
   } else {
     // An unknown name is shown as written, as a browser shows it.
     copyTarget() += entity;
   }
+  if (DisplayTextBuilder* target = titleTarget())
+    character ? target->addCharacter(*character) : target->addText(entity);
 }
 
 }  // namespace theme_search

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "common/display_text.h"
 #include "common/text_folding.h"
 
 // The generated scanner includes FlexLexer.h itself before this header; a
@@ -25,8 +26,14 @@ namespace theme_search {
 // they stand, the title and the content of the description and keywords
 // metas, copied nearly verbatim with entities decoded and letters folded.
 //
+// Beside these words it keeps the document's display text (display_text.h):
+// the text of its body as a reader sees it, entities decoded, accents,
+// digits and punctuation kept, with the same tags, scripts and styles left
+// out as for the words (an inline tag adds nothing, any other tag a blank);
+// and the text of its first non-empty title, decoded the same way.
+//
 // The whole document is scanned by the constructor, in time linear in its
-// size; afterwards the object only answers the two accessors. One object per
+// size; afterwards the object only answers its accessors. One object per
 // document, used by one thread; it keeps no state shared with other
 // objects. Not copyable or movable (it owns the scanner's buffers).
 class HtmlScanner : public yyFlexLexer {
@@ -40,6 +47,10 @@ class HtmlScanner : public yyFlexLexer {
   [[nodiscard]] const std::vector<std::string>& getLinkTargets() const { return linkTargets; }
   // The extracted text.
   [[nodiscard]] const std::string& getPageText() const { return pageText; }
+  // The body's text as a reader sees it; the title and metas are not in it.
+  [[nodiscard]] const std::string& getDisplayText() const { return displayText.str(); }
+  // The first non-empty title as a reader sees it; empty when there is none.
+  [[nodiscard]] const std::string& getTitle() const { return title.str(); }
 
   int yylex() override;
 
@@ -49,7 +60,10 @@ class HtmlScanner : public yyFlexLexer {
   // An entity in the document text: a letter joins the current word, a
   // character beyond Latin-1 adds its transliteration, any other separates.
   void appendEntity();
-  // Ends the current word (and the copied text of a title or meta).
+  // A '&' that begins no entity: it ends the current word.
+  void appendAmpersand();
+  // Ends the current word (and the copied text of a title or meta); a blank
+  // in the display text.
   void separate();
   void addLink() { linkTargets.emplace_back(YYText(), YYLeng()); }
 
@@ -67,14 +81,20 @@ class HtmlScanner : public yyFlexLexer {
   // from what came before, or the content kept for a meta whose name is
   // not known yet.
   std::string& copyTarget();
+  // The builder of the title's display text while the first non-empty
+  // title is read; nullptr otherwise.
+  DisplayTextBuilder* titleTarget() { return inMeta || !readingTitle ? nullptr : &title; }
 
   std::vector<std::string> linkTargets;
   std::string pageText;
   WordAssembler words{pageText};
+  DisplayTextBuilder displayText;
+  DisplayTextBuilder title;
   std::string pendingMetaContent;
   bool inMeta = false;
   bool metaIsText = false;
   bool copyStarted = false;
+  bool readingTitle = false;
 };
 
 }  // namespace theme_search

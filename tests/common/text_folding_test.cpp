@@ -174,4 +174,44 @@ TEST(WordAssembler, JoinsPiecesIntoOneWordUntilSomethingSeparates) {
   EXPECT_EQ(out, "title recolte coeur ab cd12");
 }
 
+TEST(TextFolding, ConvertsUtf8ToLatin1KeepingAccents) {
+  struct Case {
+    std::string utf8;
+    std::string latin1;
+  } cases[] = {
+      {"R\xc3\xa9"
+       "colte d\xe2\x80\x99\xc3\xa9t\xc3\xa9 \xc3\x80 \xc3\xbf \xc3\x9f",
+       "R\xe9"
+       "colte d'\xe9t\xe9 \xc0 \xff \xdf"},
+      {"c\xc5\x93ur \xe2\x80\x9cx\xe2\x80\x9d \xe2\x82\xac \xe2\x80\xa6 \xc5\xa0",
+       "coeur \"x\" EUR ... S"},
+      // Unmapped characters and C1 controls are blanks.
+      {"a\xe4\xb8\xad"
+       "b\xf0\x9f\x90\x9d"
+       "c\xc2\x85"
+       "d\xc2\xa0"
+       "e",
+       "a b c d\xa0"
+       "e"},
+      // Invalid UTF-8: stray bytes read as Latin-1, or Windows-1252 in the
+      // C1 range; overlong forms, surrogates, truncated sequences too.
+      {"caf\xe9 l\x92"
+       "eau \x81 \xc0\xaf \xed\xa0\x80 \xe2\x82",
+       "caf\xe9 l'eau   \xc0\xaf \xed\xa0"
+       "EUR \xe2'"},
+      {"\xf4\x90\x80\x80 \xc3", "\xf4 EUREUR \xc3"},
+      {std::string("nul\0byte\ttab", 12), std::string("nul\0byte\ttab", 12)},
+  };
+  for (const Case& c : cases) {
+    const std::string latin1 = utf8ToLatin1(c.utf8);
+    EXPECT_EQ(latin1, c.latin1) << "utf8: " << c.utf8;
+    for (char byte : latin1) {
+      const auto b = static_cast<unsigned char>(byte);
+      EXPECT_FALSE(b >= 0x80 && b <= 0x9F) << "C1 byte " << unsigned(b) << " from " << c.utf8;
+    }
+    // Folded, it gives what foldUtf8Text gives.
+    EXPECT_EQ(foldText(latin1), foldUtf8Text(c.utf8)) << "utf8: " << c.utf8;
+  }
+}
+
 }  // namespace

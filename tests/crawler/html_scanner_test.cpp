@@ -211,6 +211,94 @@ TEST(HtmlScanner, CutsPlainTextLikeWordsOf) {
   }
 }
 
+struct DisplayCase {
+  std::string html;
+  std::string displayText;
+  std::string title;
+};
+
+void expectDisplay(const std::vector<DisplayCase>& cases) {
+  for (const DisplayCase& c : cases) {
+    HtmlScanner scanner(c.html);
+    EXPECT_EQ(scanner.getDisplayText(), c.displayText) << "html: " << c.html;
+    EXPECT_EQ(scanner.getTitle(), c.title) << "html: " << c.html;
+  }
+}
+
+TEST(HtmlScanner, KeepsTheBodyTextAsAReaderSeesIt) {
+  expectDisplay({
+      // Accents, digits and punctuation stay; entities are decoded.
+      {"<p>La r\xe9"
+       "colte 2004 : 12,5 kg (mp3) !</p>",
+       "La r\xe9"
+       "colte 2004 : 12,5 kg (mp3) !",
+       ""},
+      {"r&eacute;colte &Eacute;t&#233; &#xE9;t&#XC9; &aelig; &szlig; &#160;x&nbsp;y",
+       "r\xe9"
+       "colte \xc9t\xe9 \xe9t\xc9 \xe6 \xdf x y",
+       ""},
+      {"&lt;b&gt; &amp; &quot;q&quot; &apos;a&apos; &copy; &#169; &deg;",
+       "<b> & \"q\" 'a' \xa9 \xa9 \xb0", ""},
+      // Beyond Latin-1 through the transliteration table; Windows-1252
+      // bytes as their characters; unmapped characters and controls blank.
+      {"l&rsquo;\x9cuf l\x92\x9cuf &ldquo;x&rdquo; 10&euro; a&ndash;b &hellip; &oelig;",
+       "l'oeuf l'oeuf \"x\" 10EUR a-b ... oe", ""},
+      {"a&#x4E2D;b c&#1114112;d e&#0;f g&#1;h i\x81j k\x01l m&#150;n",
+       "a b c d e f g h i j k l m-n", ""},
+      // Unknown names and a bare '&' are shown as written.
+      {"AT&T &foo; Fish & chips &eacute &#x;", "AT&T &foo; Fish & chips &eacute &#x;", ""},
+      // White space collapses to single blanks, none at either end.
+      {"  \t one\r\n\n two \xa0\xa0 three\f ", "one two three", ""},
+      // Inline tags join, other tags and skipped content give a blank.
+      {"<b>W</b>ord <i>it</i>al<a href=\"x\">ique</a>", "Word italique", ""},
+      {"<ul><li>un</li><li>deux</li></ul>trois<br>quatre<p>cinq</p>", "un deux trois quatre cinq",
+       ""},
+      {"ab<script>x < y</script>cd<style>p{}</style>ef<applet>z</applet>gh<img src=\"a>b\">ij",
+       "ab cd ef gh ij", ""},
+      // Neither the title nor the metas are body text.
+      {"<head><title>T</title><meta name=\"description\" content=\"d\"></head><body>B</body>", "B",
+       "T"},
+      {std::string("one\0two", 7), "one", ""},
+      {"", "", ""},
+  });
+}
+
+TEST(HtmlScanner, KeepsTheFirstNonEmptyTitleAsAReaderSeesIt) {
+  expectDisplay({
+      {"<title>Le rucher &amp; ses abeilles</title>", "", "Le rucher & ses abeilles"},
+      {"<TITLE lang=fr>\n  R\xe9"
+       "colte\tde l&rsquo;\xe9t\xe9 \x96 2004\n</TITLE>x",
+       "x",
+       "R\xe9"
+       "colte de l'\xe9t\xe9 - 2004"},
+      {"<title>&lt;b&gt; A<b>B</b> &foo; &#9; \x01 &#x4E2D;!</title>", "", "<b> A<b>B</b> &foo; !"},
+      // Empty or blank titles are no title; later titles are ignored.
+      {"<title> \n </title><title>Second</title><title>Third</title>", "", "Second"},
+      {"<title></title>body", "body", ""},
+      {"<meta name=\"keywords\" content=\"no title\">body", "body", ""},
+      // An unclosed title runs to the end, as for the words.
+      {"<title>Open title<p>text", "", "Open title<p>text"},
+  });
+}
+
+// Every word the index holds for a page can be found again in its display
+// text by the same word rules. (Not for unknown entity names, which the
+// display text shows as written and the words skip.)
+TEST(HtmlScanner, DisplayTextHoldsTheBodyWords) {
+  const std::string pages[] = {
+      "<p>La r&eacute;colte d\x92\xe9t\xe9, 12 kg &amp; mp3</p><br>fin",
+      "<li>a1</li><li>b</li>c<b>D</b>e &oelig;uf &#x153;uf \x9cuf",
+      "x&nbsp;y &lt;tag&gt; AT&T; Fish & chips",
+  };
+  for (const std::string& page : pages) {
+    const HtmlScanner scanner(page);
+    std::string joined;
+    for (const std::string& word : wordsOf(scanner.getDisplayText()))
+      joined += (joined.empty() ? "" : " ") + word;
+    EXPECT_EQ(joined, scanner.getPageText()) << "html: " << page;
+  }
+}
+
 std::string readFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   EXPECT_TRUE(file) << "cannot open " << path;
@@ -226,6 +314,16 @@ TEST(HtmlScanner, ScansARealPage) {
   std::string links;
   for (const std::string& link : scanner.getLinkTargets()) links += link + "\n";
   EXPECT_EQ(links, readFile(dir + "page.links"));
+  EXPECT_EQ(scanner.getTitle(), "Club d'astronomie & d'observation - Accueil");
+  const std::string& display = scanner.getDisplayText();
+  EXPECT_NE(display.find("Bienvenue au club Accueil Agenda 2004 Le ciel du mois Plan\xe9tarium"),
+            std::string::npos)
+      << display;
+  EXPECT_NE(display.find("Prochaine soir\xe9"
+                         "e d'observation Rendez-vous le vendredi 12 mars \xe0 21h30"),
+            std::string::npos)
+      << display;
+  EXPECT_EQ(display.find("popup"), std::string::npos) << "script text: " << display;
 }
 
 }  // namespace

@@ -1,0 +1,47 @@
+#pragma once
+
+// Display text: a document's text as a reader sees it, kept beside the
+// folded words of the index so that results can show titles and excerpts.
+// Latin-1 bytes, accents, digits and punctuation kept, every run of white
+// space one blank, no blank at either end, and no control byte: C0 and C1
+// controls and the no-break space read as white space, Windows-1252 bytes
+// 0x80-0x9F as their characters. Pure; no dependency on the crawler.
+
+#include <string>
+#include <string_view>
+
+namespace theme_search {
+
+// Builds a display text from pieces, in time linear in their size: text as
+// it stands in a document, decoded characters and blanks between pieces.
+// A plain value; one builder per text, used by one thread.
+class DisplayTextBuilder {
+ public:
+  // Adds Latin-1 text: white space and control bytes give a blank, a byte
+  // 0x80-0x9F its Windows-1252 character (addCharacter), every other byte
+  // is kept.
+  void addText(std::string_view latin1);
+  // Adds one character by its code point: a printable Latin-1 character as
+  // its byte, 0x80-0x9F read as Windows-1252, a character beyond Latin-1 as
+  // its transliteration (text_folding.h); white space, controls, characters
+  // the table does not map and values beyond U+10FFFF give a blank.
+  void addCharacter(char32_t character);
+  // A blank between pieces (a tag that separates words).
+  void addBlank() { pendingBlank = !text.empty(); }
+
+  [[nodiscard]] const std::string& str() const { return text; }
+  [[nodiscard]] bool empty() const { return text.empty(); }
+
+ private:
+  void addVisible(char byte);
+
+  std::string text;
+  // A blank is written only before the next visible byte, so runs collapse
+  // and the text never ends in one.
+  bool pendingBlank = false;
+};
+
+// A whole Latin-1 text as display text (one DisplayTextBuilder::addText).
+[[nodiscard]] std::string displayTextOf(std::string_view latin1);
+
+}  // namespace theme_search

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace theme_search {
+
+// What the index keeps of an on-theme document so that a result can be
+// shown: its title and its display text (common/display_text.h) in stored
+// form (common/stored_text.h). A plain value.
+struct DocumentRecord {
+  // Latin-1, at most kMaxTitleLength bytes and "...".
+  std::string title;
+  // compressStoredText() of the display text's first kMaxStoredTextLength
+  // bytes, cut at a blank.
+  std::string storedText;
+};
+
+// The longest title kept, without its "..." mark.
+inline constexpr std::size_t kMaxTitleLength = 200;
+// A document without a title is named by its first words: at most this
+// many, and at most this many bytes.
+inline constexpr std::size_t kUntitledWords = 10;
+inline constexpr std::size_t kUntitledLength = 80;
+// The longest display text kept: excerpts come from this much of a
+// document, and it bounds the index's size per document (about 12 KiB once
+// compressed, for prose).
+inline constexpr std::size_t kMaxStoredTextLength = 32u << 10;
+
+// The title a reader is shown: the document's own title (as the HTML
+// scanner's getTitle() gives it) when it has one, else the first words of
+// its display text; "..." where either was cut.
+[[nodiscard]] std::string documentTitle(std::string_view title, std::string_view displayText);
+
+// The record of a document from its title (empty when it has none) and its
+// display text.
+[[nodiscard]] DocumentRecord makeDocumentRecord(std::string_view title,
+                                                std::string_view displayText);
+
+// The display text of a PDF or PostScript document from the converter's
+// UTF-8 text: Latin-1 with its accents (utf8ToLatin1), white space collapsed.
+[[nodiscard]] std::string convertedDisplayText(std::string_view converterText);
+
+}  // namespace theme_search
