@@ -46,24 +46,37 @@ std::string readFile(const std::string& name) {
 
 }  // namespace
 
-std::string documentText(const std::string& body, const std::vector<std::string>& converter,
-                         std::chrono::milliseconds deadline) {
+ConvertedText convertDocument(const std::string& body, const std::vector<std::string>& converter,
+                              std::chrono::milliseconds deadline) {
   TempFile document;
   TempFile extracted;
   // The converter needs both files; without them nothing runs.
-  if (document.name().empty() || extracted.name().empty()) return std::string();
+  if (document.name().empty() || extracted.name().empty())
+    return {std::string(), "no temporary file for the conversion"};
   std::ofstream(document.name(), std::ios::binary | std::ios::trunc)
       .write(body.data(), static_cast<std::streamsize>(body.size()));
 
   std::vector<std::string> command = converter;
   command.push_back(document.name());
   command.push_back(extracted.name());
-  // The converter's status says nothing useful: a failure leaves the text
-  // file empty, and an empty text is what a failure should give. Its own
-  // output on standard output is not the text and is dropped.
+  // The converter's status says little: a failure leaves the text file
+  // empty, and an empty text is what a failure should give. Its own output
+  // on standard output is not the text and is dropped.
   const ChildResult run = runChild(command, "", deadline);
-  if (run.outcome == ChildResult::Outcome::killedAtDeadline) return std::string();
-  return readFile(extracted.name());
+  switch (run.outcome) {
+    case ChildResult::Outcome::notStarted:
+    case ChildResult::Outcome::killedAtDeadline:
+    case ChildResult::Outcome::killedBySignal:
+    case ChildResult::Outcome::outputTooLarge:
+      return {std::string(), converter.front() + ": " + run.reason};
+    default:
+      return {readFile(extracted.name()), std::nullopt};
+  }
+}
+
+std::string documentText(const std::string& body, const std::vector<std::string>& converter,
+                         std::chrono::milliseconds deadline) {
+  return convertDocument(body, converter, deadline).text;
 }
 
 }  // namespace theme_search

@@ -44,7 +44,10 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
   } else if (isConvertedType(reading.documentType) && config.isAcceptedType(reading.documentType)) {
     // The converter prints UTF-8 with its accents; fold it to the Latin-1
     // base letters the HTML scanner gives, so a word is the same in both.
-    text = foldUtf8Text(documentText(reply));
+    const ConvertedText converted = convertDocument(reply);
+    if (converted.failure)
+      analysis.logLines += "ERROR CONVERSION " + url + " : " + *converted.failure + "\n";
+    text = foldUtf8Text(converted.text);
   } else {
     return analysis;
   }

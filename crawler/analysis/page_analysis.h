@@ -18,6 +18,10 @@ struct PageAnalysis {
   int themeWordCount = 0;
   // The indexer's "EXCEPTION ..." lines, for the stage to print.
   std::string messages;
+  // Lines for the crawl's log: "ERROR CONVERSION <url> : <reason>" when a
+  // PDF or PostScript document could not be converted (it is then indexed
+  // with an empty text).
+  std::string logLines;
   // True when a stop came before the document was committed: nothing of it
   // was written, and its links are not worth queueing.
   bool stopped = false;

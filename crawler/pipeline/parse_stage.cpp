@@ -89,6 +89,7 @@ void ParseStage::handlePage(FetchedPage& page) {
   const auto waitedBefore = registry.statementTime() + indexer.statementTime();
   const PageAnalysis analysis =
       analysePage(page.url, std::exchange(page.content, std::string()), config, keywords);
+  if (!analysis.logLines.empty()) writeLog(log, analysis.logLines);
   if (!analysis.messages.empty()) writeLog(messages, analysis.messages);
   if (analysis.stopped) return;
   queueLinks(analysis.links, analysis.themeWordCount, page.priority);

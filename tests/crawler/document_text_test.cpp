@@ -88,7 +88,8 @@ TEST_F(DocumentTextTest, HandsTheWholeBodyToTheConverterInTwoTemporaryFiles) {
 }
 
 TEST_F(DocumentTextTest, GivesEmptyTextWhenTheConverterIsMissingOrFails) {
-  EXPECT_EQ(documentText("%!PS\n", {"no-such-converter-here"}), "");
+  EXPECT_EQ(convertDocument("%!PS\n", {"no-such-converter-here"}).failure,
+            "no-such-converter-here: no such program: no-such-converter-here");
   EXPECT_EQ(documentText("%!PS\n", {"false"}), "");
 }
 
@@ -105,7 +106,9 @@ TEST_F(DocumentTextTest, RunsNothingWhenTheTemporaryFilesCannotBeCreated) {
 TEST_F(DocumentTextTest, ConverterPastItsDeadlineGivesEmptyText) {
   const std::vector<std::string> stuck = {"sh", "-c", "echo partial > \"$1\"; exec sleep 30"};
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(documentText("%!PS\n", stuck, std::chrono::milliseconds(300)), "");
+  const ConvertedText converted = convertDocument("%!PS\n", stuck, std::chrono::milliseconds(300));
+  EXPECT_EQ(converted.text, "");
+  EXPECT_EQ(converted.failure, "sh: killed after 300 ms");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
