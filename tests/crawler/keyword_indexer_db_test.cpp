@@ -32,7 +32,8 @@ TEST(KeywordStatements, AreBuiltByteForByteWithQuotedValues) {
             "INSERT INTO CorrespMotUrl ( idMot, idUrl, ratio ) SELECT idMot, idUrl, '3' FROM "
             "MotCle, Url WHERE mot = \"moteur\" AND url = \"http://srv/a.html\"");
   EXPECT_EQ(themeCountStatement(12, "http://srv/a.html"),
-            "UPDATE Url SET nbMotsTheme = 12 WHERE url = \"http://srv/a.html\" LIMIT 1");
+            "UPDATE Url SET nbMotsTheme = 12, lastVisit = NOW() WHERE url = \"http://srv/a.html\" "
+            "LIMIT 1");
   // A quote or a trailing backslash in a word cannot end the literal.
   EXPECT_EQ(keywordStatement("say\"hi"),
             "INSERT IGNORE INTO MotCle ( Mot ) VALUES (\"say\\\"hi\")");
