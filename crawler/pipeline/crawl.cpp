@@ -32,7 +32,13 @@ Crawl::Crawl(const EngineConfig& config, IndexConnection& downloadConnection,
              IndexConnection& indexerConnection, std::ostream& log, std::ostream& messages,
              std::ostream* parseTimings, std::optional<unsigned> refreshDays)
     : config(config), downloadConnection(downloadConnection), log(log), outage(log) {
-  resume(refreshDays);
+  try {
+    resume(refreshDays);
+  } catch (...) {
+    // The saved queue taken before the failure goes back for the next run.
+    saveLeftovers();
+    throw;
+  }
   download.emplace(config, &downloadConnection, urls, pages, known, log, messages, &outage);
   try {
     registry.emplace();

@@ -97,11 +97,13 @@ def interrupted_then_resumed(checks, build, db, how):
         first = Crawler(build, workdir, db.env())
         first.type(start_urls())
         checks.expect(how + ": the crawl is under way", wait_for_requests(site, 3))
+        asked = time.time()
         if how == "exit":
             first.type("exit\n")
         else:
             first.process.send_signal(signal.SIGTERM)
         status = first.wait(30)
+        print("%s: stopped %.2f s after the request" % (how, time.time() - asked))
         first.kill()
         checks.expect(how + ": the crawler ends with status 0", status == 0, str(status))
         log = first.stderr()
@@ -289,6 +291,11 @@ def outage(checks, build, server):
         time.sleep(3)  # a few turns of the backoff
         checks.expect("outage: the crawler waits", crawler.process.poll() is None)
         server.command("start")
+        restarted = time.time()
+        while BACK not in crawler.stderr() and time.time() < restarted + 60:
+            time.sleep(0.05)
+        print("outage: going on %.2f s after the server answers again" %
+              (time.time() - restarted))
         status = crawl(crawler, site, len(site_pages()) - 1, quiet_seconds=3)
         site.close()
         log = crawler.stderr()
