@@ -11,7 +11,8 @@ of it holds (the fixture crawler_index.expected).
   status 0 and saves its queue; a second run, given nothing, completes the
   index to the fixture's contents.
 - SIGKILL in the middle of a crawl: the next start leaves no page fetched
-  and never analysed, no document half indexed, and no conversion file.
+  and never analysed, no document half indexed, and no conversion file; a
+  second SIGINT during the stop ends the crawler at once (status 130).
 - --refresh 0 re-indexes a page changed on the server, and a run without it
   does not fetch the page again.
 - On a database server of the test's own: with wait_timeout 1 s the crawler
@@ -160,6 +161,30 @@ def killed(checks, build, db):
                           "%d rows instead of %d" % (len(mine), len(fixture_rows_of(url))))
         left = [name for name in os.listdir(workdir) if name.startswith("zparseps")]
         checks.expect("SIGKILL: conversion files removed at the next start", left == [], str(left))
+
+
+def interrupted_twice(checks, build, db):
+    """A second SIGINT during the orderly stop ends the crawler at once; the
+    next start cleans up as after a kill."""
+    db.reset()
+    with tempfile.TemporaryDirectory() as workdir:
+        write_config(workdir, BASE, THEMES, max_depth=0)
+        site = slow_site()
+        first = Crawler(build, workdir, db.env())
+        first.type(start_urls())
+        checks.expect("two SIGINTs: the crawl is under way", wait_for_requests(site, 3))
+        first.process.send_signal(signal.SIGINT)
+        time.sleep(0.05)
+        first.process.send_signal(signal.SIGINT)
+        status = first.wait(10)
+        first.kill()
+        checks.expect("two SIGINTs: status 130", status == 130, str(status))
+        second = Crawler(build, workdir, db.env())
+        second.type("exit\n")
+        checks.expect("two SIGINTs: the next run ends with status 0", second.wait(30) == 0)
+        site.close()
+        checks.expect("two SIGINTs: no page fetched and never analysed", db.column(
+            "SELECT url FROM Url WHERE lastVisit IS NULL") == [])
 
 
 def refresh(checks, build, db):
@@ -311,6 +336,7 @@ def main():
     interrupted_then_resumed(checks, build, db, "exit")
     interrupted_then_resumed(checks, build, db, "SIGTERM")
     killed(checks, build, db)
+    interrupted_twice(checks, build, db)
     refresh(checks, build, db)
     server = OwnServer(build)
     try:
