@@ -64,6 +64,14 @@ constexpr int killedError = 1927;       // ER_CONNECTION_KILLED
 constexpr int firstClientError = 2000;  // CR_MIN_ERROR: the client
 constexpr int lastClientError = 2999;   // library's own errors, such as
                                         // a lost connection
+// Client and server error numbers of a session that is gone.
+constexpr int connectError = 2002;        // CR_CONNECTION_ERROR (socket)
+constexpr int hostConnectError = 2003;    // CR_CONN_HOST_ERROR
+constexpr int serverGoneError = 2006;     // CR_SERVER_GONE_ERROR
+constexpr int serverLostError = 2013;     // CR_SERVER_LOST
+constexpr int serverLostExtended = 2055;  // CR_SERVER_LOST_EXTENDED
+constexpr int idleTimeoutError = 4031;    // ER_CLIENT_INTERACTION_TIMEOUT
+constexpr int abortedConnection = 1152;   // ER_ABORTING_CONNECTION
 
 }  // namespace
 
@@ -73,27 +81,62 @@ bool endsTransaction(const MysqlBadQuery& rejected) {
          (error >= firstClientError && error <= lastClientError);
 }
 
-IndexConnection::IndexConnection(const ConnectionSettings& settings) : connection(true) {
+bool isConnectionLoss(const mysqlpp::Exception& failure) {
+  int error = 0;
+  if (const auto* rejected = dynamic_cast<const MysqlBadQuery*>(&failure))
+    error = rejected->errnum();
+  else if (const auto* refused = dynamic_cast<const mysqlpp::ConnectionFailed*>(&failure))
+    // Not opened at all: the server or its socket is away (error number 0
+    // comes from the library itself, such as a socket path that names no
+    // socket now that the server has stopped).
+    return refused->errnum() == 0 ||
+           (refused->errnum() >= firstClientError && refused->errnum() <= lastClientError) ||
+           refused->errnum() == shutdownError;
+  else
+    return false;
+  return error == connectError || error == hostConnectError || error == serverGoneError ||
+         error == serverLostError || error == serverLostExtended || error == shutdownError ||
+         error == killedError || error == idleTimeoutError || error == abortedConnection;
+}
+
+IndexConnection::IndexConnection(const ConnectionSettings& settings) : settings(settings) {
+  open();
+}
+
+void IndexConnection::reconnect() {
+  connection.reset();
+  open();
+}
+
+void IndexConnection::open() {
   // A socket path that names no socket would be read as a host name and
   // reported as a bad TCP/IP address; say what is wrong with it instead.
   std::string socketError;
   if (!settings.socket.empty() &&
       !mysqlpp::UnixDomainSocketConnection::is_socket(settings.socket.c_str(), &socketError))
     throw mysqlpp::ConnectionFailed(("socket " + settings.socket + ": " + socketError).c_str());
-  // MySQL++ takes ownership of the option object (set only once nothing
-  // can fail before connect, which is what hands it on).
-  connection.set_option(new mysqlpp::SetCharsetNameOption("latin1"));
-  const std::string& server = settings.socket.empty() ? settings.host : settings.socket;
-  connection.connect(settings.database.c_str(), server.empty() ? nullptr : server.c_str(),
-                     settings.user.c_str(), settings.password.c_str(), settings.port);
-  const std::vector<Row> modes = query("SELECT @@SESSION.sql_mode");
-  const std::string current = modes.empty() || modes[0].empty() ? std::string() : modes[0][0];
-  execute("SET SESSION sql_mode = '" + escapeSql(withoutQuotingModes(current)) + "'");
+  connection.emplace(true);
+  try {
+    // MySQL++ takes ownership of the option object (set only once nothing
+    // can fail before connect, which is what hands it on).
+    connection->set_option(new mysqlpp::SetCharsetNameOption("latin1"));
+    const std::string& server = settings.socket.empty() ? settings.host : settings.socket;
+    connection->connect(settings.database.c_str(), server.empty() ? nullptr : server.c_str(),
+                        settings.user.c_str(), settings.password.c_str(), settings.port);
+    // The session setup belongs to the session: a new one needs it again.
+    const std::vector<Row> modes = query("SELECT @@SESSION.sql_mode");
+    const std::string current = modes.empty() || modes[0].empty() ? std::string() : modes[0][0];
+    execute("SET SESSION sql_mode = '" + escapeSql(withoutQuotingModes(current)) + "'");
+  } catch (...) {
+    connection.reset();
+    throw;
+  }
 }
 
 std::vector<Row> IndexConnection::query(const std::string& statement) {
   const Stopwatch stopwatch(waited);
-  mysqlpp::Query sender = connection.query();
+  if (!connection) throw MysqlBadQuery("not connected to the index database", serverGoneError);
+  mysqlpp::Query sender = connection->query();
   const mysqlpp::StoreQueryResult result = sender.store(statement.data(), statement.size());
   std::vector<Row> rows;
   rows.reserve(result.num_rows());
@@ -107,7 +150,8 @@ std::vector<Row> IndexConnection::query(const std::string& statement) {
 
 std::uint64_t IndexConnection::execute(const std::string& statement) {
   const Stopwatch stopwatch(waited);
-  mysqlpp::Query sender = connection.query();
+  if (!connection) throw MysqlBadQuery("not connected to the index database", serverGoneError);
+  mysqlpp::Query sender = connection->query();
   return sender.execute(statement.data(), statement.size()).rows();
 }
 
@@ -128,7 +172,7 @@ std::uint64_t IndexConnection::count(const std::string& statement) {
 
 bool IndexConnection::answers() {
   try {
-    return connection.ping();
+    return connection && connection->ping();
   } catch (const mysqlpp::Exception&) {
     return false;
   }

@@ -27,6 +27,10 @@ using Row = std::vector<std::string>;
 // already be escaped (sql_text.h). Every call blocks until the server has
 // answered. Used by one thread only. Not copyable or movable: it owns the
 // server session, whose temporary tables and transaction belong to it.
+//
+// The settings are kept, so a session the server has dropped (idle time-out,
+// restart) can be opened again with reconnect(); nothing reconnects by
+// itself.
 class IndexConnection {
  public:
   // Opens the connection (exceptions enabled, Latin-1 session, a sql_mode
@@ -37,6 +41,12 @@ class IndexConnection {
       const ConnectionSettings& settings = ConnectionSettings::fromEnvironment());
   IndexConnection(const IndexConnection&) = delete;
   IndexConnection& operator=(const IndexConnection&) = delete;
+
+  // Drops the current session and opens a new one with the same settings
+  // and the same session setup; a transaction in progress is lost with the
+  // old session. Throws what the constructor throws; the connection then
+  // stays closed, and every statement fails until a reconnect succeeds.
+  void reconnect();
 
   // Sends a statement that yields rows and returns all of them; a statement
   // without a result gives none. Throws MysqlBadQuery when it is rejected; the
@@ -69,9 +79,18 @@ class IndexConnection {
   [[nodiscard]] std::chrono::nanoseconds statementTime() const { return waited; }
 
  private:
-  mysqlpp::Connection connection;
+  void open();
+
+  const ConnectionSettings settings;
+  std::optional<mysqlpp::Connection> connection;
   std::chrono::nanoseconds waited{0};
 };
+
+// True when a failure means the session itself is gone or could not be
+// opened (a lost or refused connection, an idle time-out, a server shutting
+// down, a killed session): the statement may succeed on a new session.
+// False for a statement the server rejected on a live session.
+[[nodiscard]] bool isConnectionLoss(const mysqlpp::Exception& failure);
 
 // True when a rejection ended more than the statement: the connection was
 // lost or killed, the server is shutting down, or the server rolled the

@@ -58,3 +58,14 @@ CREATE TABLE IF NOT EXISTS Extension (
   extension VARCHAR(32) CHARACTER SET latin1 COLLATE latin1_bin NOT NULL,
   UNIQUE KEY extension_unique (extension)
 ) ENGINE=InnoDB DEFAULT CHARSET=latin1;
+
+-- The URLs a crawl had not done when it stopped in order: still queued, or
+-- fetched but not analysed yet. The next crawl of the same site queues them
+-- again with their priority and deletes their rows. revisite: 1 for a page
+-- of the index fetched again by the crawler's refresh option.
+CREATE TABLE IF NOT EXISTS FileAttente (
+  url VARCHAR(3000) CHARACTER SET latin1 COLLATE latin1_nopad_bin NOT NULL,
+  priorite INT NOT NULL,
+  revisite TINYINT NOT NULL DEFAULT 0,
+  PRIMARY KEY (url)
+) ENGINE=InnoDB DEFAULT CHARSET=latin1;

@@ -5,14 +5,44 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
+#include <atomic>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 
 #include "common/child_process.h"
 
 namespace theme_search {
 
 namespace {
+
+const char kTemplate[] = "zparsepsXXXXXX";
+
+// The names of the temporary files that exist, for a signal handler that
+// must remove them: a slot's name is written before the slot is marked used,
+// and the mark is cleared before the name changes.
+struct NameSlot {
+  std::atomic<bool> used{false};
+  char name[sizeof kTemplate] = {};
+};
+NameSlot registeredNames[8];
+
+// Registers a name; the slot, or null when every slot is taken (the file is
+// then only removed by its owner or at the next start).
+NameSlot* registerName(const std::string& name) {
+  static std::mutex claiming;
+  const std::lock_guard<std::mutex> hold(claiming);
+  for (NameSlot& slot : registeredNames) {
+    if (slot.used.load()) continue;
+    name.copy(slot.name, sizeof slot.name - 1);
+    slot.used.store(true);
+    return &slot;
+  }
+  return nullptr;
+}
 
 // A file created with a unique name in the working directory and removed
 // again when the object ends. Only the name is kept: the descriptor that
@@ -25,10 +55,12 @@ class TempFile {
     if (descriptor < 0) return;
     ::close(descriptor);
     fileName = name;
+    slot = registerName(fileName);
   }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
   ~TempFile() {
+    if (slot) slot->used.store(false);
     if (!fileName.empty()) ::unlink(fileName.c_str());
   }
 
@@ -37,6 +69,7 @@ class TempFile {
 
  private:
   std::string fileName;
+  NameSlot* slot = nullptr;
 };
 
 std::string readFile(const std::string& name) {
@@ -77,6 +110,26 @@ ConvertedText convertDocument(const std::string& body, const std::vector<std::st
 std::string documentText(const std::string& body, const std::vector<std::string>& converter,
                          std::chrono::milliseconds deadline) {
   return convertDocument(body, converter, deadline).text;
+}
+
+void removeTemporaryFilesNow() noexcept {
+  for (NameSlot& slot : registeredNames)
+    if (slot.used.load()) ::unlink(slot.name);
+}
+
+std::size_t removeLeftoverTemporaryFiles(const std::string& directory) {
+  DIR* listing = ::opendir(directory.c_str());
+  if (!listing) return 0;
+  const std::size_t prefix = sizeof kTemplate - 1 - 6;  // "zparseps"
+  std::size_t removed = 0;
+  while (const dirent* entry = ::readdir(listing)) {
+    const char* name = entry->d_name;
+    if (std::strlen(name) != sizeof kTemplate - 1 || std::strncmp(name, kTemplate, prefix) != 0)
+      continue;
+    if (::unlinkat(::dirfd(listing), name, 0) == 0) ++removed;
+  }
+  ::closedir(listing);
+  return removed;
 }
 
 }  // namespace theme_search

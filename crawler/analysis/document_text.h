@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,5 +40,14 @@ struct ConvertedText {
 [[nodiscard]] std::string documentText(
     const std::string& body, const std::vector<std::string>& converter = kPostScriptConverter,
     std::chrono::milliseconds deadline = kConversionDeadline);
+
+// Removes the conversion's temporary files that exist now, from a signal
+// handler: async-signal-safe (it only unlinks names registered beforehand).
+void removeTemporaryFilesNow() noexcept;
+
+// Removes the files named "zparseps" and six more characters left in
+// `directory` by a run that was killed; returns how many. Called at start-up,
+// before any conversion runs.
+std::size_t removeLeftoverTemporaryFiles(const std::string& directory = ".");
 
 }  // namespace theme_search

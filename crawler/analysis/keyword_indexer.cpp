@@ -19,9 +19,11 @@ bool KeywordIndexer::stopped() const {
 }
 
 IndexedDocument KeywordIndexer::index(const std::string& url, const std::string& documentType,
-                                      const std::string& text, const EngineConfig& config) {
+                                      const std::string& text, const EngineConfig& config,
+                                      bool replacing) {
   IndexedDocument indexed;
   Transaction transaction(connection);
+  if (replacing) connection.execute(linksRemovalStatement(url));
   sendReported(extensionStatement(documentType), "EXCEPTION extension " + documentType + "\n",
                indexed.messages);
   WordCounts wordCounts;
@@ -46,6 +48,17 @@ IndexedDocument KeywordIndexer::index(const std::string& url, const std::string&
   transaction.commit();
   remember(learned);
   return indexed;
+}
+
+void KeywordIndexer::recordVisit(const std::string& url, bool replacing) {
+  if (!replacing) {
+    connection.execute(themeCountStatement(0, url));
+    return;
+  }
+  Transaction transaction(connection);
+  connection.execute(linksRemovalStatement(url));
+  connection.execute(themeCountStatement(0, url));
+  transaction.commit();
 }
 
 // Sends one statement whose rejection is reported and absorbed: a rejected
@@ -194,7 +207,12 @@ std::string linkStatement(const std::string& word, unsigned count, const std::st
 
 std::string themeCountStatement(int themeWordCount, const std::string& url) {
   return "UPDATE Url SET nbMotsTheme = " + std::to_string(themeWordCount) +
-         " WHERE url = " + quote(url) + " LIMIT 1";
+         ", lastVisit = NOW() WHERE url = " + quote(url) + " LIMIT 1";
+}
+
+std::string linksRemovalStatement(const std::string& url) {
+  return "DELETE FROM CorrespMotUrl WHERE idUrl IN (SELECT idUrl FROM Url WHERE url = " +
+         quote(url) + ")";
 }
 
 std::string keywordBatchStatement(const std::string& rows) {

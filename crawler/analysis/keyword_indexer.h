@@ -36,7 +36,11 @@ struct IndexedDocument {
 // each word of at least two bytes and non-negative theme weight into MotCle
 // and CorrespMotUrl with its occurrence count; last the document's
 // theme-word count into nbMotsTheme of its Url row (found by equality on the
-// URL). The document's rows are committed together or not at all.
+// URL), with the time of the visit into lastVisit. The document's rows are
+// committed together or not at all, so a Url row whose lastVisit is still
+// NULL is a page fetched and never analysed. A document that replaces the
+// page's earlier visit (a refresh) first loses its CorrespMotUrl rows, in
+// the same transaction.
 //
 // The keywords go in a few multi-row statements, using the ids of keywords
 // that earlier committed documents met (remembered, up to a bound). When one
@@ -66,7 +70,14 @@ class KeywordIndexer {
 
   // Indexes one document as described above; blocks on the database.
   [[nodiscard]] IndexedDocument index(const std::string& url, const std::string& documentType,
-                                      const std::string& text, const EngineConfig& config);
+                                      const std::string& text, const EngineConfig& config,
+                                      bool replacing = false);
+
+  // Records the visit of a page that is analysed but not indexed (a
+  // redirect, a type that is not accepted): lastVisit now, theme count 0 and,
+  // when it replaces an earlier visit, no CorrespMotUrl rows left; one
+  // statement, or one transaction when replacing. Throws MysqlBadQuery.
+  void recordVisit(const std::string& url, bool replacing = false);
 
  private:
   using Keyword = std::pair<const std::string, unsigned>;
@@ -105,6 +116,8 @@ void countWords(const std::string& text, WordCounts& wordCounts);
 [[nodiscard]] std::string linkStatement(const std::string& word, unsigned count,
                                         const std::string& url);
 [[nodiscard]] std::string themeCountStatement(int themeWordCount, const std::string& url);
+// Removes the CorrespMotUrl rows of a page, before it is indexed again.
+[[nodiscard]] std::string linksRemovalStatement(const std::string& url);
 
 // The batched statements, each given its list of rows (see joinedBatches):
 // keywords as ("word"), id lookups as (n,"word") answered by rows (n, idMot),

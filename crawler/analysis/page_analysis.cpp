@@ -19,7 +19,7 @@ bool isConvertedType(const std::string& documentType) {
 }  // namespace
 
 PageAnalysis analysePage(const std::string& url, std::string reply, const EngineConfig& config,
-                         KeywordIndexer& indexer) {
+                         KeywordIndexer& indexer, bool replacing) {
   std::string trimmedUrl = url;
   std::string baseUrl = computeBase(trimmedUrl);
   const ReplyReading reading = interpretReply(reply, baseUrl);
@@ -28,6 +28,7 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
   PageAnalysis analysis;
   if (!config.inScope(url)) {
     if (reading.redirectTarget) analysis.links.push_back(*reading.redirectTarget);
+    indexer.recordVisit(url, replacing);
     return analysis;
   }
   std::string text;
@@ -49,11 +50,14 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
       analysis.logLines += "ERROR CONVERSION " + url + " : " + *converted.failure + "\n";
     text = foldUtf8Text(converted.text);
   } else {
+    indexer.recordVisit(url, replacing);
     return analysis;
   }
   analysis.scanTime = std::chrono::steady_clock::now() - scanStart;
-  if (!reading.redirected) {
-    IndexedDocument indexed = indexer.index(url, reading.documentType, text, config);
+  if (reading.redirected) {
+    indexer.recordVisit(url, replacing);
+  } else {
+    IndexedDocument indexed = indexer.index(url, reading.documentType, text, config, replacing);
     analysis.themeWordCount = indexed.themeWordCount;
     analysis.messages = std::move(indexed.messages);
     analysis.stopped = indexed.stopped;

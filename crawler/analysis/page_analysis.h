@@ -35,11 +35,15 @@ struct PageAnalysis {
 // target or, by document type ("html", "pdf", "ps", each only when accepted
 // by the configuration), the HTML scanner or the text conversion (each on
 // the document converted to Latin-1 from its character set), the
-// keyword indexer, and the links made absolute.
+// keyword indexer, and the links made absolute. A page that is not indexed
+// (outside the site, a redirect, a type not accepted) has its visit recorded
+// all the same (KeywordIndexer::recordVisit). `replacing`: the page is in
+// the index from an earlier visit, and its rows are replaced.
 //
 // Used by the parse thread only, with its keyword indexer. Blocks on the
 // database and the converter; database errors (MysqlBadQuery) propagate.
 [[nodiscard]] PageAnalysis analysePage(const std::string& url, std::string reply,
-                                       const EngineConfig& config, KeywordIndexer& indexer);
+                                       const EngineConfig& config, KeywordIndexer& indexer,
+                                       bool replacing = false);
 
 }  // namespace theme_search

@@ -1,15 +1,62 @@
 #pragma once
 
-#include <iosfwd>
+#include <csignal>
+#include <functional>
+#include <initializer_list>
+#include <string>
+
+#include "common/unique_fd.h"
 
 namespace theme_search {
 
-class Crawl;
+// How the console ended.
+enum class ConsoleEnd { exitTyped, endOfInput, stopSignal };
 
-// The operator's console: every whitespace-separated word read from `in` is
-// queued as a start URL with priority 0. The word "exit" (exact) is queued
-// too and ends the console; so does the end of the input, as if "exit" had
-// been typed. Runs on the main thread while the crawl threads work.
-void readConsole(Crawl& crawl, std::istream& in);
+// The operator's console: every whitespace-separated word read from the
+// descriptor `input` (blank, tab, line feed, carriage return, vertical tab
+// and form feed separate words) is handed to `queue`, which queues it as a
+// start URL with priority 0. The word "exit" (exact) is handed on too and
+// ends the console; so does the end of the input (a last word without a
+// line end still counts), and so does a byte readable on `wake`, the
+// descriptor StopSignals writes to when a stop signal arrives. Blocks; runs
+// on the main thread while the crawl threads work.
+ConsoleEnd readConsole(const std::function<void(const std::string&)>& queue, int input, int wake);
+
+// The process's handling of SIGINT and SIGTERM while it lives: the handler
+// only writes a byte to a pipe, whose reading end (wakeDescriptor()) the
+// console watches, so the main thread stops the crawl in order. A second
+// SIGINT ends the process at once (status 130), after removing the
+// conversion's temporary files. One instance at a time, made on the main
+// thread before any other thread starts; the destructor puts the earlier
+// handlers back. Not copyable.
+class StopSignals {
+ public:
+  StopSignals();
+  ~StopSignals();
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+  [[nodiscard]] int wakeDescriptor() const { return readEnd.get(); }
+
+ private:
+  UniqueFd readEnd;
+  UniqueFd writeEnd;
+  struct sigaction previousInterrupt {};
+  struct sigaction previousTerminate {};
+};
+
+// Blocks the given signals in the calling thread for its lifetime, so that
+// threads started meanwhile inherit the block and the signals go to the
+// thread that made it. Not copyable.
+class BlockedSignals {
+ public:
+  explicit BlockedSignals(std::initializer_list<int> signals);
+  ~BlockedSignals();
+  BlockedSignals(const BlockedSignals&) = delete;
+  BlockedSignals& operator=(const BlockedSignals&) = delete;
+
+ private:
+  sigset_t previous{};
+};
 
 }  // namespace theme_search

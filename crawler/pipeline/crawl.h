@@ -7,6 +7,7 @@
 #include "crawler/config/engine_config.h"
 #include "crawler/fetch/http_client_detail.h"
 #include "crawler/pipeline/download_stage.h"
+#include "crawler/pipeline/index_outage.h"
 #include "crawler/pipeline/parse_stage.h"
 #include "crawler/pipeline/stage_queues.h"
 #include "index/index_connection.h"
@@ -14,17 +15,23 @@
 namespace theme_search {
 
 // One crawl: the URL queue, the hand-over of fetched pages, the download
-// stage and the parse stage with its registry connection, and the URLs
-// known to be in the index. The constructor
-// starts the download stage, opens the registry connection, then starts the
-// parse stage; stop() (or the destructor) closes both queues, which ends
-// both stages, and joins them, download stage first. URLs still queued and
-// pages still waiting are dropped: only the index survives a run.
+// stage and the parse stage with its registry connection, the URLs known to
+// be in the index, and the handling of index outages shared by both stages.
+//
+// The constructor first takes up what earlier runs left, on the download
+// connection: it deletes the pages fetched and never analysed, queues again
+// the URLs that an orderly stop saved and, with `refreshDays`, the pages
+// analysed that many days ago or more. Then it starts the download stage,
+// opens the registry connection and starts the parse stage. stop() (or the
+// destructor) ends both stages in order, a document being indexed rolled
+// back, and saves for the next run the URLs still queued and the pages not
+// analysed (saveQueue), so a later run resumes the crawl.
 //
 // The configuration, both connections and the streams must outlive the
 // object; `parseTimings`, when given, receives the parse stage's timing
-// lines. The download connection belongs to the download thread, the
-// indexer's connection to the parse thread.
+// lines. The download connection belongs to the download thread (and to
+// the caller's thread before it starts and after it ends), the indexer's
+// connection to the parse thread.
 class Crawl {
  public:
   // Fetched pages that may wait for the parse stage before the download
@@ -35,28 +42,45 @@ class Crawl {
   // pass it.
   static constexpr std::size_t maxPendingBytes = std::size_t{256} << 20;
 
-  // Throws mysqlpp::ConnectionFailed when the registry connection cannot be
-  // opened (the download stage is stopped first), and std::system_error
-  // when a thread cannot be started.
+  // Throws mysqlpp::Exception when the index cannot be read at start or the
+  // registry connection cannot be opened (the download stage is stopped
+  // first), and std::system_error when a thread cannot be started.
   Crawl(const EngineConfig& config, IndexConnection& downloadConnection,
         IndexConnection& indexerConnection, std::ostream& log, std::ostream& messages,
-        std::ostream* parseTimings = nullptr);
+        std::ostream* parseTimings = nullptr, std::optional<unsigned> refreshDays = std::nullopt);
   ~Crawl();
   Crawl(const Crawl&) = delete;
   Crawl& operator=(const Crawl&) = delete;
 
   // Queues a start URL with priority 0. Any thread.
   void addStartUrl(const std::string& url);
-  // Ends both stages and waits for them. Idempotent.
+  // Ends both stages, waits for them and saves what is left. Idempotent.
+  // Blocks while a document in progress is rolled back and while the
+  // queue is written.
   void stop();
 
  private:
+  void resume(std::optional<unsigned> refreshDays);
+  void saveLeftovers();
+
+  const EngineConfig& config;
+  IndexConnection& downloadConnection;
+  std::ostream& log;
+  IndexOutage outage;
   UrlQueue urls;
   PageHandover pages{maxPendingPages, maxPendingBytes - http_detail::kMaxReplySize};
   KnownUrls known;
   std::optional<DownloadStage> download;
   std::optional<IndexConnection> registry;
   std::optional<ParseStage> parse;
+  bool stopped = false;
 };
+
+// The crawl's own lines about the state it takes up and saves.
+[[nodiscard]] std::string unanalysedRemovedLine(std::uint64_t pages);
+[[nodiscard]] std::string queueResumedLine(std::size_t urls);
+[[nodiscard]] std::string refreshLine(std::size_t pages);
+[[nodiscard]] std::string queueSavedLine(std::size_t urls);
+[[nodiscard]] std::string queueNotSavedLine(const std::string& reason);
 
 }  // namespace theme_search

@@ -6,13 +6,17 @@
 namespace theme_search {
 
 // An entry of the URL queue: a URL and its crawl priority. Items compare by
-// priority only; the queue hands out the highest priority first.
+// priority only; the queue hands out the highest priority first. A revisit
+// is a page of the index fetched again (the crawler's refresh option): it
+// passes the known-URL check once, and its rows are replaced.
 struct CrawlItem {
   CrawlItem() = default;
-  CrawlItem(std::string url, std::int32_t priority) : url(std::move(url)), priority(priority) {}
+  CrawlItem(std::string url, std::int32_t priority, bool revisit = false)
+      : url(std::move(url)), priority(priority), revisit(revisit) {}
 
   std::string url;
   std::int32_t priority = 0;
+  bool revisit = false;
 
   bool operator<(const CrawlItem& other) const { return priority < other.priority; }
 };

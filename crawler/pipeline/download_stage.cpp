@@ -18,7 +18,7 @@ const std::string schemePrefix = "http://";
 }  // namespace
 
 std::string urlInsertStatement(const std::string& url) {
-  return "INSERT IGNORE INTO Url (url, lastVisit) VALUES (" + quote(url) + ", NOW() )";
+  return "INSERT IGNORE INTO Url (url, lastVisit) VALUES (" + quote(url) + ", NULL )";
 }
 
 std::string downloadTarget(const std::string& url) {
@@ -29,7 +29,7 @@ std::string downloadTarget(const std::string& url) {
 
 DownloadStage::DownloadStage(const EngineConfig& config, IndexConnection* connection,
                              UrlQueue& urls, PageHandover& pages, KnownUrls& known,
-                             std::ostream& log, std::ostream& messages)
+                             std::ostream& log, std::ostream& messages, IndexOutage* outage)
     : config(config),
       connection(connection),
       urls(urls),
@@ -37,6 +37,7 @@ DownloadStage::DownloadStage(const EngineConfig& config, IndexConnection* connec
       known(known),
       log(log),
       messages(messages),
+      outage(outage),
       politeness(config.polite ? std::make_unique<Politeness>(config, stop) : nullptr),
       thread(&DownloadStage::run, this) {}
 
@@ -76,7 +77,12 @@ void DownloadStage::run() {
 void DownloadStage::fetchInto(FetchedPage& page) {
   try {
     page.url = canonicalUrl(std::move(page.url));
-    if (!config.inScope(page.url) || known.lookUp(*connection, {page.url}).front()) return;
+    if (!config.inScope(page.url)) return;
+    if (!page.revisit) {
+      bool isKnown = false;
+      if (!throughOutages([&] { isKnown = known.lookUp(*connection, {page.url}).front(); })) return;
+      if (isKnown) return;
+    }
     download(page);
   } catch (const mysqlpp::Exception& error) {
     writeLog(log, databaseErrorLine(page.url, error.what()));
@@ -85,6 +91,18 @@ void DownloadStage::fetchInto(FetchedPage& page) {
     std::string().swap(page.content);
     writeLog(log, downloadErrorLine(page.url, error.what()));
   }
+}
+
+// Runs database work through the outages of the index, waking at a stop;
+// false when a stop came first.
+template <class Work>
+bool DownloadStage::throughOutages(Work&& work) {
+  if (!outage) {
+    work();
+    return true;
+  }
+  return outage->run(
+      *connection, [this](auto deadline) { return stop.waitUntil(deadline); }, work);
 }
 
 void DownloadStage::download(FetchedPage& page) {
@@ -101,7 +119,7 @@ void DownloadStage::download(FetchedPage& page) {
   if (stop.requested()) return;
   if (fetched.ok()) {
     page.content = std::move(fetched.reply);
-    connection->execute(urlInsertStatement(page.url));
+    if (!throughOutages([&] { connection->execute(urlInsertStatement(page.url)); })) return;
     known.add(page.url);
     return;
   }

@@ -8,6 +8,7 @@
 #include "crawler/config/engine_config.h"
 #include "crawler/fetch/politeness.h"
 #include "crawler/fetch/stop_signal.h"
+#include "crawler/pipeline/index_outage.h"
 #include "crawler/pipeline/known_urls.h"
 #include "crawler/pipeline/stage_queues.h"
 #include "index/index_connection.h"
@@ -23,7 +24,15 @@ namespace theme_search {
 //
 // URLs are put in canonical form first (canonicalUrl). Under the
 // configuration's politeness option each fetch goes through Politeness
-// (robots.txt, delay per host).
+// (robots.txt, delay per host). A revisit (CrawlItem::revisit) is fetched
+// although the index knows it. The Url row of a fetched page is written with
+// lastVisit NULL: the parse stage sets it when the page is analysed.
+//
+// With `outage` given, a lost index connection is opened again and the
+// statement sent again; while the server is away the stage waits (see
+// IndexOutage) and keeps the URL, instead of handing it on empty. A stop
+// during that wait, or during a transfer, hands the page on as it is: the
+// crawl's stop saves such pages for the next run.
 //
 // The thread starts in the constructor; the destructor aborts a transfer in
 // progress and joins the thread, so the owner closes the queues first.
@@ -34,7 +43,8 @@ namespace theme_search {
 class DownloadStage {
  public:
   DownloadStage(const EngineConfig& config, IndexConnection* connection, UrlQueue& urls,
-                PageHandover& pages, KnownUrls& known, std::ostream& log, std::ostream& messages);
+                PageHandover& pages, KnownUrls& known, std::ostream& log, std::ostream& messages,
+                IndexOutage* outage = nullptr);
   ~DownloadStage();
   DownloadStage(const DownloadStage&) = delete;
   DownloadStage& operator=(const DownloadStage&) = delete;
@@ -43,6 +53,8 @@ class DownloadStage {
   void run();
   void fetchInto(FetchedPage& page);
   void download(FetchedPage& page);
+  template <class Work>
+  bool throughOutages(Work&& work);
 
   const EngineConfig& config;
   IndexConnection* connection;
@@ -51,12 +63,14 @@ class DownloadStage {
   KnownUrls& known;
   std::ostream& log;
   std::ostream& messages;
+  IndexOutage* outage;
   StopSignal stop;
   std::unique_ptr<Politeness> politeness;  // null without the option
   std::thread thread;
 };
 
-// The statement that records a fetched URL, visited now.
+// The statement that records a fetched URL, not analysed yet (lastVisit
+// NULL).
 [[nodiscard]] std::string urlInsertStatement(const std::string& url);
 
 // What the HTTP client is given for a URL: the URL without its first seven

@@ -14,7 +14,7 @@ namespace theme_search {
 ParseStage::ParseStage(const EngineConfig& config, IndexConnection& registry,
                        IndexConnection& indexer, UrlQueue& urls, PageHandover& pages,
                        KnownUrls& known, std::ostream& log, std::ostream& messages,
-                       std::ostream* timings)
+                       std::ostream* timings, IndexOutage* outage)
     : config(config),
       registry(registry),
       indexer(indexer),
@@ -25,10 +25,27 @@ ParseStage::ParseStage(const EngineConfig& config, IndexConnection& registry,
       log(log),
       messages(messages),
       timings(timings),
+      outage(outage),
       thread(&ParseStage::run, this) {}
 
 ParseStage::~ParseStage() {
-  thread.join();
+  finish();
+}
+
+void ParseStage::finish() {
+  if (thread.joinable()) thread.join();
+}
+
+// Runs database work through the outages of the index; a close of the
+// hand-over ends the wait. False when the close came first.
+template <class Work>
+bool ParseStage::throughOutages(IndexConnection& connection, Work&& work) {
+  if (!outage) {
+    work();
+    return true;
+  }
+  return outage->run(
+      connection, [this](auto deadline) { return !pages.waitForCloseUntil(deadline); }, work);
 }
 
 void ParseStage::run() {
@@ -36,6 +53,7 @@ void ParseStage::run() {
     // Pages handed on empty come in runs: their URLs go into UrlInvalide
     // together, as soon as no page waits or a page with content comes.
     if (page->content.empty()) {
+      if (page->revisit) continue;  // not fetched again: the earlier visit stays
       invalid.push_back(std::move(page->url));
       if (pages.size() == 0) writeInvalid();
       continue;
@@ -61,7 +79,8 @@ void ParseStage::writeInvalid() {
   if (invalid.empty()) return;
   std::vector<std::string> written = std::exchange(invalid, {});
   try {
-    markAllInvalid(registry, written);
+    // Stopped while the server is away: the stop cannot save anything either.
+    if (!throughOutages(registry, [&] { markAllInvalid(registry, written); })) return;
   } catch (const mysqlpp::Exception&) {
     std::vector<std::string> marked;
     for (std::string& url : written) {
@@ -87,11 +106,19 @@ void ParseStage::handlePage(FetchedPage& page) {
   writeLog(log, parseLine(page.priority, page.url));
   const auto start = std::chrono::steady_clock::now();
   const auto waitedBefore = registry.statementTime() + indexer.statementTime();
-  const PageAnalysis analysis =
-      analysePage(page.url, std::exchange(page.content, std::string()), config, keywords);
+  // The reply is kept until the document is in the index: a lost session
+  // has the whole document analysed and sent again.
+  PageAnalysis analysis;
+  const bool done = throughOutages(indexer, [&] {
+    analysis = analysePage(page.url, page.content, config, keywords, page.revisit);
+  });
+  if (!done || analysis.stopped) {
+    interrupted.push_back(page);
+    return;
+  }
+  std::string().swap(page.content);
   if (!analysis.logLines.empty()) writeLog(log, analysis.logLines);
   if (!analysis.messages.empty()) writeLog(messages, analysis.messages);
-  if (analysis.stopped) return;
   queueLinks(analysis.links, analysis.themeWordCount, page.priority);
   if (timings)
     writeLog(*timings, timingLine(std::chrono::steady_clock::now() - start, analysis.scanTime,
@@ -117,7 +144,11 @@ void ParseStage::queueLinks(const std::vector<std::string>& links, int themeWord
     for (const std::string& link : links) writeLog(log, depthLimitLine(link));
     return;
   }
-  const std::vector<bool> isKnown = known.lookUp(registry, links);
+  std::vector<bool> isKnown;
+  // Stopped while the server is away: every link is queued, and the stop
+  // saves them; the next run asks the index about them before fetching.
+  if (!throughOutages(registry, [&] { isKnown = known.lookUp(registry, links); }))
+    isKnown.assign(links.size(), false);
   for (std::size_t i = 0; i < links.size(); ++i)
     if (!isKnown[i]) urls.push(CrawlItem(links[i], *queued));
 }

@@ -10,6 +10,7 @@
 
 #include "crawler/analysis/keyword_indexer.h"
 #include "crawler/config/engine_config.h"
+#include "crawler/pipeline/index_outage.h"
 #include "crawler/pipeline/known_urls.h"
 #include "crawler/pipeline/stage_queues.h"
 #include "index/index_connection.h"
@@ -22,9 +23,14 @@ namespace theme_search {
 // the links of one page are looked up together, in one statement for those
 // `known` does not hold. An off-theme page past the depth limit has its
 // links refused instead. A page with no content is recorded as invalid (a
-// run of them in one statement). It
-// ends when the hand-over is closed; a document being indexed then is
-// rolled back.
+// run of them in one statement); a revisit that could not be fetched again
+// keeps its earlier rows. It ends when the hand-over is closed; a document
+// being indexed then is rolled back, and its page is kept in unfinished().
+//
+// With `outage` given, work whose index connection was lost is sent again
+// on a new session (a document's whole transaction), and while the server
+// is away the stage waits (see IndexOutage); a close ends that wait, and the
+// page waiting for the server is kept in unfinished().
 //
 // The thread starts in the constructor; the destructor joins it, so the
 // owner closes the hand-over first. The registry connection (URL lookups and
@@ -38,14 +44,26 @@ class ParseStage {
  public:
   ParseStage(const EngineConfig& config, IndexConnection& registry, IndexConnection& indexer,
              UrlQueue& urls, PageHandover& pages, KnownUrls& known, std::ostream& log,
-             std::ostream& messages, std::ostream* timings = nullptr);
+             std::ostream& messages, std::ostream* timings = nullptr,
+             IndexOutage* outage = nullptr);
   ~ParseStage();
   ParseStage(const ParseStage&) = delete;
   ParseStage& operator=(const ParseStage&) = delete;
 
+  // The pages taken from the hand-over but not analysed because the stage
+  // was stopped first. Read only after the stage has ended (destruction of
+  // the thread: call once the hand-over is closed and the owner has joined
+  // it through finish()).
+  [[nodiscard]] std::vector<CrawlItem> unfinished() const { return interrupted; }
+  // Waits for the thread to end; the owner closes the hand-over first.
+  // Idempotent.
+  void finish();
+
  private:
   void run();
   void handlePage(FetchedPage& page);
+  template <class Work>
+  bool throughOutages(IndexConnection& connection, Work&& work);
   void writeInvalid();
   void queueLinks(const std::vector<std::string>& links, int themeWordCount, std::int32_t priority);
 
@@ -59,6 +77,8 @@ class ParseStage {
   std::ostream& log;
   std::ostream& messages;
   std::ostream* timings;
+  IndexOutage* outage;
+  std::vector<CrawlItem> interrupted;
   // URLs of pages handed on empty, and refused links, not yet written to
   // UrlInvalide.
   std::vector<std::string> invalid;

@@ -1,11 +1,12 @@
 #include "crawler/pipeline/stage_queues.h"
 
+#include <iterator>
+
 namespace theme_search {
 
 void UrlQueue::push(CrawlItem item) {
   {
     std::lock_guard<std::mutex> hold(mutex);
-    if (closed) return;
     heap.push(std::move(item));
   }
   itemAvailable.notify_one();
@@ -28,6 +29,14 @@ void UrlQueue::close() {
   itemAvailable.notify_all();
 }
 
+std::vector<CrawlItem> UrlQueue::drain() {
+  std::lock_guard<std::mutex> hold(mutex);
+  std::vector<CrawlItem> items;
+  items.reserve(heap.size());
+  for (; !heap.empty(); heap.pop()) items.push_back(heap.top());
+  return items;
+}
+
 std::size_t UrlQueue::size() const {
   std::lock_guard<std::mutex> hold(mutex);
   return heap.size();
@@ -36,7 +45,6 @@ std::size_t UrlQueue::size() const {
 void PageHandover::push(FetchedPage page) {
   {
     std::lock_guard<std::mutex> hold(mutex);
-    if (closed) return;
     waitingBytes += page.content.size();
     pages.push_back(std::move(page));
   }
@@ -69,11 +77,24 @@ void PageHandover::close() {
   {
     std::lock_guard<std::mutex> hold(mutex);
     closed = true;
-    pages.clear();
-    waitingBytes = 0;
   }
   pageAvailable.notify_all();
   roomAvailable.notify_all();
+  closing.notify_all();
+}
+
+bool PageHandover::waitForCloseUntil(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock<std::mutex> hold(mutex);
+  return closing.wait_until(hold, deadline, [this] { return closed; });
+}
+
+std::vector<FetchedPage> PageHandover::drain() {
+  std::lock_guard<std::mutex> hold(mutex);
+  std::vector<FetchedPage> drained(std::make_move_iterator(pages.begin()),
+                                   std::make_move_iterator(pages.end()));
+  pages.clear();
+  waitingBytes = 0;
+  return drained;
 }
 
 std::size_t PageHandover::size() const {

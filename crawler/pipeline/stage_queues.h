@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <queue>
+#include <vector>
 
 #include "crawler/pipeline/crawl_item.h"
 
@@ -14,7 +16,9 @@ namespace theme_search {
 
 // The two queues between the crawl's threads. Both are safe to use from any
 // thread, and both close: a closed queue wakes every waiter at once and
-// hands out nothing more, which is how the crawl stops its stages.
+// hands out nothing more, which is how the crawl stops its stages. A closed
+// queue still keeps what it holds and what is pushed after the close, for
+// drain(): an orderly stop saves it for the next run.
 
 // The URL queue: a max-heap on priority. Equal priorities leave in heap
 // order, not in the order they were pushed (four items of one priority
@@ -26,13 +30,15 @@ class UrlQueue {
   UrlQueue(const UrlQueue&) = delete;
   UrlQueue& operator=(const UrlQueue&) = delete;
 
-  // Queues the item; an item pushed after close() is dropped.
+  // Queues the item; after close() it is only kept for drain().
   void push(CrawlItem item);
   // Takes the highest-priority item. Blocks while the queue is empty and
   // open; nullopt once closed.
   [[nodiscard]] std::optional<CrawlItem> pop();
   // Wakes every waiter; nothing is handed out afterwards.
   void close();
+  // Takes every item held, highest priority first, and empties the queue.
+  [[nodiscard]] std::vector<CrawlItem> drain();
   // Items waiting (stale as soon as read).
   [[nodiscard]] std::size_t size() const;
 
@@ -57,17 +63,22 @@ class PageHandover {
   PageHandover(const PageHandover&) = delete;
   PageHandover& operator=(const PageHandover&) = delete;
 
-  // Appends a page; a page pushed after close() is dropped.
+  // Appends a page; after close() it is only kept for drain().
   void push(FetchedPage page);
   // Takes the oldest page. Blocks while none waits and the queue is open;
-  // nullopt once closed (pages still waiting are dropped).
+  // nullopt once closed (pages still waiting stay for drain()).
   [[nodiscard]] std::optional<FetchedPage> pop();
   // Blocks while more than pauseAbove pages or pauseAboveBytes bytes wait
   // and the queue is open.
   // Returns false once closed.
   [[nodiscard]] bool waitForRoom();
+  // Blocks until `deadline` or the close, whichever comes first; true when
+  // the queue is closed.
+  [[nodiscard]] bool waitForCloseUntil(std::chrono::steady_clock::time_point deadline);
   // Wakes every waiter; nothing is handed out afterwards.
   void close();
+  // Takes every page held, oldest first, and empties the queue.
+  [[nodiscard]] std::vector<FetchedPage> drain();
   // Pages waiting (stale as soon as read).
   [[nodiscard]] std::size_t size() const;
   // True once close() has been called.
@@ -80,6 +91,7 @@ class PageHandover {
   mutable std::mutex mutex;
   std::condition_variable pageAvailable;
   std::condition_variable roomAvailable;
+  std::condition_variable closing;
   std::deque<FetchedPage> pages;
   bool closed = false;
 };

@@ -113,3 +113,26 @@ TEST_F(DocumentTextTest, ConverterPastItsDeadlineGivesEmptyText) {
 }
 
 }  // namespace
+
+namespace {
+
+// The conversion files a killed run left behind, and only they, are removed
+// at the next start.
+TEST(LeftoverTemporaryFiles, OnlyTheConversionsOwnNamesAreRemoved) {
+  char directory[] = "/tmp/se_leftoversXXXXXX";
+  ASSERT_NE(::mkdtemp(directory), nullptr);
+  const std::string base = std::string(directory) + "/";
+  const char* names[] = {"zparsepsAb12Cd",  "zparseps000000", "zparsepsshort",
+                         "zparseps1234567", "other",          "xzparsepsAb12Cd"};
+  for (const char* name : names) std::ofstream(base + name) << "x";
+  EXPECT_EQ(theme_search::removeLeftoverTemporaryFiles(directory), 2u);
+  std::vector<std::string> left;
+  for (const char* name : names)
+    if (::access((base + name).c_str(), F_OK) == 0) left.push_back(name);
+  EXPECT_EQ(left, (std::vector<std::string>{"zparsepsshort", "zparseps1234567", "other",
+                                            "xzparsepsAb12Cd"}));
+  for (const std::string& name : left) ::unlink((base + name).c_str());
+  ::rmdir(directory);
+}
+
+}  // namespace

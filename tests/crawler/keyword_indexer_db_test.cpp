@@ -32,7 +32,8 @@ TEST(KeywordStatements, AreBuiltByteForByteWithQuotedValues) {
             "INSERT INTO CorrespMotUrl ( idMot, idUrl, ratio ) SELECT idMot, idUrl, '3' FROM "
             "MotCle, Url WHERE mot = \"moteur\" AND url = \"http://srv/a.html\"");
   EXPECT_EQ(themeCountStatement(12, "http://srv/a.html"),
-            "UPDATE Url SET nbMotsTheme = 12 WHERE url = \"http://srv/a.html\" LIMIT 1");
+            "UPDATE Url SET nbMotsTheme = 12, lastVisit = NOW() WHERE url = \"http://srv/a.html\" "
+            "LIMIT 1");
   // A quote or a trailing backslash in a word cannot end the literal.
   EXPECT_EQ(keywordStatement("say\"hi"),
             "INSERT IGNORE INTO MotCle ( Mot ) VALUES (\"say\\\"hi\")");
@@ -382,6 +383,38 @@ TEST(KeywordBatches, LargeDocumentTakesSeveralStatements) {
   EXPECT_EQ(indexed.messages, "");
   EXPECT_EQ(db.count("SELECT COUNT(*) FROM MotCle"), words + 1);
   EXPECT_EQ(db.count("SELECT COUNT(*) FROM CorrespMotUrl"), words + 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A page indexed again (a refresh) keeps only its new words, its new theme
+// count and a new visit time; a visit without indexing clears what an
+// earlier visit wrote. The first visit is what sets lastVisit.
+TEST_P(KeywordIndexerTest, ARevisitReplacesThePagesRowsAndSetsItsVisit) {
+  const EngineConfig config = withThemeWords({{"moteur", 1}, {"recherche", 1}});
+  const auto visited = [this] {
+    return db().count("SELECT COUNT(*) FROM Url WHERE lastVisit IS NOT NULL AND url = " +
+                      quote(kUrl));
+  };
+  ASSERT_EQ(visited(), 0u);
+  EXPECT_EQ(index("le moteur de recherche", config), 2);
+  EXPECT_EQ(visited(), 1u);
+  db().execute("UPDATE Url SET lastVisit = NOW() - INTERVAL 3 DAY");
+
+  const IndexedDocument again =
+      indexer->index(kUrl, "html", "un moteur neuf moteur", config, /*replacing=*/true);
+  EXPECT_EQ(again.themeWordCount, 1);
+  EXPECT_EQ(keywords(),
+            (std::vector<std::pair<std::string, int>>{{"moteur", 2}, {"neuf", 1}, {"un", 1}}));
+  EXPECT_EQ(storedThemeCount(), 1);
+  EXPECT_EQ(db().count("SELECT COUNT(*) FROM Url WHERE lastVisit > NOW() - INTERVAL 1 DAY"), 1u);
+  EXPECT_EQ(messages + again.messages, "");
+
+  indexer->recordVisit(kUrl, /*replacing=*/true);
+  EXPECT_TRUE(keywords().empty());
+  EXPECT_EQ(storedThemeCount(), 0);
 }
 
 }  // namespace

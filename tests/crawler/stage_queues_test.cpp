@@ -53,7 +53,16 @@ TEST(UrlQueue, PopBlocksUntilAnItemOrClose) {
   queue.close();
   ASSERT_EQ(closed.wait_for(5s), std::future_status::ready);
   EXPECT_FALSE(closed.get());
+  // A closed queue hands nothing out but keeps what comes late, for the
+  // stop to save, highest priority first.
   queue.push(CrawlItem("http://late/", 0));
+  queue.push(CrawlItem("http://later/", 4, true));
+  EXPECT_FALSE(queue.pop());
+  const std::vector<CrawlItem> left = queue.drain();
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_EQ(left[0].url, "http://later/");
+  EXPECT_TRUE(left[0].revisit);
+  EXPECT_EQ(left[1].url, "http://late/");
   EXPECT_EQ(queue.size(), 0u);
 }
 
@@ -88,7 +97,7 @@ TEST(PageHandover, WaitsWhileTooManyBytesWait) {
   EXPECT_TRUE(producer.get());
 }
 
-TEST(PageHandover, CloseWakesBothSidesAndDropsWaitingPages) {
+TEST(PageHandover, CloseWakesBothSidesAndKeepsWaitingPagesForDrain) {
   PageHandover pages(0);
   auto consumer = std::async(std::launch::async, [&] { return pages.pop(); });
   EXPECT_EQ(consumer.wait_for(50ms), std::future_status::timeout);
@@ -104,6 +113,11 @@ TEST(PageHandover, CloseWakesBothSidesAndDropsWaitingPages) {
   EXPECT_FALSE(producer.get());
   EXPECT_TRUE(pages.isClosed());
   EXPECT_FALSE(pages.pop());
+  pages.push(FetchedPage(CrawlItem("c", 0)));  // a transfer that ended after the close
+  const std::vector<FetchedPage> left = pages.drain();
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_EQ(left[0].url, "b");
+  EXPECT_EQ(left[1].url, "c");
   EXPECT_EQ(pages.size(), 0u);
 
   // The parse side waiting for a page is woken by the stop too.
@@ -113,6 +127,20 @@ TEST(PageHandover, CloseWakesBothSidesAndDropsWaitingPages) {
   empty.close();
   ASSERT_EQ(waiting.wait_for(5s), std::future_status::ready);
   EXPECT_FALSE(waiting.get());
+}
+
+// The parse stage's pause while the index is away: a deadline ends it, and
+// so does a close, at once.
+TEST(PageHandover, WaitForCloseEndsAtTheDeadlineOrAtTheClose) {
+  PageHandover pages(0);
+  EXPECT_FALSE(pages.waitForCloseUntil(std::chrono::steady_clock::now() + 10ms));
+  auto waiting = std::async(std::launch::async, [&] {
+    return pages.waitForCloseUntil(std::chrono::steady_clock::now() + 60s);
+  });
+  EXPECT_EQ(waiting.wait_for(50ms), std::future_status::timeout);
+  pages.close();
+  ASSERT_EQ(waiting.wait_for(5s), std::future_status::ready);
+  EXPECT_TRUE(waiting.get());
 }
 
 // A site no URL of these tests lies in: the download stage hands every item
@@ -199,8 +227,8 @@ TEST(DownloadStage, RefusesUrlsTooLongForTheIndex) {
   crawl.urls.push(CrawlItem(longest, 1));
   EXPECT_EQ(crawl.pages.pop()->url, longest);
   crawl.stop();
-  EXPECT_EQ(crawl.log.str(), "ERROR DOWNLOAD " + tooLong.substr(0, 200) +
-                                 "... : URL over 3000 bytes\n");
+  EXPECT_EQ(crawl.log.str(),
+            "ERROR DOWNLOAD " + tooLong.substr(0, 200) + "... : URL over 3000 bytes\n");
 }
 
 TEST(DownloadStage, TargetAndInsertStatement) {
@@ -215,7 +243,7 @@ TEST(DownloadStage, TargetAndInsertStatement) {
   };
   for (const Case& c : cases) EXPECT_EQ(downloadTarget(c.url), c.target) << "url: " << c.url;
   EXPECT_EQ(urlInsertStatement("http://srv/x\"y"),
-            "INSERT IGNORE INTO Url (url, lastVisit) VALUES (\"http://srv/x\\\"y\", NOW() )");
+            "INSERT IGNORE INTO Url (url, lastVisit) VALUES (\"http://srv/x\\\"y\", NULL )");
 }
 
 }  // namespace

@@ -88,6 +88,7 @@ class Site:
 
     def close(self):
         self.server.shutdown()
+        self.server.server_close()
 
 
 class Crawler:

@@ -1,0 +1,107 @@
+#include "crawler/pipeline/saved_queue.h"
+
+#include <charconv>
+#include <unordered_set>
+
+#include "crawler/fetch/url_rules.h"
+#include "index/sql_text.h"
+#include "index/url_registry.h"
+
+namespace theme_search {
+
+namespace {
+
+std::vector<std::string> quoted(const std::vector<std::string>& urls) {
+  std::vector<std::string> literals;
+  literals.reserve(urls.size());
+  for (const std::string& url : urls) literals.push_back(quote(url));
+  return literals;
+}
+
+std::int32_t priorityText(const std::string& text) {
+  std::int32_t value = 0;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
+
+// The longest URL the index's URL columns hold; a longer one cannot be
+// saved, nor recorded in any other way.
+constexpr std::size_t longestUrl = 3000;
+
+}  // namespace
+
+std::string queueSaveStatement(const std::string& rows) {
+  return "INSERT INTO FileAttente (url, priorite, revisite) VALUES " + rows +
+         " ON DUPLICATE KEY UPDATE priorite = GREATEST(priorite, VALUES(priorite)), "
+         "revisite = GREATEST(revisite, VALUES(revisite))";
+}
+
+std::string queueRemovalStatement(const std::string& quotedUrls) {
+  return "DELETE FROM FileAttente WHERE url IN (" + quotedUrls + ")";
+}
+
+std::string unanalysedRemovalStatement(const std::string& quotedUrls) {
+  return "DELETE FROM Url WHERE lastVisit IS NULL AND url IN (" + quotedUrls + ")";
+}
+
+std::string refreshStatement(unsigned days) {
+  return "SELECT url FROM Url WHERE lastVisit <= NOW() - INTERVAL " + std::to_string(days) + " DAY";
+}
+
+std::uint64_t removeUnanalysedPages(IndexConnection& connection) {
+  Transaction transaction(connection);
+  connection.execute(
+      "DELETE c FROM CorrespMotUrl c JOIN Url u ON u.idUrl = c.idUrl WHERE u.lastVisit IS NULL");
+  const std::uint64_t removed = connection.execute("DELETE FROM Url WHERE lastVisit IS NULL");
+  transaction.commit();
+  return removed;
+}
+
+std::vector<CrawlItem> takeSavedQueue(IndexConnection& connection, const EngineConfig& config) {
+  Transaction transaction(connection);
+  std::vector<CrawlItem> taken;
+  std::vector<std::string> urls;
+  for (Row& row : connection.query("SELECT url, priorite, revisite FROM FileAttente FOR UPDATE")) {
+    if (!config.inScope(row.at(0))) continue;
+    urls.push_back(row.at(0));
+    taken.emplace_back(std::move(row.at(0)), priorityText(row.at(1)), row.at(2) != "0");
+  }
+  for (const std::string& list : joinedBatches(quoted(urls)))
+    connection.execute(queueRemovalStatement(list));
+  transaction.commit();
+  return taken;
+}
+
+std::size_t saveQueue(IndexConnection& connection, const EngineConfig& config,
+                      const std::vector<CrawlItem>& items) {
+  std::vector<std::string> rows, saved, refused;
+  std::unordered_set<std::string> seen;
+  for (const CrawlItem& item : items) {
+    std::string url = canonicalUrl(item.url);
+    if (url.size() > longestUrl) continue;
+    if (!config.inScope(url)) {
+      refused.push_back(std::move(url));
+      continue;
+    }
+    rows.push_back("(" + quote(url) + "," + std::to_string(item.priority) + "," +
+                   (item.revisit ? "1" : "0") + ")");
+    if (seen.insert(url).second) saved.push_back(std::move(url));
+  }
+  Transaction transaction(connection);
+  for (const std::string& list : joinedBatches(rows)) connection.execute(queueSaveStatement(list));
+  for (const std::string& list : joinedBatches(quoted(saved)))
+    connection.execute(unanalysedRemovalStatement(list));
+  markAllInvalid(connection, refused);
+  transaction.commit();
+  return saved.size();
+}
+
+std::vector<CrawlItem> pagesToRefresh(IndexConnection& connection, const EngineConfig& config,
+                                      unsigned days) {
+  std::vector<CrawlItem> pages;
+  for (Row& row : connection.query(refreshStatement(days)))
+    if (config.inScope(row.at(0))) pages.emplace_back(std::move(row.at(0)), 0, true);
+  return pages;
+}
+
+}  // namespace theme_search

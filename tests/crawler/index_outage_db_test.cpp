@@ -1,0 +1,176 @@
+#include "crawler/pipeline/index_outage.h"
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "test_database.h"
+
+namespace {
+
+using namespace theme_search;
+using std::chrono::seconds;
+
+// Ends the session of `victim` from another connection, as an idle
+// time-out or a restart of the server would.
+void killSession(IndexConnection& killer, IndexConnection& victim) {
+  const std::uint64_t id = victim.count("SELECT CONNECTION_ID()");
+  killer.execute("KILL CONNECTION " + std::to_string(id));
+}
+
+TEST(ConnectionLoss, TellsALostSessionFromARejectedStatement) {
+  struct Case {
+    const char* what;
+    const mysqlpp::Exception& failure;
+    bool loss;
+  };
+  const MysqlBadQuery gone("gone away", 2006), lost("lost", 2013), shutdown("shutdown", 1053),
+      killed("killed", 1927), idle("idle", 4031), duplicate("duplicate", 1062),
+      deadlock("deadlock", 1213), syntax("syntax", 1064);
+  const mysqlpp::ConnectionFailed refused("refused", 2002), noSocket("no socket"),
+      denied("denied", 1045), noDatabase("no database", 1049);
+  const mysqlpp::BadConversion conversion("not a number");
+  const Case cases[] = {
+      {"server gone", gone, true},       {"server lost", lost, true},
+      {"shutdown", shutdown, true},      {"killed", killed, true},
+      {"idle time-out", idle, true},     {"refused", refused, true},
+      {"socket gone", noSocket, true},   {"duplicate key", duplicate, false},
+      {"deadlock", deadlock, false},     {"syntax", syntax, false},
+      {"access denied", denied, false},  {"unknown database", noDatabase, false},
+      {"conversion", conversion, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(isConnectionLoss(c.failure), c.loss) << c.what;
+}
+
+TEST(IndexOutagePause, DoublesFromOneSecondUpToThirty) {
+  std::vector<long> pauses;
+  for (seconds pause = IndexOutage::firstPause; pauses.size() < 8;
+       pause = IndexOutage::nextPause(pause))
+    pauses.push_back(static_cast<long>(pause.count()));
+  EXPECT_EQ(pauses, (std::vector<long>{1, 2, 4, 8, 16, 30, 30, 30}));
+}
+
+class IndexOutageTest : public FreshIndexTest {
+ protected:
+  void SetUp() override {
+    FreshIndexTest::SetUp();
+    crawler.emplace(testSettings());
+  }
+
+  std::optional<IndexConnection> crawler;
+  std::ostringstream log;
+  IndexOutage outage{log};
+  // Never called while the server answers.
+  IndexOutage::Sleep noSleep = [](auto) {
+    ADD_FAILURE() << "waited although the server answers";
+    return false;
+  };
+};
+
+// A lost session in the middle of a transaction: the whole work is sent
+// again on a new session, and its first attempt left nothing behind.
+TEST_F(IndexOutageTest, WorkWhoseSessionIsLostRunsAgainWholeOnANewSession) {
+  int attempts = 0;
+  const bool done = outage.run(*crawler, noSleep, [&] {
+    ++attempts;
+    Transaction transaction(*crawler);
+    crawler->execute("INSERT INTO Url (url) VALUES ('http://a/')");
+    if (attempts == 1) killSession(db(), *crawler);
+    crawler->execute("INSERT INTO Url (url) VALUES ('http://b/')");
+    transaction.commit();
+  });
+  EXPECT_TRUE(done);
+  EXPECT_EQ(attempts, 2);
+  EXPECT_EQ(db().query("SELECT url FROM Url ORDER BY url"),
+            (std::vector<Row>{{"http://a/"}, {"http://b/"}}));
+  EXPECT_EQ(log.str(), "");  // reconnected at once: nothing to report
+}
+
+TEST_F(IndexOutageTest, ALossRightAfterAReconnectionIsThrownOn) {
+  int attempts = 0;
+  try {
+    [[maybe_unused]] const bool done = outage.run(*crawler, noSleep, [&] {
+      ++attempts;
+      killSession(db(), *crawler);
+      crawler->execute("INSERT INTO Url (url) VALUES ('http://a/')");
+    });
+    ADD_FAILURE() << "no exception";
+  } catch (const mysqlpp::Exception& failure) {
+    EXPECT_TRUE(isConnectionLoss(failure)) << failure.what();
+  }
+  EXPECT_EQ(attempts, 2);
+  EXPECT_EQ(db().count("SELECT COUNT(*) FROM Url"), 0u);
+}
+
+TEST_F(IndexOutageTest, ARejectedStatementIsNotSentAgain) {
+  int attempts = 0;
+  EXPECT_THROW(
+      {
+        [[maybe_unused]] const bool done = outage.run(*crawler, noSleep, [&] {
+          ++attempts;
+          crawler->execute("INSERT INTO NoSuchTable VALUES (1)");
+        });
+      },
+      MysqlBadQuery);
+  EXPECT_EQ(attempts, 1);
+}
+
+// A server that does not take the session back: here an account locked
+// while its session is killed, unlocked during the third pause. The outage
+// is reported once, the pauses double, and the work runs once it is back.
+TEST_F(IndexOutageTest, AServerAwayIsReportedOnceAndWaitedOutWithGrowingPauses) {
+  db().execute("DROP USER IF EXISTS 'se_outage'@'localhost'");
+  db().execute("CREATE USER 'se_outage'@'localhost' IDENTIFIED BY 'x'");
+  ConnectionSettings settings = testSettings();
+  settings.user = "se_outage";
+  settings.password = "x";
+  settings.database = "";
+  IndexConnection locked(settings);
+  std::vector<long> pauses;
+  const IndexOutage::Sleep sleep = [&](std::chrono::steady_clock::time_point deadline) {
+    pauses.push_back(
+        std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now() + std::chrono::milliseconds(50))
+            .count() /
+        1000);
+    if (pauses.size() == 3) db().execute("ALTER USER 'se_outage'@'localhost' ACCOUNT UNLOCK");
+    return true;
+  };
+  int attempts = 0;
+  std::uint64_t answer = 0;
+  const bool done = outage.run(locked, sleep, [&] {
+    if (++attempts == 1) {
+      db().execute("ALTER USER 'se_outage'@'localhost' ACCOUNT LOCK");
+      killSession(db(), locked);
+    }
+    answer = locked.count("SELECT 7");
+  });
+  EXPECT_TRUE(done);
+  EXPECT_EQ(attempts, 2);
+  EXPECT_EQ(answer, 7u);
+  EXPECT_EQ(pauses, (std::vector<long>{1, 2, 4}));
+  const std::string text = log.str();
+  EXPECT_EQ(text.rfind("the index database is unavailable: ", 0), 0u) << text;
+  EXPECT_NE(text.find("; waiting\nthe index database is back\n"), std::string::npos) << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
+
+  // A stop during the wait ends the work undone.
+  db().execute("ALTER USER 'se_outage'@'localhost' ACCOUNT LOCK");
+  killSession(db(), locked);
+  attempts = 0;
+  const bool stopped = !outage.run(
+      locked, [](auto) { return false; },
+      [&] {
+        ++attempts;
+        answer = locked.count("SELECT 8");
+      });
+  EXPECT_TRUE(stopped);
+  EXPECT_EQ(attempts, 1);
+  db().execute("DROP USER 'se_outage'@'localhost'");
+}
+
+}  // namespace
