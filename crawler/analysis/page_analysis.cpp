@@ -1,6 +1,7 @@
 #include "crawler/analysis/page_analysis.h"
 
 #include "common/text_folding.h"
+#include "crawler/analysis/document_record.h"
 #include "crawler/analysis/document_text.h"
 #include "crawler/analysis/html_scanner.h"
 #include "crawler/analysis/keyword_indexer.h"
@@ -31,6 +32,8 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
     return analysis;
   }
   std::string text;
+  // What a result list shows: the title and the text as a reader sees them.
+  std::string title, displayText;
   const auto scanStart = std::chrono::steady_clock::now();
   if (reading.redirected) {
     if (reading.redirectTarget) analysis.links.push_back(*reading.redirectTarget);
@@ -41,16 +44,23 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
     const HtmlScanner scanner(toLatin1(reply, charset));
     analysis.links = scanner.getLinkTargets();
     text = scanner.getPageText();
+    title = scanner.getTitle();
+    displayText = scanner.getDisplayText();
   } else if (isConvertedType(reading.documentType) && config.isAcceptedType(reading.documentType)) {
     // The converter prints UTF-8 with its accents; fold it to the Latin-1
     // base letters the HTML scanner gives, so a word is the same in both.
-    text = foldUtf8Text(documentText(reply));
+    // The converter runs once: its text gives both the words and the
+    // display text.
+    const std::string converted = documentText(reply);
+    text = foldUtf8Text(converted);
+    displayText = convertedDisplayText(converted);
   } else {
     return analysis;
   }
   analysis.scanTime = std::chrono::steady_clock::now() - scanStart;
   if (!reading.redirected) {
-    IndexedDocument indexed = indexer.index(url, reading.documentType, text, config);
+    IndexedDocument indexed =
+        indexer.index(url, reading.documentType, text, config, {title, displayText});
     analysis.themeWordCount = indexed.themeWordCount;
     analysis.messages = std::move(indexed.messages);
     analysis.stopped = indexed.stopped;
