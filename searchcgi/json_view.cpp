@@ -3,7 +3,6 @@
 
 #include <algorithm>
 
-#include "common/text.h"
 #include "searchcgi/json_text.h"
 
 namespace theme_search {
@@ -65,21 +64,6 @@ std::string jsonReply(const ResultList& list) {
 std::string jsonErrorReply(int status, const std::string& reason, const std::string& message) {
   return "Status: " + std::to_string(status) + " " + reason + "\n" + kJsonType +
          "{\"status\":" + std::to_string(status) + ",\"error\":" + jsonString(message) + "}\n";
-}
-
-std::vector<std::string> suggestionList(const std::string& suggestionText) {
-  std::vector<std::string> words;
-  std::size_t at = 0;
-  while (at <= suggestionText.size()) {
-    std::size_t end = suggestionText.find(',', at);
-    if (end == std::string::npos) end = suggestionText.size();
-    std::size_t begin = at, stop = end;
-    while (begin < stop && isAsciiSpace(suggestionText[begin])) ++begin;
-    while (stop > begin && isAsciiSpace(suggestionText[stop - 1])) --stop;
-    if (stop > begin) words.push_back(suggestionText.substr(begin, stop - begin));
-    at = end + 1;
-  }
-  return words;
 }
 
 }  // namespace theme_search

@@ -27,8 +27,4 @@ inline constexpr const char* kJsonViewPath = "/json";
 [[nodiscard]] std::string jsonErrorReply(int status, const std::string& reason,
                                          const std::string& message);
 
-// The suggestions of one checker answer (suggestionText): the comma-separated
-// words, blanks around them dropped.
-[[nodiscard]] std::vector<std::string> suggestionList(const std::string& suggestionText);
-
 }  // namespace theme_search

@@ -25,7 +25,10 @@ std::string spellingLines(const ResultList& list) {
   all.insert(all.end(), list.words.excludedWords.begin(), list.words.excludedWords.end());
   std::string lines;
   for (std::size_t i = 0; i < all.size(); ++i) {
-    const std::string suggestion = i < list.suggestions.size() ? list.suggestions[i] : "";
+    std::string suggestion;
+    for (const std::string& word :
+         suggestionList(i < list.suggestions.size() ? list.suggestions[i] : ""))
+      suggestion += (suggestion.empty() ? "" : ", ") + word;
     lines += "<p class=\"orthographe\"><b>Corrections possibles pour \xab\xa0" + htmlText(all[i]) +
              "\xa0\xbb :</b> " + htmlText(suggestion) + "</p>\n";
   }

@@ -2,6 +2,7 @@
 #include "searchcgi/result_list.h"
 
 #include "common/stored_text.h"
+#include "common/text.h"
 #include "index/sql_text.h"
 #include "searchcgi/result_page.h"
 #include "searchcgi/strategies.h"
@@ -57,10 +58,14 @@ ResultList searchResultList(IndexConnection& index, const std::string& queryStri
   if (found->urls.empty()) return list;
   const std::map<std::string, StoredDocument> documents =
       storedDocuments(index.query(documentsStatement(found->urls)));
+  // The terms keep the case they were typed in; excerpts compare in lower
+  // case, as the index does.
+  std::vector<std::string> queryTerms;
+  for (std::string term : list.words.searchTerms) queryTerms.push_back(toLowerLatin1(term));
   for (const std::string& url : found->urls) {
     const auto document = documents.find(url);
-    list.results.push_back(shownResult(
-        url, document == documents.end() ? nullptr : &document->second, list.words.searchTerms));
+    list.results.push_back(
+        shownResult(url, document == documents.end() ? nullptr : &document->second, queryTerms));
   }
   return list;
 }
@@ -76,6 +81,21 @@ std::string typedQuery(const KeywordLists& words) {
     query += '-' + word;
   }
   return query;
+}
+
+std::vector<std::string> suggestionList(const std::string& suggestionText) {
+  std::vector<std::string> words;
+  std::size_t at = 0;
+  while (at <= suggestionText.size()) {
+    std::size_t end = suggestionText.find(',', at);
+    if (end == std::string::npos) end = suggestionText.size();
+    std::size_t begin = at, stop = end;
+    while (begin < stop && isAsciiSpace(suggestionText[begin])) ++begin;
+    while (stop > begin && isAsciiSpace(suggestionText[stop - 1])) --stop;
+    if (stop > begin) words.push_back(suggestionText.substr(begin, stop - begin));
+    at = end + 1;
+  }
+  return words;
 }
 
 }  // namespace theme_search

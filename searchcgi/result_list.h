@@ -74,4 +74,8 @@ struct ResultList {
 // with its leading "-", separated by blanks: what a reader typed.
 [[nodiscard]] std::string typedQuery(const KeywordLists& words);
 
+// The suggestions of one checker answer (suggestionText): the comma-separated
+// words, blanks around them dropped.
+[[nodiscard]] std::vector<std::string> suggestionList(const std::string& suggestionText);
+
 }  // namespace theme_search
