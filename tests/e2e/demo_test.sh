@@ -182,8 +182,8 @@ e = r["excerpt"]
 marked = [e["text"][m["offset"]:m["offset"] + m["length"]] for m in e["marks"]]
 assert v["query"] == "r\u00e9colte" and r["title"], v
 assert marked and all(w.lower() == "r\u00e9colte" for w in marked), (marked, e)' "$json_page"
-status=$(curl -s -o "$json_page" -w '%{http_code}' "$search/json?keyword=-miel&page=1")
+status=$(curl -s -o "$json_page.error" -w '%{http_code}' "$search/json?keyword=-miel&page=1")
 check "a JSON query without a search word is a 400 with a JSON error" \
-  bash -c '[ "$1" = 400 ] && python3 -c "import json,sys; assert json.load(open(sys.argv[1]))[\"error\"]" "$2"' _ "$status" "$json_page"
+  bash -c '[ "$1" = 400 ] && python3 -c "import json,sys; assert json.load(open(sys.argv[1]))[\"error\"]" "$2"' _ "$status" "$json_page.error"
 
 finish
