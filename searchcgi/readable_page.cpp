@@ -60,19 +60,23 @@ std::string navigation(const ResultList& list, const std::string& base) {
 
 }  // namespace
 
-std::string readablePageHead(const std::string& base, const std::string& query) {
+std::string readablePageHead(const std::string& base, const std::string& query, bool spellCheck) {
   return std::string("Content-Type: text/html; charset=iso-8859-1\n\n") +
          "<!DOCTYPE html>\n<html lang=\"fr\">\n<head>\n<meta charset=\"iso-8859-1\">\n"
          "<title>Moteur de recherche</title>\n<style>\n" +
-         kStyle + "</style>\n</head>\n<body>\n" + "<form method=\"get\" action=\"" +
-         htmlText(base) + "\" accept-charset=\"ISO-8859-1\">\n<p>\n" +
-         "<input type=\"text\" name=\"keyword\" size=\"40\" value=\"" + htmlText(query) +
+         kStyle + "</style>\n</head>\n<body>\n<form method=\"get\" action=\"" + htmlText(base) +
+         "\" accept-charset=\"ISO-8859-1\">\n<p>\n"
+         "<input type=\"text\" name=\"keyword\" size=\"40\" value=\"" +
+         htmlText(query) +
          "\">\n<input type=\"hidden\" name=\"page\" value=\"1\">\n"
-         "<input type=\"submit\" value=\"Rechercher\">\n</p>\n</form>\n";
+         "<input type=\"submit\" value=\"Rechercher\">\n"
+         "<label><input type=\"checkbox\" name=\"verif\" value=\"Verifier l'ortographe\"" +
+         (spellCheck ? " checked" : "") + "> V\xe9rifier l'orthographe</label>\n</p>\n</form>\n";
 }
 
 std::string readablePage(const ResultList& list, const std::string& base) {
-  std::string page = readablePageHead(base, typedQuery(list.words)) + spellingLines(list);
+  std::string page =
+      readablePageHead(base, typedQuery(list.words), list.query.spellCheck) + spellingLines(list);
   if (!list.searched) page += "<p>Erreur de param\xe8tres</p>\n";
   page +=
       "<p class=\"compte\"><b>Nombre de pages trouv\xe9"
@@ -89,8 +93,8 @@ std::string readablePage(const ResultList& list, const std::string& base) {
 
 std::string readableErrorPage(const std::string& status, const std::string& base,
                               const std::string& message) {
-  return "Status: " + status + "\n" + readablePageHead(base, "") + "<p>" + htmlText(message) +
-         "</p>\n</body>\n</html>\n";
+  return "Status: " + status + "\n" + readablePageHead(base, "", false) + "<p>" +
+         htmlText(message) + "</p>\n</body>\n</html>\n";
 }
 
 }  // namespace theme_search

@@ -21,8 +21,10 @@ inline constexpr const char* kReadableViewPath = "/html";
 // the navigation links and the form lead back to it.
 [[nodiscard]] std::string readablePage(const ResultList& list, const std::string& base);
 
-// The reply's CGI header and the page's head, up to the search form.
-[[nodiscard]] std::string readablePageHead(const std::string& base, const std::string& query);
+// The reply's CGI header and the page's head with the search form: the
+// query in its text field, the spelling box ticked when spellCheck is set.
+[[nodiscard]] std::string readablePageHead(const std::string& base, const std::string& query,
+                                           bool spellCheck);
 
 // The whole reply of a request that could not be answered: the "Status:"
 // header (for example "503 Service Unavailable"), the page head with an

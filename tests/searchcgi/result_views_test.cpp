@@ -93,8 +93,12 @@ TEST(ResultViewParts, ReadablePageEscapesAndKeepsTheViewInItsLinks) {
         "<a href=\"http://s/cgi/html?keyword=a%22+b&amp;page=1\">Previous</a>",
         "<a href=\"http://s/cgi/html?keyword=a%22+b&amp;page=3\">Next</a>"})
     EXPECT_NE(page.find(expected), std::string::npos) << expected << "\n" << page;
+  EXPECT_EQ(page.find(" checked>"), std::string::npos);
   list.total = 30;
-  EXPECT_EQ(readablePage(list, "b").find(">Next<"), std::string::npos);
+  list.query.spellCheck = true;
+  const std::string last = readablePage(list, "b");
+  EXPECT_EQ(last.find(">Next<"), std::string::npos);
+  EXPECT_NE(last.find("value=\"Verifier l'ortographe\" checked>"), std::string::npos);
 }
 
 }  // namespace
