@@ -153,9 +153,13 @@ def run_crawler(build, out, site_out, db, server):
     log.close()
     span = stamps[-1] - stamps[0] if len(stamps) > 1 else 0.0
     fetched, requests = server.requests_since_mark()
-    db.sql("ANALYZE TABLE Url, UrlInvalide, MotCle, CorrespMotUrl, Extension")
+    db.sql("ANALYZE TABLE Url, UrlInvalide, MotCle, CorrespMotUrl, Extension, Document")
     size = int(db.sql("SELECT SUM(data_length + index_length) FROM information_schema.TABLES "
                       "WHERE table_schema = 'search_engine'")[0])
+    # The titles and stored texts of the result views, part of that size.
+    document_size = int(db.sql("SELECT SUM(data_length + index_length) FROM "
+                               "information_schema.TABLES WHERE table_schema = 'search_engine' "
+                               "AND table_name = 'Document'")[0] or 0)
     # A crawler built without the timing report: count its "PARSE" lines.
     with open(os.path.join(work, "crawler.log"), "rb") as crawl_log:
         parsed = crawl_log.read().count(b"PARSE")
@@ -165,6 +169,8 @@ def run_crawler(build, out, site_out, db, server):
         "span_s": span, "pages_per_s": fetched / span if span else 0.0,
         "cpu_s": usage.ru_utime + usage.ru_stime, "db_cpu_s": db_cpu,
         "peak_rss_mib": usage.ru_maxrss / 1024, "index_mib": size / 2**20,
+        "index_kib_per_page": size / 1024 / fetched if fetched else 0.0,
+        "document_kib_per_page": document_size / 1024 / fetched if fetched else 0.0,
         "parse": parse_timings(timings) if os.path.exists(timings) else {},
     }
 
@@ -218,6 +224,7 @@ def run_htdig(out, server):
         "span_s": span, "pages_per_s": fetched / span if span else 0.0,
         "cpu_s": usage.ru_utime + usage.ru_stime, "db_cpu_s": None,
         "peak_rss_mib": usage.ru_maxrss / 1024, "index_mib": size / 2**20,
+        "index_kib_per_page": size / 1024 / fetched if fetched else 0.0,
         "exit_status": os.waitstatus_to_exitcode(status),
     }
 
@@ -226,7 +233,9 @@ def table(pages, ours, theirs):
     rows = [("pages fetched (HTTP 200)", "%d", "fetched"), ("pages parsed / indexed", "%d", "indexed"),
             ("crawl span (s)", "%.2f", "span_s"), ("pages/s", "%.1f", "pages_per_s"),
             ("CPU, crawler (s)", "%.2f", "cpu_s"), ("CPU, database server (s)", "%.2f", "db_cpu_s"),
-            ("peak RSS (MiB)", "%.1f", "peak_rss_mib"), ("index size (MiB)", "%.1f", "index_mib")]
+            ("peak RSS (MiB)", "%.1f", "peak_rss_mib"), ("index size (MiB)", "%.1f", "index_mib"),
+            ("index size per fetched page (KiB)", "%.1f", "index_kib_per_page"),
+            ("of which titles and texts (KiB)", "%.1f", "document_kib_per_page")]
     lines = ["Site of %d pages" % pages, "",
              "| measure | crawler | ht://Dig | ratio |", "|---|---:|---:|---:|"]
     for label, form, key in rows:

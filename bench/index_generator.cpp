@@ -1,7 +1,7 @@
 // Fills an index with N generated pages, straight into the database (no
 // crawl), for the search benchmarks:
 //
-//   index_generator PAGES WORKDIR [SITE_DIR]
+//   index_generator PAGES WORKDIR [SITE_DIR] [--documents]
 //
 // The index is the one the SE_DB_* settings name; its tables are emptied
 // first. Words are drawn from a vocabulary of 20,000 made-up words with
@@ -13,7 +13,10 @@
 // With SITE_DIR, the same pages are also written there as HTML files
 // (page00001.html, ...) linked in a chain from index.html, each on-theme
 // page holding the theme word "rucher", so a crawler can index the same
-// site. Deterministic: the same PAGES give the same index.
+// site. With --documents, every on-theme page also gets its Document row
+// (title "page N", display text the page's words as the site's page holds
+// them, compressed by the server's COMPRESS()), for the readable views.
+// Deterministic: the same PAGES give the same index.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -75,6 +78,21 @@ std::string pageName(int i) {
   return name;
 }
 
+// The text of a page: its words in rank order, each as often as drawn.
+std::string pageText(const GeneratedPage& page) {
+  std::string text = page.ratios.empty() ? "" : "rucher";
+  for (const auto& [rank, ratio] : page.ratios)
+    for (int n = 0; n < ratio; ++n) text += ' ' + madeUpWord(rank);
+  return text;
+}
+
+void writeDocuments(const std::vector<GeneratedPage>& pages, const std::filesystem::path& dir) {
+  std::ofstream documents(dir / "Document.tsv");
+  for (std::size_t i = 0; i < pages.size(); ++i)
+    if (!pages[i].ratios.empty())
+      documents << i + 1 << "\tpage " << i + 1 << '\t' << pageText(pages[i]) << '\n';
+}
+
 void writeTables(const std::vector<GeneratedPage>& pages, const std::filesystem::path& dir) {
   std::ofstream urls(dir / "Url.tsv"), words(dir / "MotCle.tsv"), links(dir / "CorrespMotUrl.tsv");
   for (int r = 0; r < kVocabulary; ++r) words << r + 1 << '\t' << madeUpWord(r) << '\n';
@@ -97,19 +115,17 @@ void writeSite(const std::vector<GeneratedPage>& pages, const std::filesystem::p
       << "<html><body>rucher <a href=\"" << pageName(0) << "\">debut</a></body></html>\n";
   for (std::size_t i = 0; i < pages.size(); ++i) {
     std::ofstream out(site / pageName(static_cast<int>(i)));
-    out << "<html><head><title>page " << i + 1 << "</title></head><body><p>";
-    if (!pages[i].ratios.empty()) out << "rucher ";
-    for (const auto& [rank, ratio] : pages[i].ratios)
-      for (int n = 0; n < ratio; ++n) out << madeUpWord(rank) << ' ';
-    out << "</p>";
+    out << "<html><head><title>page " << i + 1 << "</title></head><body><p>" << pageText(pages[i])
+        << "</p>";
     if (i + 1 < pages.size())
       out << "<a href=\"" << pageName(static_cast<int>(i) + 1) << "\">suite</a>";
     out << "</body></html>\n";
   }
 }
 
-void load(IndexConnection& index, const std::filesystem::path& dir) {
-  for (const char* table : {"CorrespMotUrl", "MotCle", "Url", "UrlInvalide", "Extension"})
+void load(IndexConnection& index, const std::filesystem::path& dir, bool documents) {
+  for (const char* table :
+       {"Document", "CorrespMotUrl", "MotCle", "Url", "UrlInvalide", "Extension"})
     index.execute(std::string("DELETE FROM ") + table);
   index.execute("SET unique_checks = 0");
   for (const char* table : {"Url", "MotCle", "CorrespMotUrl"}) {
@@ -117,27 +133,37 @@ void load(IndexConnection& index, const std::filesystem::path& dir) {
     index.execute("LOAD DATA INFILE '" + escapeSql(file) + "' INTO TABLE " + table +
                   " CHARACTER SET latin1");
   }
-  static_cast<void>(index.query("ANALYZE TABLE Url, MotCle, CorrespMotUrl"));
+  if (documents)
+    index.execute("LOAD DATA INFILE '" + escapeSql((dir / "Document.tsv").string()) +
+                  "' INTO TABLE Document CHARACTER SET latin1 (idUrl, titre, @text) SET texte = "
+                  "COMPRESS(@text)");
+  static_cast<void>(index.query("ANALYZE TABLE Url, MotCle, CorrespMotUrl, Document"));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::cerr << "usage: index_generator PAGES WORKDIR [SITE_DIR]\n";
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  const auto option = std::find(arguments.begin(), arguments.end(), "--documents");
+  const bool documents = option != arguments.end();
+  if (documents) arguments.erase(option);
+  if (arguments.size() < 2) {
+    std::cerr << "usage: index_generator PAGES WORKDIR [SITE_DIR] [--documents]\n";
     return 2;
   }
-  const int count = std::atoi(argv[1]);
-  const std::filesystem::path dir = std::filesystem::absolute(argv[2]);
+  const int count = std::atoi(arguments[0].c_str());
+  const std::filesystem::path dir = std::filesystem::absolute(arguments[1]);
   std::filesystem::create_directories(dir);
   try {
     const std::vector<GeneratedPage> pages = generatePages(count);
     writeTables(pages, dir);
-    if (argc > 3) writeSite(pages, argv[3]);
+    if (documents) writeDocuments(pages, dir);
+    if (arguments.size() > 2) writeSite(pages, arguments[2]);
     IndexConnection index;
-    load(index, dir);
+    load(index, dir, documents);
     std::cout << "pages: " << index.count("select count(*) from Url")
-              << ", keyword rows: " << index.count("select count(*) from CorrespMotUrl") << '\n';
+              << ", keyword rows: " << index.count("select count(*) from CorrespMotUrl")
+              << ", documents: " << index.count("select count(*) from Document") << '\n';
   } catch (const std::exception& error) {
     std::cerr << "index_generator: " << error.what() << '\n';
     return 1;

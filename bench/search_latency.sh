@@ -11,6 +11,10 @@
 # each kind for SE_BENCH_SECONDS (default 10) in each mode; at the first size,
 # 50 clients then load the server for SE_BENCH_LOAD_SECONDS (default 30) in
 # each mode, every reply checked against the same query's reply fetched alone.
+# The index holds Document rows too (index_generator --documents), so the
+# single-word and two-word queries are also measured in the HTML view
+# (/html: titles and excerpts) and the JSON view (/json): the difference
+# with the plain page is what the excerpts cost.
 # Runs in a network namespace of its own: only loopback is used.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -94,11 +98,12 @@ write_queries() {
 }
 
 load() { "$build/bench/search_load" 8080 /cgi-bin/searchcgi "$@"; }
+load_view() { local view=$1; shift; "$build/bench/search_load" 8080 "/cgi-bin/searchcgi/$view" "$@"; }
 
 first=1
 for pages in "${sizes[@]}"; do
   echo "== $pages pages"
-  "$build/bench/index_generator" "$pages" "$work/tables"
+  "$build/bench/index_generator" "$pages" "$work/tables" --documents
   write_queries
   for mode in cgi fastcgi; do
     start_lighttpd "$mode"
@@ -106,6 +111,13 @@ for pages in "${sizes[@]}"; do
       load "$work/$kind.txt" 10 1 >/dev/null || true  # warm-up
       printf '%-8s %-10s ' "$mode" "$kind"
       load "$work/$kind.txt" 1 "$seconds" || true
+    done
+    for view in html json; do
+      for kind in single two; do
+        load_view "$view" "$work/$kind.txt" 10 1 >/dev/null || true  # warm-up
+        printf '%-8s %-10s ' "$mode" "$kind-$view"
+        load_view "$view" "$work/$kind.txt" 1 "$seconds" || true
+      done
     done
     if [ "$first" = 1 ]; then
       printf '%-8s %-10s ' "$mode" "load-50"

@@ -69,3 +69,15 @@ CREATE TABLE IF NOT EXISTS FileAttente (
   revisite TINYINT NOT NULL DEFAULT 0,
   PRIMARY KEY (url)
 ) ENGINE=InnoDB DEFAULT CHARSET=latin1;
+
+-- What a result list shows of each on-theme page, written by the crawler in
+-- the same transaction as the page's keywords.
+-- titre: the page's title as a reader sees it (or its first words), Latin-1.
+-- texte: the page's display text (its first 32 KiB), compressed in the
+--   layout of COMPRESS(), so UNCOMPRESS(texte) reads it in SQL; the search
+--   cuts its excerpts from it.
+CREATE TABLE IF NOT EXISTS Document (
+  idUrl INT UNSIGNED NOT NULL PRIMARY KEY,
+  titre VARCHAR(255) CHARACTER SET latin1 COLLATE latin1_bin NOT NULL,
+  texte BLOB NOT NULL
+) ENGINE=InnoDB DEFAULT CHARSET=latin1;

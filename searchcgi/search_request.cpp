@@ -5,7 +5,9 @@
 #include <exception>
 #include <utility>
 
+#include "searchcgi/json_view.h"
 #include "searchcgi/query_string.h"
+#include "searchcgi/readable_page.h"
 #include "searchcgi/result_page.h"
 #include "searchcgi/strategies.h"
 
@@ -47,7 +49,14 @@ CgiRequest cgiRequest(const std::function<const char*(const char*)>& variable) {
   if (const char* port = variable("SERVER_PORT")) request.serverPort = port;
   const char* https = variable("HTTPS");
   request.https = https && *https && std::strcmp(https, "off") != 0;
+  request.pathInfo = text("PATH_INFO");
   return request;
+}
+
+ResultView resultViewOf(const std::string& pathInfo) {
+  if (pathInfo == kReadableViewPath) return ResultView::readable;
+  if (pathInfo == kJsonViewPath) return ResultView::json;
+  return ResultView::plain;
 }
 
 IndexSession::IndexSession(ConnectionSettings settings) : settings(std::move(settings)) {}
@@ -91,23 +100,68 @@ void writeResultBody(IndexConnection& index, const CgiRequest& request, std::ost
   writeLines(page, lines + pageEnd());
 }
 
+namespace {
+
+const char* const kUnavailable = "L'index de recherche est indisponible pour le moment.";
+const char* const kSearchFailed =
+    "La recherche a \xe9"
+    "chou\xe9.";
+
+// Where the HTML view is served: its navigation links and form lead there.
+std::string readableBase(const CgiRequest& request) {
+  return linkBase(request.https, request.serverName, request.serverPort, request.scriptName) +
+         kReadableViewPath;
+}
+
+// The reply of a request that could not be answered, in its view.
+std::string failureReply(ResultView view, const CgiRequest& request, bool unavailable) {
+  const char* const message = unavailable ? kUnavailable : kSearchFailed;
+  const char* const status = unavailable ? "503 Service Unavailable" : "500 Internal Server Error";
+  switch (view) {
+    case ResultView::readable:
+      return readableErrorPage(status, readableBase(request), message);
+    case ResultView::json:
+      return jsonErrorReply(unavailable ? 503 : 500, std::string(status).substr(4), message);
+    case ResultView::plain:
+      break;
+  }
+  // The plain page has its head written before the search.
+  return unavailable ? unavailablePage() : searchFailedEnd();
+}
+
+}  // namespace
+
 void serveRequest(IndexSession& session, const CgiRequest& request, std::ostream& page,
                   std::ostream& log, const CheckerCommand& checkerCommand) {
+  const ResultView view = resultViewOf(request.pathInfo);
   IndexConnection* index = nullptr;
   try {
     index = &session.connection();
   } catch (const std::exception& error) {
     logFailure(log, "index unavailable", error);
-    writeLines(page, unavailablePage());
+    writeLines(page, failureReply(view, request, true));
     return;
   }
 
-  writeLines(page, pageHead());
   try {
-    writeResultBody(*index, request, page, checkerCommand);
+    switch (view) {
+      case ResultView::plain:
+        writeLines(page, pageHead());
+        writeResultBody(*index, request, page, checkerCommand);
+        break;
+      case ResultView::readable:
+        // Nothing is written before the search is done, so a failure can
+        // still answer with its status.
+        writeLines(page, readablePage(searchResultList(*index, request.queryString, checkerCommand),
+                                      readableBase(request)));
+        break;
+      case ResultView::json:
+        writeLines(page, jsonReply(searchResultList(*index, request.queryString, checkerCommand)));
+        break;
+    }
   } catch (const std::exception& error) {
     logFailure(log, "search failed", error);
-    writeLines(page, searchFailedEnd());
+    writeLines(page, failureReply(view, request, false));
     session.close();
   }
 }

@@ -23,7 +23,16 @@ struct CgiRequest {
   std::string scriptName;                 // SCRIPT_NAME, for the navigation links
   std::optional<std::string> serverPort;  // SERVER_PORT, for the navigation links
   bool https = false;                     // HTTPS set, and not to "off"
+  std::string pathInfo;                   // PATH_INFO: the view ("/html", "/json")
 };
+
+// The forms a search's answer takes: the plain result page (the default),
+// the HTML view for readers and the JSON view for programs.
+enum class ResultView { plain, readable, json };
+
+// The view PATH_INFO asks for: "/html" or "/json"; anything else is the
+// plain page.
+[[nodiscard]] ResultView resultViewOf(const std::string& pathInfo);
 
 // The request from its variables; variable returns a variable's value, or
 // nullptr when it is not set (getenv, or a lookup in FastCGI parameters).
@@ -60,11 +69,12 @@ class IndexSession {
 void writeResultBody(IndexConnection& index, const CgiRequest& request, std::ostream& page,
                      const CheckerCommand& checkerCommand = spellCommand);
 
-// Answers the request on page: takes the session's connection, then writes
-// the head and the body. Never throws: an index that cannot be reached gives
-// the 503 reply, a search that fails after the head ends the page with one
-// failure line and closes the connection, so the next request opens a fresh
-// one. The reason goes to log as one line.
+// Answers the request on page in the view it asks for: takes the session's
+// connection, then writes the head and the body. Never throws: an index that
+// cannot be reached gives the 503 reply, a search that fails after the head
+// ends the page with one failure line (the JSON view: a 500 reply, as it
+// writes nothing before its search is done) and closes the connection, so
+// the next request opens a fresh one. The reason goes to log as one line.
 void serveRequest(IndexSession& session, const CgiRequest& request, std::ostream& page,
                   std::ostream& log, const CheckerCommand& checkerCommand = spellCommand);
 

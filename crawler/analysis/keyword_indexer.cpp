@@ -20,7 +20,7 @@ bool KeywordIndexer::stopped() const {
 
 IndexedDocument KeywordIndexer::index(const std::string& url, const std::string& documentType,
                                       const std::string& text, const EngineConfig& config,
-                                      bool replacing) {
+                                      const DocumentDisplay& display, bool replacing) {
   IndexedDocument indexed;
   Transaction transaction(connection);
   if (replacing) connection.execute(linksRemovalStatement(url));
@@ -29,7 +29,8 @@ IndexedDocument KeywordIndexer::index(const std::string& url, const std::string&
   WordCounts wordCounts;
   countWords(text, wordCounts);
   std::vector<const Keyword*> keywords;
-  if (isOnTheme(wordCounts, config)) {
+  const bool onTheme = isOnTheme(wordCounts, config);
+  if (onTheme) {
     for (const Keyword& entry : wordCounts) {
       // Weights of 2^31 and more are negative: such words are kept out.
       const auto weight = static_cast<std::int32_t>(config.themeWeight(entry.first));
@@ -44,6 +45,9 @@ IndexedDocument KeywordIndexer::index(const std::string& url, const std::string&
     indexed.stopped = true;
     return indexed;  // the transaction rolls back
   }
+  if (onTheme)
+    sendReported(documentStatement(url, makeDocumentRecord(display.title, display.displayText)),
+                 "EXCEPTION Document " + url + "\n", indexed.messages);
   connection.execute(themeCountStatement(indexed.themeWordCount, url));
   transaction.commit();
   remember(learned);
@@ -213,6 +217,21 @@ std::string themeCountStatement(int themeWordCount, const std::string& url) {
 std::string linksRemovalStatement(const std::string& url) {
   return "DELETE FROM CorrespMotUrl WHERE idUrl IN (SELECT idUrl FROM Url WHERE url = " +
          quote(url) + ")";
+}
+
+std::string documentStatement(const std::string& url, const DocumentRecord& record) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string text = "X'";
+  text.reserve(record.storedText.size() * 2 + 3);
+  for (const char c : record.storedText) {
+    const auto byte = static_cast<unsigned char>(c);
+    text += digits[byte >> 4];
+    text += digits[byte & 0xF];
+  }
+  text += "'";
+  return "INSERT INTO Document ( idUrl, titre, texte ) SELECT idUrl, " + quote(record.title) +
+         ", " + text + " FROM Url WHERE url = " + quote(url) +
+         " ON DUPLICATE KEY UPDATE titre = VALUES(titre), texte = VALUES(texte)";
 }
 
 std::string keywordBatchStatement(const std::string& rows) {

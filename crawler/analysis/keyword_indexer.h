@@ -4,9 +4,11 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "crawler/analysis/document_record.h"
 #include "crawler/config/engine_config.h"
 #include "index/index_connection.h"
 
@@ -31,16 +33,24 @@ struct IndexedDocument {
   bool stopped = false;
 };
 
+// What a reader is shown of a document: its title (empty when it has none)
+// and its display text (common/display_text.h). Views of the caller's texts.
+struct DocumentDisplay {
+  std::string_view title;
+  std::string_view displayText;
+};
+
 // Writes documents into the index, each in one transaction: its type into
 // Extension and, when the document is on the theme of config.themeWords,
 // each word of at least two bytes and non-negative theme weight into MotCle
-// and CorrespMotUrl with its occurrence count; last the document's
-// theme-word count into nbMotsTheme of its Url row (found by equality on the
-// URL), with the time of the visit into lastVisit. The document's rows are
-// committed together or not at all, so a Url row whose lastVisit is still
-// NULL is a page fetched and never analysed. A document that replaces the
-// page's earlier visit (a refresh) first loses its CorrespMotUrl rows, in
-// the same transaction.
+// and CorrespMotUrl with its occurrence count, and its title and stored
+// display text into Document (makeDocumentRecord; a rejection is reported
+// like a keyword's); last the document's theme-word count into nbMotsTheme
+// of its Url row (found by equality on the URL), with the time of the visit
+// into lastVisit. The document's rows are committed together or not at all,
+// so a Url row whose lastVisit is still NULL is a page fetched and never
+// analysed. A document that replaces the page's earlier visit (a refresh)
+// first loses its CorrespMotUrl rows, in the same transaction.
 //
 // The keywords go in a few multi-row statements, using the ids of keywords
 // that earlier committed documents met (remembered, up to a bound). When one
@@ -71,7 +81,7 @@ class KeywordIndexer {
   // Indexes one document as described above; blocks on the database.
   [[nodiscard]] IndexedDocument index(const std::string& url, const std::string& documentType,
                                       const std::string& text, const EngineConfig& config,
-                                      bool replacing = false);
+                                      const DocumentDisplay& display = {}, bool replacing = false);
 
   // Records the visit of a page that is analysed but not indexed (a
   // redirect, a type that is not accepted): lastVisit now, theme count 0 and,
@@ -118,6 +128,9 @@ void countWords(const std::string& text, WordCounts& wordCounts);
 [[nodiscard]] std::string themeCountStatement(int themeWordCount, const std::string& url);
 // Removes the CorrespMotUrl rows of a page, before it is indexed again.
 [[nodiscard]] std::string linksRemovalStatement(const std::string& url);
+// The document's Document row, written or replaced; the stored text as a
+// hexadecimal literal. No row when the URL is not in Url.
+[[nodiscard]] std::string documentStatement(const std::string& url, const DocumentRecord& record);
 
 // The batched statements, each given its list of rows (see joinedBatches):
 // keywords as ("word"), id lookups as (n,"word") answered by rows (n, idMot),

@@ -1,6 +1,7 @@
 #include "crawler/analysis/page_analysis.h"
 
 #include "common/text_folding.h"
+#include "crawler/analysis/document_record.h"
 #include "crawler/analysis/document_text.h"
 #include "crawler/analysis/html_scanner.h"
 #include "crawler/analysis/keyword_indexer.h"
@@ -32,6 +33,8 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
     return analysis;
   }
   std::string text;
+  // What a result list shows: the title and the text as a reader sees them.
+  std::string title, displayText;
   const auto scanStart = std::chrono::steady_clock::now();
   if (reading.redirected) {
     if (reading.redirectTarget) analysis.links.push_back(*reading.redirectTarget);
@@ -42,13 +45,18 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
     const HtmlScanner scanner(toLatin1(reply, charset));
     analysis.links = scanner.getLinkTargets();
     text = scanner.getPageText();
+    title = scanner.getTitle();
+    displayText = scanner.getDisplayText();
   } else if (isConvertedType(reading.documentType) && config.isAcceptedType(reading.documentType)) {
     // The converter prints UTF-8 with its accents; fold it to the Latin-1
     // base letters the HTML scanner gives, so a word is the same in both.
+    // The converter runs once: its text gives both the words and the
+    // display text.
     const ConvertedText converted = convertDocument(reply);
     if (converted.failure)
       analysis.logLines += "ERROR CONVERSION " + url + " : " + *converted.failure + "\n";
     text = foldUtf8Text(converted.text);
+    displayText = convertedDisplayText(converted.text);
   } else {
     indexer.recordVisit(url, replacing);
     return analysis;
@@ -57,7 +65,8 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
   if (reading.redirected) {
     indexer.recordVisit(url, replacing);
   } else {
-    IndexedDocument indexed = indexer.index(url, reading.documentType, text, config, replacing);
+    IndexedDocument indexed =
+        indexer.index(url, reading.documentType, text, config, {title, displayText}, replacing);
     analysis.themeWordCount = indexed.themeWordCount;
     analysis.messages = std::move(indexed.messages);
     analysis.stopped = indexed.stopped;

@@ -173,6 +173,46 @@ TEST_P(KeywordIndexerTest, OnThemeDocumentRecordsEveryWordWithItsCountInByteOrde
   EXPECT_EQ(messages, "");
 }
 
+// An on-theme document gets its Document row (title and display text,
+// readable with UNCOMPRESS in SQL), written again when it is indexed again;
+// an off-theme document gets none, and neither does a URL missing from Url.
+TEST_P(KeywordIndexerTest, OnThemeDocumentKeepsItsTitleAndDisplayText) {
+  const auto documentRows = [this] {
+    std::vector<std::pair<std::string, std::string>> rows;
+    for (const Row& row : db().query("SELECT titre, UNCOMPRESS(texte) FROM Document JOIN Url "
+                                     "USING (idUrl) ORDER BY url"))
+      rows.emplace_back(row[0], row[1]);
+    return rows;
+  };
+  using Rows = std::vector<std::pair<std::string, std::string>>;
+  const EngineConfig theme = withThemeWords({{"moteur", 1}});
+  const std::string hostile = "Le \"moteur\" l'a <b>\\ \x01 \xe9t\xe9";
+  EXPECT_EQ(indexer->index(kUrl, "html", "le web", theme, {"Hors sujet", "Le web."}).themeWordCount,
+            0);
+  EXPECT_EQ(documentRows(), Rows{});
+  EXPECT_EQ(
+      indexer->index(kUrl, "html", "le moteur", theme, {hostile, "Le moteur."}).themeWordCount, 1);
+  EXPECT_EQ(documentRows(), (Rows{{hostile, "Le moteur."}}));
+  // Indexed again (no title: its first words name it).
+  EXPECT_EQ(indexer->index(kUrl, "html", "moteur", theme, {"", "Un moteur neuf."}).themeWordCount,
+            1);
+  EXPECT_EQ(documentRows(), (Rows{{"Un moteur neuf.", "Un moteur neuf."}}));
+  const IndexedDocument missing =
+      indexer->index("http://srv/absent.html", "html", "moteur", theme, {"T", "moteur"});
+  EXPECT_EQ(missing.messages, "");
+  EXPECT_EQ(db().count("SELECT COUNT(*) FROM Document"), 1u);
+}
+
+// A Document statement the server rejects (an index made before the table
+// existed) is reported; the keywords are committed all the same.
+TEST_P(KeywordIndexerTest, MissingDocumentTableIsReportedAndTheKeywordsCommit) {
+  db().execute("DROP TABLE Document");
+  EXPECT_EQ(index("le moteur", withThemeWords({{"moteur", 1}})), 1);
+  EXPECT_EQ(messages, "EXCEPTION Document " + kUrl + "\n");
+  EXPECT_EQ(keywords(), (std::vector<std::pair<std::string, int>>{{"le", 1}, {"moteur", 1}}));
+  EXPECT_EQ(storedThemeCount(), 1);
+}
+
 TEST_P(KeywordIndexerTest, CountsPositiveThemeWordsButWritesNoOneByteOrNegativeWord) {
   // "a" and "spam" are counted words; "a" (one byte, weight 1) adds to the
   // theme count but is not written, "spam" (negative weight) neither.
@@ -404,7 +444,7 @@ TEST_P(KeywordIndexerTest, ARevisitReplacesThePagesRowsAndSetsItsVisit) {
   db().execute("UPDATE Url SET lastVisit = NOW() - INTERVAL 3 DAY");
 
   const IndexedDocument again =
-      indexer->index(kUrl, "html", "un moteur neuf moteur", config, /*replacing=*/true);
+      indexer->index(kUrl, "html", "un moteur neuf moteur", config, {}, /*replacing=*/true);
   EXPECT_EQ(again.themeWordCount, 1);
   EXPECT_EQ(keywords(),
             (std::vector<std::pair<std::string, int>>{{"moteur", 2}, {"neuf", 1}, {"un", 1}}));

@@ -99,6 +99,22 @@ TEST_F(PageAnalysisTest, HtmlPageIsIndexedAndItsLinksMadeAbsolute) {
   EXPECT_EQ(column("SELECT extension FROM Extension"), Links{"html"});
   EXPECT_EQ(column("SELECT mot FROM MotCle ORDER BY mot"),
             (Links{"abeille", "ailleurs", "miel", "voir"}));
+  // No title: the first words name the page.
+  EXPECT_EQ(column("SELECT titre FROM Document"), Links{"abeille abeille miel voir ailleurs"});
+  EXPECT_EQ(column("SELECT UNCOMPRESS(texte) FROM Document"),
+            Links{"abeille abeille miel voir ailleurs"});
+}
+
+TEST_F(PageAnalysisTest, HtmlPageKeepsItsTitleAndDisplayTextWithAccents) {
+  db->execute("INSERT INTO Url (url) VALUES (\"http://srv.lan/site/t.html\")");
+  const std::string page =
+      "<html><head><title>L&rsquo;abeille &amp; l'&eacute;t&eacute;</title></head>"
+      "<body><p>Une abeille, 12 fleurs&nbsp;!</p></body></html>";
+  EXPECT_EQ(
+      analysePage("http://srv.lan/site/t.html", htmlReply(page), config, *keywords).themeWordCount,
+      1);
+  EXPECT_EQ(column("SELECT titre FROM Document"), Links{"L'abeille & l'\xe9t\xe9"});
+  EXPECT_EQ(column("SELECT UNCOMPRESS(texte) FROM Document"), Links{"Une abeille, 12 fleurs !"});
 }
 
 // Names in the working directory left by the converter's temporary files.
@@ -123,12 +139,14 @@ TEST_F(PageAnalysisTest, PdfDocumentIsConvertedAndIndexedAsPdf) {
   std::remove("bee.ps");
   std::remove("bee.pdf");
 
+  db->execute("INSERT INTO Url (url) VALUES (\"http://srv.lan/site/bee.pdf\")");
   const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: application/pdf\r\n\r\n" + body;
   const PageAnalysis page = analysePage("http://srv.lan/site/bee.pdf", reply, config, *keywords);
   EXPECT_EQ(page.links, Links{});
   EXPECT_EQ(page.themeWordCount, 1);
   EXPECT_EQ(column("SELECT extension FROM Extension"), Links{"pdf"});
   EXPECT_EQ(column("SELECT mot FROM MotCle ORDER BY mot"), (Links{"abeille", "ruche"}));
+  EXPECT_EQ(column("SELECT UNCOMPRESS(texte) FROM Document"), Links{"abeille ruche abeille"});
   EXPECT_EQ(leftoverTempFiles(), Links{});
   ASSERT_EQ(chdir("/tmp"), 0);
   rmdir(scratch);

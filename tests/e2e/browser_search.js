@@ -1,6 +1,6 @@
 // Drives headless Chromium through the demo's search: the form on port
-// 8080, the result pages of searchcgi, their Next/Previous links and a
-// result link to the sample site. Screenshots go to the directory given as
+// 8080, the readable result pages of searchcgi (titles, addresses and
+// excerpts), their Next/Previous links and a result link to the sample site. Screenshots go to the directory given as
 // the first argument. Exits non-zero on the first failed expectation.
 'use strict';
 const fs = require('fs');
@@ -39,16 +39,27 @@ async function run(page) {
   await page.screenshot({ path: path.join(outDir, 'form.png') });
 
   await search(page, 'abeilles', false);
+  expect(new URL(page.url()).pathname === '/cgi-bin/searchcgi/html',
+         `the form asked for "${new URL(page.url()).pathname}", not the readable view`);
   expect(new URL(page.url()).search === '?keyword=abeilles&page=1',
          `the form sent "${new URL(page.url()).search}"`);
   const first = await resultLinks(page);
   expect(first.length === 15, `page 1 lists ${first.length} results: ${first}`);
   expect(new Set(first).size === 15, `page 1 repeats a result: ${first}`);
   expect((await page.content()).includes('Nombre de pages trouv'), 'no count line on page 1');
+  // Each result: its page's title as the link, its address, an excerpt with
+  // the query word in bold.
+  const titles = await page.$$eval('ol.resultats li > a', (as) => as.map((a) => a.textContent));
+  expect(titles.length === 15 && titles.every((t) => t && !t.startsWith('http')),
+         `page 1 does not show the pages' titles: ${titles}`);
+  const marked = await page.$$eval('.extrait b', (bs) => bs.map((b) => b.textContent.toLowerCase()));
+  expect(marked.length >= 15 && marked.every((w) => w === 'abeilles'),
+         `the excerpts do not mark "abeilles": ${marked}`);
   await page.screenshot({ path: path.join(outDir, 'results-page1.png'), fullPage: true });
 
   await followLink(page, 'Next');
-  expect(page.url().endsWith('keyword=abeilles&page=2'), `Next led to ${page.url()}`);
+  expect(page.url().endsWith('/cgi-bin/searchcgi/html?keyword=abeilles&page=2'),
+         `Next led to ${page.url()}`);
   const second = await resultLinks(page);
   expect(second.length === 15, `page 2 lists ${second.length} results: ${second}`);
   expect(second.every((u) => !first.includes(u)), 'page 2 repeats results of page 1');

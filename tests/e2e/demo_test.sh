@@ -147,6 +147,43 @@ for invalid in disparu.html village/fete.html village/football.html www.abeilles
   check "the demo reports $invalid among the invalid URLs" grep -q "^    http://.*$invalid" <<<"$report"
 done
 check "the demo reports the on-theme count" grep -q '^  on-theme pages: *36$' <<<"$report"
-check "the search page is served" bash -c "curl -fsS http://127.0.0.1:8080/ | grep -q 'action=\"/cgi-bin/searchcgi\"'"
+check "the search page is served, its form asking for the readable view" \
+  bash -c "curl -fsS http://127.0.0.1:8080/ | grep -q 'action=\"/cgi-bin/searchcgi/html\"'"
+
+# The readable views list the plain page's results in its order, with the
+# pages' titles and excerpts that mark the query's words.
+html_page=$build/e2e/demo/view.html
+json_page=$build/e2e/demo/view.json
+for query in 'keyword=varroa&page=1' 'keyword=abeilles&page=2' 'keyword=miel+-lavande&page=1'; do
+  fetch "$search?$query"
+  plain=$(entries | sed '/^$/d')
+  curl -fsS "$search/html?$query" >"$html_page"
+  readable=$(grep -o '<li><a href="[^"]*">' "$html_page" | sed 's/<li><a href="\(.*\)">/\1/')
+  check "the HTML view of $query lists the plain page's URLs in order" [ "$plain" = "$readable" ]
+  curl -fsS -D "$json_page.head" "$search/json?$query" >"$json_page"
+  from_json=$(python3 -c 'import json,sys
+for r in json.load(open(sys.argv[1], encoding="utf-8"))["results"]: print(r["url"])' "$json_page")
+  check "the JSON view of $query lists the plain page's URLs in order" [ "$plain" = "$from_json" ]
+done
+check "the JSON view says it is UTF-8 JSON" \
+  grep -qi '^Content-Type: application/json; charset=utf-8' "$json_page.head"
+curl -fsS "$search/html?keyword=varroa&page=1" >"$html_page"
+check "a result shows its page's title as the link" \
+  grep -q "<li><a href=\"$site/abeilles/varroa.html\">Le varroa</a>" "$html_page"
+check "the excerpt marks the query word" \
+  grep -q '<span class="extrait">.*<b>varroa</b> est un acarien de un' "$html_page"
+check "the HTML view's Next link keeps the view" bash -c \
+  "curl -fsS '$search/html?keyword=abeilles&page=1' | grep -q 'href=\"$search/html?keyword=abeilles&amp;page=2\">Next'"
+curl -fsS "$search/json?keyword=r%E9colte&page=1" >"$json_page"
+check "the JSON view gives titles and marked excerpts in UTF-8" python3 -c 'import json,sys
+v = json.load(open(sys.argv[1], encoding="utf-8"))
+r = next(r for r in v["results"] if r["url"].endswith("/miel/recolte.html"))
+e = r["excerpt"]
+marked = [e["text"][m["offset"]:m["offset"] + m["length"]] for m in e["marks"]]
+assert v["query"] == "r\u00e9colte" and r["title"], v
+assert marked and all(w.lower() == "r\u00e9colte" for w in marked), (marked, e)' "$json_page"
+status=$(curl -s -o "$json_page.error" -w '%{http_code}' "$search/json?keyword=-miel&page=1")
+check "a JSON query without a search word is a 400 with a JSON error" \
+  bash -c '[ "$1" = 400 ] && python3 -c "import json,sys; assert json.load(open(sys.argv[1]))[\"error\"]" "$2"' _ "$status" "$json_page.error"
 
 finish

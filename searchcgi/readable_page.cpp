@@ -1,0 +1,100 @@
+// The HTML view of a search.
+#include "searchcgi/readable_page.h"
+
+#include "searchcgi/excerpt_html.h"
+#include "searchcgi/result_page.h"
+
+namespace theme_search {
+
+namespace {
+
+const char* const kStyle =
+    "body { font-family: sans-serif; max-width: 48em; margin: 2em auto; padding: 0 1em; }\n"
+    "input[type=text] { width: 24em; font-size: 1.1em; }\n"
+    "ol.resultats li { margin-bottom: 1.2em; }\n"
+    "ol.resultats a { font-size: 1.15em; }\n"
+    ".url { color: #060; font-size: 0.9em; word-break: break-all; }\n"
+    ".extrait { color: #333; }\n"
+    ".navigation a { margin: 0 1em; }\n";
+
+// The spelling suggestions of each word, as the plain page gives them, each
+// under the word it is for.
+std::string spellingLines(const ResultList& list) {
+  if (!list.query.spellCheck) return std::string();
+  std::vector<std::string> all = list.words.searchWords;
+  all.insert(all.end(), list.words.excludedWords.begin(), list.words.excludedWords.end());
+  std::string lines;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    std::string suggestion;
+    for (const std::string& word :
+         suggestionList(i < list.suggestions.size() ? list.suggestions[i] : ""))
+      suggestion += (suggestion.empty() ? "" : ", ") + word;
+    lines += "<p class=\"orthographe\"><b>Corrections possibles pour \xab\xa0" + htmlText(all[i]) +
+             "\xa0\xbb :</b> " + htmlText(suggestion) + "</p>\n";
+  }
+  return lines;
+}
+
+std::string resultItem(const ShownResult& result) {
+  const std::string url = htmlText(result.url);
+  std::string item = "<li><a href=\"" + url + "\">" + htmlText(result.title) +
+                     "</a><br>\n<span class=\"url\">" + url + "</span>";
+  if (!result.excerpt.text.empty())
+    item += "<br>\n<span class=\"extrait\">" + excerptHtml(result.excerpt) + "</span>";
+  return item + "</li>\n";
+}
+
+std::string navigation(const ResultList& list, const std::string& base) {
+  const std::int64_t pageNumber = list.query.pageNumber;
+  const std::string& keyword = list.query.keywordText;
+  const bool spell = list.query.spellCheck;
+  std::string lines = "<p class=\"navigation\">\n";
+  if (pageNumber > 1)
+    lines += "<a href=\"" + htmlText(navigationLink(base, keyword, pageNumber - 1, spell)) +
+             "\">Previous</a>\n";
+  if (pageNumber * resultsPerPage < list.total)
+    lines += "<a href=\"" + htmlText(navigationLink(base, keyword, pageNumber + 1, spell)) +
+             "\">Next</a>\n";
+  return lines + "</p>\n";
+}
+
+}  // namespace
+
+std::string readablePageHead(const std::string& base, const std::string& query, bool spellCheck) {
+  return std::string("Content-Type: text/html; charset=iso-8859-1\n\n") +
+         "<!DOCTYPE html>\n<html lang=\"fr\">\n<head>\n<meta charset=\"iso-8859-1\">\n"
+         "<title>Moteur de recherche</title>\n<style>\n" +
+         kStyle + "</style>\n</head>\n<body>\n<form method=\"get\" action=\"" + htmlText(base) +
+         "\" accept-charset=\"ISO-8859-1\">\n<p>\n"
+         "<input type=\"text\" name=\"keyword\" size=\"40\" value=\"" +
+         htmlText(query) +
+         "\">\n<input type=\"hidden\" name=\"page\" value=\"1\">\n"
+         "<input type=\"submit\" value=\"Rechercher\">\n"
+         "<label><input type=\"checkbox\" name=\"verif\" value=\"Verifier l'ortographe\"" +
+         (spellCheck ? " checked" : "") + "> V\xe9rifier l'orthographe</label>\n</p>\n</form>\n";
+}
+
+std::string readablePage(const ResultList& list, const std::string& base) {
+  std::string page =
+      readablePageHead(base, typedQuery(list.words), list.query.spellCheck) + spellingLines(list);
+  if (!list.searched) page += "<p>Erreur de param\xe8tres</p>\n";
+  page +=
+      "<p class=\"compte\"><b>Nombre de pages trouv\xe9"
+      "es : " +
+      std::to_string(list.total) + "</b></p>\n";
+  if (!list.results.empty()) {
+    const std::int64_t first = (std::int64_t{list.query.pageNumber} - 1) * resultsPerPage + 1;
+    page += "<ol class=\"resultats\" start=\"" + std::to_string(first) + "\">\n";
+    for (const ShownResult& result : list.results) page += resultItem(result);
+    page += "</ol>\n";
+  }
+  return page + navigation(list, base) + "</body>\n</html>\n";
+}
+
+std::string readableErrorPage(const std::string& status, const std::string& base,
+                              const std::string& message) {
+  return "Status: " + status + "\n" + readablePageHead(base, "", false) + "<p>" +
+         htmlText(message) + "</p>\n</body>\n</html>\n";
+}
+
+}  // namespace theme_search

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+#include "searchcgi/result_list.h"
+
+namespace theme_search {
+
+// The HTML view of a search (PATH_INFO "/html"): a Latin-1 page for
+// readers with, for each result, its title as the link, its URL and an
+// excerpt with the query's words in <b>; the count, the navigation and the
+// spelling suggestions as on the plain page; a search form holding the
+// query. Everything that comes from the index or the query is escaped
+// (htmlText). Pure.
+
+// The path after the program's name that chooses this view.
+inline constexpr const char* kReadableViewPath = "/html";
+
+// The whole reply: the CGI header and the page. base is where the request
+// reached the view (linkBase with the script name and kReadableViewPath):
+// the navigation links and the form lead back to it.
+[[nodiscard]] std::string readablePage(const ResultList& list, const std::string& base);
+
+// The reply's CGI header and the page's head with the search form: the
+// query in its text field, the spelling box ticked when spellCheck is set.
+[[nodiscard]] std::string readablePageHead(const std::string& base, const std::string& query,
+                                           bool spellCheck);
+
+// The whole reply of a request that could not be answered: the "Status:"
+// header (for example "503 Service Unavailable"), the page head with an
+// empty form and the message (Latin-1, escaped here).
+[[nodiscard]] std::string readableErrorPage(const std::string& status, const std::string& base,
+                                            const std::string& message);
+
+}  // namespace theme_search

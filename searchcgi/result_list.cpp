@@ -1,0 +1,101 @@
+// The search's results with their titles and excerpts, for the readable views.
+#include "searchcgi/result_list.h"
+
+#include "common/stored_text.h"
+#include "common/text.h"
+#include "index/sql_text.h"
+#include "searchcgi/result_page.h"
+#include "searchcgi/strategies.h"
+
+namespace theme_search {
+
+std::string documentsStatement(const std::vector<std::string>& urls) {
+  std::string list;
+  for (const std::string& url : urls) {
+    if (!list.empty()) list += ',';
+    list += "'" + escapeSql(url) + "'";
+  }
+  return "select U.url, D.titre, D.texte from Url U straight_join Document D where U.url in (" +
+         list + ") and D.idUrl=U.idUrl;";
+}
+
+std::map<std::string, StoredDocument> storedDocuments(const std::vector<Row>& rows) {
+  std::map<std::string, StoredDocument> documents;
+  for (const Row& row : rows) {
+    if (row.size() < 3) continue;
+    StoredDocument& document = documents[row[0]];
+    document.title = row[1];
+    document.displayText = expandStoredText(row[2]).value_or(std::string());
+  }
+  return documents;
+}
+
+ShownResult shownResult(const std::string& url, const StoredDocument* stored,
+                        const std::vector<std::string>& queryTerms) {
+  ShownResult shown{url, url, {}};
+  if (!stored) return shown;
+  if (!stored->title.empty()) shown.title = stored->title;
+  if (!stored->displayText.empty()) shown.excerpt = cutExcerpt(stored->displayText, queryTerms);
+  return shown;
+}
+
+ResultList searchResultList(IndexConnection& index, const std::string& queryString,
+                            const CheckerCommand& checkerCommand) {
+  ResultList list;
+  list.query = decodeQuery(queryString);
+  list.words = splitKeywords(list.query.keywordText);
+  if (list.query.spellCheck) {
+    std::vector<std::string> all = list.words.searchWords;
+    all.insert(all.end(), list.words.excludedWords.begin(), list.words.excludedWords.end());
+    list.suggestions = spellSuggestions(all, checkerCommand);
+  }
+  const std::int64_t firstRow = (std::int64_t{list.query.pageNumber} - 1) * resultsPerPage;
+  const std::optional<SearchResult> found =
+      runSearch(index, list.words.searchTerms, list.words.excludedTerms, firstRow, resultsPerPage);
+  if (!found) return list;
+  list.searched = true;
+  list.total = found->total;
+  if (found->urls.empty()) return list;
+  const std::map<std::string, StoredDocument> documents =
+      storedDocuments(index.query(documentsStatement(found->urls)));
+  // The terms keep the case they were typed in; excerpts compare in lower
+  // case, as the index does.
+  std::vector<std::string> queryTerms;
+  for (std::string term : list.words.searchTerms) queryTerms.push_back(toLowerLatin1(term));
+  for (const std::string& url : found->urls) {
+    const auto document = documents.find(url);
+    list.results.push_back(
+        shownResult(url, document == documents.end() ? nullptr : &document->second, queryTerms));
+  }
+  return list;
+}
+
+std::string typedQuery(const KeywordLists& words) {
+  std::string query;
+  for (const std::string& word : words.searchWords) {
+    if (!query.empty()) query += ' ';
+    query += word;
+  }
+  for (const std::string& word : words.excludedWords) {
+    if (!query.empty()) query += ' ';
+    query += '-' + word;
+  }
+  return query;
+}
+
+std::vector<std::string> suggestionList(const std::string& suggestionText) {
+  std::vector<std::string> words;
+  std::size_t at = 0;
+  while (at <= suggestionText.size()) {
+    std::size_t end = suggestionText.find(',', at);
+    if (end == std::string::npos) end = suggestionText.size();
+    std::size_t begin = at, stop = end;
+    while (begin < stop && isAsciiSpace(suggestionText[begin])) ++begin;
+    while (stop > begin && isAsciiSpace(suggestionText[stop - 1])) --stop;
+    if (stop > begin) words.push_back(suggestionText.substr(begin, stop - begin));
+    at = end + 1;
+  }
+  return words;
+}
+
+}  // namespace theme_search

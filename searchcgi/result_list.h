@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/excerpt.h"
+#include "index/index_connection.h"
+#include "searchcgi/query_string.h"
+#include "searchcgi/spelling.h"
+
+namespace theme_search {
+
+// The readable views of a search (the HTML view and the JSON view): the
+// search of the plain page, each result with its title and an excerpt of
+// its text around the query's terms. The statement builder and the
+// assembly are pure; searchResultList does the I/O.
+
+// What the index keeps of an on-theme page for result lists (the Document
+// table): its title and its display text, expanded.
+struct StoredDocument {
+  std::string title;
+  std::string displayText;
+};
+
+// One result as the readable views show it: the page's URL, its title (the
+// URL when the index holds none) and the excerpt of its text (an empty one
+// when the index holds no text).
+struct ShownResult {
+  std::string url;
+  std::string title;
+  Excerpt excerpt;
+};
+
+// One page of a search for the readable views. A plain value.
+struct ResultList {
+  DecodedQuery query;
+  KeywordLists words;
+  // The suggestion text of each word (searchWords, then excludedWords) when
+  // spelling suggestions were asked for; empty otherwise.
+  std::vector<std::string> suggestions;
+  // False when the query has no search term: nothing was searched.
+  bool searched = false;
+  // Matching pages over all result pages.
+  std::int64_t total = 0;
+  // The page's results, in rank order (at most resultsPerPage).
+  std::vector<ShownResult> results;
+};
+
+// The one statement that reads the Document rows of the given pages:
+// rows (url, titre, texte); pages without a row give none. Every URL goes
+// through escapeSql.
+[[nodiscard]] std::string documentsStatement(const std::vector<std::string>& urls);
+
+// The stored documents of the statement's rows, by URL; a text that does not
+// expand (expandStoredText) reads as empty.
+[[nodiscard]] std::map<std::string, StoredDocument> storedDocuments(const std::vector<Row>& rows);
+
+// The shown result of a page from its stored document (nullptr: none) and
+// the query's terms (folded, lower-case).
+[[nodiscard]] ShownResult shownResult(const std::string& url, const StoredDocument* stored,
+                                      const std::vector<std::string>& queryTerms);
+
+// Decodes the query string, asks the spelling checker when asked to (one run
+// for all words), runs the search for the requested page (runSearch) and,
+// when it found pages, reads their documents with one more statement.
+// Blocks on the database and the checker; throws mysqlpp::Exception when a
+// statement is rejected.
+[[nodiscard]] ResultList searchResultList(IndexConnection& index, const std::string& queryString,
+                                          const CheckerCommand& checkerCommand);
+
+// The words of the query as typed, search words first, each excluded word
+// with its leading "-", separated by blanks: what a reader typed.
+[[nodiscard]] std::string typedQuery(const KeywordLists& words);
+
+// The suggestions of one checker answer (suggestionText): the comma-separated
+// words, blanks around them dropped.
+[[nodiscard]] std::vector<std::string> suggestionList(const std::string& suggestionText);
+
+}  // namespace theme_search

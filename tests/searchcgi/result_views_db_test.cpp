@@ -1,0 +1,250 @@
+// The HTML and JSON views of the search program, run as a web server runs
+// it, against an index seeded with Document rows.
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "index/index_connection.h"
+#include "index/sql_text.h"
+#include "searchcgi_process.h"
+#include "test_database.h"
+
+namespace {
+
+using namespace theme_search;
+using namespace searchcgi_test;
+
+Reply searchView(const std::string& view, const std::string& query,
+                 std::vector<std::string> more = {}) {
+  more.push_back("QUERY_STRING=" + query);
+  more.push_back("SERVER_NAME=search.example");
+  more.push_back("SCRIPT_NAME=/cgi-bin/searchcgi");
+  if (!view.empty()) more.push_back("PATH_INFO=" + view);
+  return runSearchCgi(more);
+}
+
+// The values of one attribute or element, in page order: the text between
+// each `before` and the next `after`.
+std::vector<std::string> between(const std::string& page, const std::string& before,
+                                 const std::string& after) {
+  std::vector<std::string> found;
+  for (std::size_t at = page.find(before); at != std::string::npos;
+       at = page.find(before, at + 1)) {
+    const std::size_t start = at + before.size();
+    const std::size_t end = page.find(after, start);
+    if (end == std::string::npos) break;
+    found.push_back(page.substr(start, end - start));
+  }
+  return found;
+}
+
+// The text of HTML text written with the five references the pages use.
+std::string htmlUnescaped(std::string text) {
+  const std::pair<const char*, const char*> references[] = {
+      {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#39;", "'"}, {"&amp;", "&"}};
+  for (const auto& [reference, character] : references)
+    for (std::size_t at; (at = text.find(reference)) != std::string::npos;)
+      text.replace(at, std::string(reference).size(), character);
+  return text;
+}
+
+// The reply's body after its CGI header.
+std::string bodyOf(const std::string& reply) {
+  const std::size_t end = reply.find("\n\n");
+  return end == std::string::npos ? std::string() : reply.substr(end + 2);
+}
+
+// What python's json module makes of the text: the result of `expression`
+// (over the parsed value `v`) printed with print(), or "invalid" when the
+// text is not JSON or not UTF-8.
+std::string pythonJson(const std::string& text, const std::string& expression) {
+  char name[] = "/tmp/views_jsonXXXXXX";
+  const int fd = ::mkstemp(name);
+  if (fd < 0) return "no temporary file";
+  ::close(fd);
+  std::ofstream(name, std::ios::binary) << text;
+  // The expression goes in as an argument, so it needs no shell quoting.
+  const std::string script =
+      "import json,sys\n"
+      "try:\n"
+      "  v = json.loads(open(sys.argv[1], 'rb').read().decode('utf-8'))\n"
+      "except Exception:\n"
+      "  print('invalid'); sys.exit()\n"
+      "print(eval(sys.argv[2]))\n";
+  const auto shellQuoted = [](const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+  };
+  const std::string command =
+      "python3 -c " + shellQuoted(script) + " " + name + " " + shellQuoted("(" + expression + ")");
+  std::string output;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+      output.append(buffer, n);
+    ::pclose(pipe);
+  }
+  std::remove(name);
+  return output;
+}
+
+class ResultViews : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    resetDatabase();
+    index.emplace(testSettings());
+  }
+
+  // A page holding one word with a ratio and, unless title and text are
+  // both empty, its Document row (text compressed by the server).
+  void addPage(const std::string& url, const std::string& word, int ratio, const std::string& title,
+               const std::string& text) {
+    index->execute("insert into Url (url) values (" + quote(url) + ")");
+    index->execute("insert ignore into MotCle (mot) values (" + quote(word) + ")");
+    index->execute("insert into CorrespMotUrl (idMot, idUrl, ratio) select M.idMot, U.idUrl, " +
+                   std::to_string(ratio) + " from MotCle M, Url U where M.mot = " + quote(word) +
+                   " and U.url = " + quote(url));
+    if (title.empty() && text.empty()) return;
+    index->execute("insert into Document (idUrl, titre, texte) select idUrl, " + quote(title) +
+                   ", COMPRESS(" + quote(text) + ") from Url where url = " + quote(url));
+  }
+
+  std::optional<IndexConnection> index;
+};
+
+const std::string kHostileTitle = "<script>alert('x')</script> \"Le\" & \x01\x1b\xc3\x28\xff";
+
+TEST_F(ResultViews, ListTheSameUrlsAsThePlainPageWithTitlesAndMarkedExcerpts) {
+  addPage("http://site/a", "chat", 5, "Le chat noir",
+          "Il \xe9tait une fois un Chat noir qui dormait.");
+  addPage("http://site/<b>", "chat", 3, kHostileTitle,
+          "Texte <i>hostile</i> & \"chat\" \x02 \xc3\x28 fin.");
+  addPage("http://site/c", "chat", 1, "", "");  // no Document row
+  for (int i = 0; i < 15; ++i) addPage("http://more/" + std::to_string(i), "chat", 0, "", "");
+
+  const std::vector<std::string> plainUrls =
+      between(searchView("", "keyword=chat&page=1").page, "<A HREF=\"", "\"");
+  ASSERT_EQ(plainUrls.size(), 15u);
+
+  const Reply html = searchView("/html", "keyword=Chat&page=1");
+  EXPECT_EQ(html.status, 0);
+  EXPECT_EQ(html.page.find("Content-Type: text/html; charset=iso-8859-1\n\n<!DOCTYPE html>"), 0u);
+  EXPECT_EQ(between(html.page, "<li><a href=\"", "\""), plainUrls);
+  std::vector<std::string> titles;
+  for (const std::string& item : between(html.page, "<li><a href=\"", "</a><br>"))
+    titles.push_back(item.substr(item.find("\">") + 2));
+  titles.resize(3);
+  EXPECT_EQ(titles, (std::vector<std::string>{"Le chat noir",
+                                              "&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt; "
+                                              "&quot;Le&quot; &amp;   \xc3(\xff",
+                                              "http://site/c"}));
+  const std::vector<std::string> excerpts =
+      between(html.page, "<span class=\"extrait\">", "</span>");
+  ASSERT_EQ(excerpts.size(), 2u) << html.page;
+  EXPECT_EQ(excerpts[0], "Il \xe9tait une fois un <b>Chat</b> noir qui dormait.");
+  EXPECT_EQ(excerpts[1],
+            "Texte &lt;i&gt;hostile&lt;/i&gt; &amp; &quot;<b>chat</b>&quot;   \xc3( fin.");
+  EXPECT_EQ(html.page.find("<script>"), std::string::npos);
+  EXPECT_EQ(html.page.find('\x01'), std::string::npos);
+  EXPECT_NE(html.page.find("<li><a href=\"http://site/&lt;b&gt;\">"), std::string::npos);
+  EXPECT_NE(html.page.find("<b>Nombre de pages trouv\xe9"
+                           "es : 18</b>"),
+            std::string::npos);
+  // The navigation keeps the view; the form leads back to it.
+  EXPECT_NE(html.page.find("<a href=\"http://search.example:8080/cgi-bin/searchcgi/html?keyword="
+                           "Chat&amp;page=2\">Next</a>"),
+            std::string::npos);
+  EXPECT_NE(html.page.find("action=\"http://search.example:8080/cgi-bin/searchcgi/html\""),
+            std::string::npos);
+
+  const Reply json = searchView("/json", "keyword=Chat&page=1");
+  EXPECT_EQ(json.status, 0);
+  EXPECT_EQ(json.page.find("Content-Type: application/json; charset=utf-8\n\n"), 0u);
+  const std::string body = bodyOf(json.page);
+  std::string expectedUrls;
+  for (const std::string& url : plainUrls) expectedUrls += htmlUnescaped(url) + "\n";
+  EXPECT_EQ(pythonJson(body, "'\\n'.join(r['url'] for r in v['results'])"), expectedUrls);
+  EXPECT_EQ(pythonJson(body, "v['query'], v['total'], v['page'], 'suggestions' in v"),
+            "('Chat', 18, 1, False)\n");
+  // Titles and excerpts arrive as the Latin-1 texts they are, in UTF-8.
+  EXPECT_EQ(pythonJson(body, "ascii(v['results'][1]['title'])"),
+            "'<script>alert(\\'x\\')</script> \"Le\" & \\x01\\x1b\\xc3(\\xff'\n");
+  EXPECT_EQ(pythonJson(body,
+                       "[(e['text'][m['offset']:m['offset']+m['length']]) for e in "
+                       "[r['excerpt'] for r in v['results'][:3]] for m in e['marks']]"),
+            "['Chat', 'chat']\n");
+  EXPECT_EQ(pythonJson(body, "ascii(v['results'][0]['excerpt']['text'])"),
+            "'Il \\xe9tait une fois un Chat noir qui dormait.'\n");
+  EXPECT_EQ(pythonJson(body, "v['results'][2]"),
+            "{'url': 'http://site/c', 'title': 'http://site/c', 'excerpt': {'text': '', 'marks': "
+            "[]}}\n");
+}
+
+TEST_F(ResultViews, SpellingSuggestionsComeWhenAsked) {
+  addPage("http://site/a", "hello", 1, "Hello", "hello world");
+  const std::string body = bodyOf(searchView("/json", "keyword=helo+-wrld&page=1&v").page);
+  EXPECT_EQ(pythonJson(body, "'hello' in v['suggestions']['helo'], sorted(v['suggestions'])"),
+            "(True, ['helo', 'wrld'])\n")
+      << body;
+  for (int i = 0; i < 16; ++i) addPage("http://site/" + std::to_string(i), "helo", 1, "", "");
+  const std::string html = searchView("/html", "keyword=helo&page=1&v").page;
+  EXPECT_NE(html.find("<p class=\"orthographe\"><b>Corrections possibles pour \xab\xa0helo\xa0\xbb "
+                      ":</b> hello, helot,"),
+            std::string::npos)
+      << html;
+  EXPECT_NE(html.find("searchcgi/html?keyword=helo&amp;page=2&amp;verif=Verifier+l%27ortographe"),
+            std::string::npos)
+      << html;
+}
+
+TEST_F(ResultViews, ErrorsComeWithTheirStatusInTheView) {
+  addPage("http://site/a", "chat", 1, "T", "chat");
+  struct Case {
+    std::string view, query;
+    std::vector<std::string> more;
+    std::string start;
+    std::string error;  // the JSON error text
+  } cases[] = {
+      {"/json", "keyword=-chat&page=1", {}, "Status: 400 Bad Request\n", "True"},
+      {"/json",
+       "keyword=chat&page=1",
+       {"SE_DB_SOCKET=/nonexistent/mysqld.sock"},
+       "Status: 503 Service Unavailable\nContent-Type: application/json; charset=utf-8\n\n",
+       "True"},
+      {"/html",
+       "keyword=chat&page=1",
+       {"SE_DB_SOCKET=/nonexistent/mysqld.sock"},
+       "Status: 503 Service Unavailable\nContent-Type: text/html",
+       ""},
+      {"/html", "keyword=-chat&page=1", {}, "Content-Type: text/html", ""},
+  };
+  for (const Case& c : cases) {
+    const Reply reply = searchView(c.view, c.query, c.more);
+    EXPECT_EQ(reply.status, 0);
+    EXPECT_EQ(reply.page.find(c.start), 0u) << c.view << " " << c.query << "\n" << reply.page;
+    if (!c.error.empty())
+      EXPECT_EQ(pythonJson(bodyOf(reply.page), "isinstance(v['error'], str)"), c.error + "\n")
+          << reply.page;
+    else
+      EXPECT_EQ(reply.page.substr(reply.page.size() - 16), "</body>\n</html>\n");
+  }
+  EXPECT_NE(searchView("/html", "keyword=-chat&page=1").page.find("Erreur de param\xe8tres"),
+            std::string::npos);
+
+  index->execute("drop table Document");
+  const Reply failed = searchView("/json", "keyword=chat&page=1");
+  EXPECT_EQ(failed.page.find("Status: 500 Internal Server Error\n"), 0u) << failed.page;
+  EXPECT_EQ(pythonJson(bodyOf(failed.page), "v['status']"), "500\n");
+  EXPECT_EQ(searchView("/html", "keyword=chat&page=1").page.find("Status: 500 "), 0u);
+  // The plain page does not read Document.
+  EXPECT_NE(searchView("", "keyword=chat&page=1").page.find("es : 1</B>"), std::string::npos);
+}
+
+}  // namespace
