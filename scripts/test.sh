@@ -24,7 +24,8 @@ if [ "${SE_SANITIZERS:-1}" = 1 ]; then
       -DSE_SANITIZE="$sanitizer" >/dev/null
     cmake --build "$sanitized" -j"$jobs"
     echo "== unit and database tests under the $sanitizer sanitizer"
-    (cd "$sanitized" && ctest --output-on-failure -j"$jobs" -L 'unit|db')
+    (cd "$sanitized" &&
+      LSAN_OPTIONS="suppressions=$here/tests/lsan.supp" ctest --output-on-failure -j"$jobs" -L 'unit|db')
   done
   echo "== fuzz targets on their seed corpora"
   FUZZ_BUILD_DIR="$build-fuzz" "$here/scripts/fuzz.sh" 0
