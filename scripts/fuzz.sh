@@ -28,6 +28,10 @@ run() {
   local target=$1 corpus=$build/corpus/$1
   mkdir -p "$corpus"
   cp -n "$here/fuzz/corpus/$target/"* "$corpus/" 2>/dev/null || true
+  # The scanner also starts from the pages the tests and the demo use.
+  if [ "$target" = html_scanner_fuzz ]; then
+    cp -n "$here/tests/crawler/fixtures/page.html" "$here/demo/site/index.html" "$corpus/"
+  fi
   if [ "$minutes" = 0 ]; then
     "$build/fuzz/$target" -runs=0 "$corpus" >"$report/$target.log" 2>&1
   else

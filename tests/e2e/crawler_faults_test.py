@@ -124,11 +124,16 @@ def interrupted_then_resumed(checks, build, db, how):
         compare(checks, how, db, stdout_lines(first, second))
 
 
-def fixture_rows_of(url):
-    """The fixture's Url and CorrespMotUrl lines of one page."""
-    return sorted(line for line in expected_lines()
+def page_rows(lines, url):
+    """The Url and CorrespMotUrl lines of one page among dump lines."""
+    return sorted(line for line in lines
                   if line.startswith("Url " + url + " ") or
                   line.startswith("CorrespMotUrl " + url + "\t"))
+
+
+def fixture_rows_of(url):
+    """The fixture's Url and CorrespMotUrl lines of one page."""
+    return page_rows(expected_lines(), url)
 
 
 def killed(checks, build, db):
@@ -154,9 +159,7 @@ def killed(checks, build, db):
         checks.expect("SIGKILL: the pages analysed before the kill stay", urls != [], str(urls))
         lines = dump(db)
         for url in urls:
-            mine = sorted(line for line in lines
-                          if line.startswith("Url " + url + " ") or
-                          line.startswith("CorrespMotUrl " + url + "\t"))
+            mine = page_rows(lines, url)
             checks.expect("SIGKILL: whole or nothing: " + url, mine == fixture_rows_of(url),
                           "%d rows instead of %d" % (len(mine), len(fixture_rows_of(url))))
         left = [name for name in os.listdir(workdir) if name.startswith("zparseps")]
