@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <iterator>
+#include <utility>
 
 namespace theme_search {
 
@@ -103,6 +104,19 @@ Utf8Character decodeUtf8(std::string_view text, std::size_t at) {
   return {character, length};
 }
 
+// One character a byte: Latin-1, with 0x80-0x9F read as Windows-1252
+// where it defines them.
+std::u32string latin1Characters(std::string_view bytes) {
+  std::u32string characters;
+  characters.reserve(bytes.size());
+  for (char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    const char32_t windows = windows1252Character(byte);
+    characters += windows != 0 ? windows : char32_t{byte};
+  }
+  return characters;
+}
+
 }  // namespace
 
 bool isLatin1Letter(unsigned char byte) {
@@ -197,6 +211,33 @@ std::string utf8ToLatin1(std::string_view utf8) {
     }
   }
   return latin1;
+}
+
+std::u32string utf8OrLatin1Characters(std::string_view bytes) {
+  std::u32string characters;
+  characters.reserve(bytes.size());
+  for (std::size_t at = 0; at < bytes.size();) {
+    const auto byte = static_cast<unsigned char>(bytes[at]);
+    const Utf8Character decoded = byte < 0x80 ? Utf8Character{byte, 1} : decodeUtf8(bytes, at);
+    if (decoded.length == 0) return latin1Characters(bytes);
+    characters += decoded.character;
+    at += decoded.length;
+  }
+  return characters;
+}
+
+void appendUtf8(std::string& utf8, char32_t character) {
+  if (character < 0x80) {
+    utf8 += static_cast<char>(character);
+    return;
+  }
+  // The lead byte's marker and the number of continuation bytes.
+  const auto [lead, continuations] = character < 0x800     ? std::pair{0xC0, 1}
+                                     : character < 0x10000 ? std::pair{0xE0, 2}
+                                                           : std::pair{0xF0, 3};
+  utf8 += static_cast<char>(lead | (character >> (6 * continuations)));
+  for (int shift = 6 * (continuations - 1); shift >= 0; shift -= 6)
+    utf8 += static_cast<char>(0x80 | ((character >> shift) & 0x3F));
 }
 
 std::vector<std::string> wordsOf(std::string_view latin1Text) {

@@ -53,6 +53,17 @@ namespace theme_search {
 // blank when undefined). The result holds no byte 0x80-0x9F.
 [[nodiscard]] std::string utf8ToLatin1(std::string_view utf8);
 
+// The characters of bytes that may be UTF-8 or Latin-1, as a query's word
+// arrives from a browser that may or may not have kept the form's Latin-1:
+// the UTF-8 characters when the bytes are valid UTF-8 as a whole (as
+// foldUtf8Text decodes them), otherwise one character a byte, Latin-1, with
+// 0x80-0x9F read as Windows-1252 where it defines them (what browsers send
+// for a Latin-1 form); an undefined one stays U+0080-U+009F.
+[[nodiscard]] std::u32string utf8OrLatin1Characters(std::string_view bytes);
+
+// Appends the UTF-8 sequence of a character (at most U+10FFFF).
+void appendUtf8(std::string& utf8, char32_t character);
+
 // The words the index keeps from a plain Latin-1 text, in text order and in
 // their case (the indexer lower-cases A-Z): a word is a run of letters, each
 // folded to its base letters, followed by optional digits ("mp3"); a word

@@ -1,6 +1,10 @@
 // Escaped HTML text and marked excerpts.
 #include "searchcgi/excerpt_html.h"
 
+#include <cstdint>
+
+#include "common/text_folding.h"
+
 namespace theme_search {
 
 namespace {
@@ -43,6 +47,20 @@ std::string htmlText(std::string_view latin1) {
   std::string html;
   html.reserve(latin1.size());
   appendHtmlText(html, latin1);
+  return html;
+}
+
+std::string htmlTextOfUtf8(std::string_view utf8) {
+  std::string html;
+  html.reserve(utf8.size());
+  for (char32_t character : utf8OrLatin1Characters(utf8)) {
+    if (character > 0xFF) {
+      html += "&#" + std::to_string(static_cast<std::uint32_t>(character)) + ';';
+    } else {
+      const auto byte = static_cast<char>(character);
+      appendHtmlText(html, std::string_view(&byte, 1));
+    }
+  }
   return html;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-// Texts of the index shown in the Latin-1 HTML result page: titles and
-// excerpts. Pure.
+// Texts shown in the Latin-1 HTML result page: the index's titles and
+// excerpts, the query's words. Pure.
 
 #include <string>
 #include <string_view>
@@ -14,6 +14,13 @@ namespace theme_search {
 // '&', '<', '>', '"' and '\'' become character references, control bytes
 // (which HTML forbids) blanks; every other byte is kept.
 [[nodiscard]] std::string htmlText(std::string_view latin1);
+
+// A text of the query (its words as typed, UTF-8) made safe the same way
+// for the Latin-1 page: a character of Latin-1 as its byte, escaped as
+// htmlText escapes it; any other as a numeric character reference
+// ("&#339;" for oe). Bytes that are not valid UTF-8 are read as
+// utf8OrLatin1Characters reads them.
+[[nodiscard]] std::string htmlTextOfUtf8(std::string_view utf8);
 
 // The excerpt as HTML (htmlText), each mark wrapped in <b>...</b>. Marks
 // that overlap an earlier one or run past the text are left out.

@@ -1,21 +1,30 @@
 // Latin-1 to UTF-8 and JSON strings.
 #include "searchcgi/json_text.h"
 
+#include "common/text_folding.h"
+
 namespace theme_search {
 
 namespace {
 
-void appendUtf8(std::string& out, unsigned char byte) {
-  if (byte < 0x80) {
-    out += static_cast<char>(byte);
-  } else {
-    out += static_cast<char>(0xC0 | (byte >> 6));
-    out += static_cast<char>(0x80 | (byte & 0x3F));
-  }
+bool isControl(char32_t character) {
+  return character < 0x20 || (character >= 0x7F && character <= 0x9F);
 }
 
-bool isControl(unsigned char byte) {
-  return byte < 0x20 || (byte >= 0x7F && byte <= 0x9F);
+// One character of a JSON string: '"' and '\' backslash-escaped, the
+// controls as \u00XX, every other character in UTF-8.
+void appendJsonCharacter(std::string& json, char32_t character) {
+  static constexpr char hex[] = "0123456789ABCDEF";
+  if (character == '"' || character == '\\') {
+    json += '\\';
+    json += static_cast<char>(character);
+  } else if (isControl(character)) {
+    json += "\\u00";
+    json += hex[character >> 4];
+    json += hex[character & 0xF];
+  } else {
+    appendUtf8(json, character);
+  }
 }
 
 }  // namespace
@@ -28,21 +37,14 @@ std::string latin1ToUtf8(std::string_view latin1) {
 }
 
 void appendJsonString(std::string& json, std::string_view latin1) {
-  static constexpr char hex[] = "0123456789ABCDEF";
   json += '"';
-  for (char c : latin1) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      json += '\\';
-      json += c;
-    } else if (isControl(byte)) {
-      json += "\\u00";
-      json += hex[byte >> 4];
-      json += hex[byte & 0xF];
-    } else {
-      appendUtf8(json, byte);
-    }
-  }
+  for (char c : latin1) appendJsonCharacter(json, static_cast<unsigned char>(c));
+  json += '"';
+}
+
+void appendJsonStringOfUtf8(std::string& json, std::string_view utf8) {
+  json += '"';
+  for (char32_t character : utf8OrLatin1Characters(utf8)) appendJsonCharacter(json, character);
   json += '"';
 }
 

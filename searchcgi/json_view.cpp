@@ -22,15 +22,14 @@ std::string resultJson(const ShownResult& result) {
 // {"word":["suggestion",...],...}: each word once, with the answer to its
 // first occurrence.
 std::string suggestionsJson(const ResultList& list) {
-  std::vector<std::string> all = list.words.searchWords;
-  all.insert(all.end(), list.words.excludedWords.begin(), list.words.excludedWords.end());
+  const std::vector<std::string> all = allKeywords(list.words);
   std::vector<std::string> seen;
   std::string json = "{";
   for (std::size_t i = 0; i < all.size(); ++i) {
     if (std::find(seen.begin(), seen.end(), all[i]) != seen.end()) continue;
     seen.push_back(all[i]);
     if (json.size() > 1) json += ',';
-    appendJsonString(json, all[i]);
+    appendJsonStringOfUtf8(json, all[i]);
     json += ":[";
     const std::vector<std::string> suggestions =
         suggestionList(i < list.suggestions.size() ? list.suggestions[i] : "");
@@ -49,7 +48,7 @@ std::string jsonReply(const ResultList& list) {
   if (!list.searched)
     return jsonErrorReply(400, "Bad Request", "Erreur de param\xe8tres : aucun mot \xe0 chercher");
   std::string json = "{\"query\":";
-  appendJsonString(json, typedQuery(list.words));
+  appendJsonStringOfUtf8(json, typedQuery(list.words));
   json += ",\"total\":" + std::to_string(list.total) +
           ",\"page\":" + std::to_string(list.query.pageNumber) + ",\"results\":[";
   for (std::size_t i = 0; i < list.results.size(); ++i) {

@@ -1,9 +1,10 @@
 #include "searchcgi/query_string.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
-#include <optional>
 
+#include "common/text.h"
 #include "common/text_folding.h"
 
 namespace theme_search {
@@ -75,35 +76,17 @@ std::string percentDecoded(const std::string& text) {
   return decoded;
 }
 
-// The Latin-1 text of UTF-8 bytes, or nullopt when they are not valid UTF-8,
-// hold no multi-byte sequence, or hold a character beyond Latin-1.
-std::optional<std::string> latin1FromUtf8(const std::string& bytes) {
-  std::string latin1;
-  bool multiByte = false;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    if (lead < 0x80) {
-      latin1 += static_cast<char>(lead);
-      continue;
-    }
-    // Only C2 and C3 lead to U+0080..U+00FF; any other lead byte is either
-    // invalid or a character Latin-1 does not have.
-    if ((lead != 0xC2 && lead != 0xC3) || i + 1 >= bytes.size()) return std::nullopt;
-    const auto next = static_cast<unsigned char>(bytes[++i]);
-    if ((next & 0xC0) != 0x80) return std::nullopt;
-    latin1 += static_cast<char>(((lead & 0x1F) << 6) | (next & 0x3F));
-    multiByte = true;
-  }
-  if (!multiByte) return std::nullopt;
-  return latin1;
-}
-
 }  // namespace
 
 std::string decodeKeyword(const std::string& received) {
-  std::string decoded = percentDecoded(received);
-  if (std::optional<std::string> latin1 = latin1FromUtf8(decoded)) return *latin1;
-  return decoded;
+  std::string utf8;
+  for (char32_t character : utf8OrLatin1Characters(percentDecoded(received)))
+    appendUtf8(utf8, character);
+  return utf8;
+}
+
+bool sameTerm(std::string first, std::string second) {
+  return toLowerLatin1(first) == toLowerLatin1(second);
 }
 
 KeywordLists splitKeywords(std::string keywordText) {
@@ -116,12 +99,19 @@ KeywordLists splitKeywords(std::string keywordText) {
     if (list.size() >= maxWords) continue;
     list.push_back(decodeKeyword(excluded ? piece.substr(1) : piece));
     std::vector<std::string>& terms = excluded ? lists.excludedTerms : lists.searchTerms;
-    // A keyword left in UTF-8 (it has characters beyond Latin-1, such as
-    // the oe ligature) is read through the same table as the pages.
-    for (std::string& term : wordsOf(foldUtf8Text(list.back())))
-      if (terms.size() < maxWords) terms.push_back(std::move(term));
+    for (std::string& term : wordsOf(foldUtf8Text(list.back()))) {
+      const auto known = [&term](const std::string& kept) { return sameTerm(kept, term); };
+      if (terms.size() < maxWords && std::none_of(terms.begin(), terms.end(), known))
+        terms.push_back(std::move(term));
+    }
   }
   return lists;
+}
+
+std::vector<std::string> allKeywords(const KeywordLists& lists) {
+  std::vector<std::string> all = lists.searchWords;
+  all.insert(all.end(), lists.excludedWords.begin(), lists.excludedWords.end());
+  return all;
 }
 
 }  // namespace theme_search

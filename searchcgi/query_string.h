@@ -40,24 +40,31 @@ struct DecodedQuery {
 
 // One keyword as the search uses it, from its text as received (after the
 // split at "+" and the removal of a leading "-"): every "%XY" with two hex
-// digits becomes the byte XY, and a "%" without them stays as it is. When
-// the decoded bytes are valid UTF-8 with at least one multi-byte sequence
-// (a browser that ignored the form's Latin-1 charset) and every character is
-// in Latin-1, they are converted to Latin-1; otherwise the bytes are kept.
-// Every keyword passes through here, so word rules shared with the indexer
-// can be applied at this one place.
+// digits becomes the byte XY, and a "%" without them stays as it is. The
+// bytes are read as UTF-8 when they are valid UTF-8 (a browser that ignored
+// the form's Latin-1 charset), otherwise as Latin-1 with 0x80-0x9F as
+// Windows-1252 (utf8OrLatin1Characters); the keyword is those characters,
+// in UTF-8. Every keyword passes through here, so word rules shared with
+// the indexer can be applied at this one place.
 [[nodiscard]] std::string decodeKeyword(const std::string& received);
+
+// True when the index takes two terms for one word: equal once their
+// Latin-1 capitals are lower-cased (toLowerLatin1), as the index's
+// case-insensitive collation compares them.
+[[nodiscard]] bool sameTerm(std::string first, std::string second);
 
 // The keywords of a keyword text split at "+": a piece that begins with "-"
 // is excluded (stored without that one "-"), every other piece, the empty
 // one included, is a search word. Each stored word is decodeKeyword of its
-// piece. A trailing "+" yields nothing.
+// piece, UTF-8. A trailing "+" yields nothing.
 //
 // The terms are what the index is searched for: each keyword through the
 // indexer's word rules (wordsOf: accents folded, punctuation separating,
 // one-letter words dropped), so a keyword may give several terms of its sign
-// (l'%E9t%E9 gives ete) or none. The keywords themselves, as typed, are what
-// the page shows and the spelling checker reads.
+// (l'%E9t%E9 gives ete) or none. Each list holds a term once (sameTerm; the
+// first in query order is kept), so a repeated word is searched as one. The
+// keywords themselves, as typed, are what the page shows and the spelling
+// checker reads.
 struct KeywordLists {
   std::vector<std::string> searchWords;    // at most maxWords, query order
   std::vector<std::string> excludedWords;  // at most maxWords, query order
@@ -65,5 +72,9 @@ struct KeywordLists {
   std::vector<std::string> excludedTerms;  // at most maxWords, query order
 };
 [[nodiscard]] KeywordLists splitKeywords(std::string keywordText);
+
+// Every keyword as typed: the search words, then the excluded ones (without
+// their "-"), in query order.
+[[nodiscard]] std::vector<std::string> allKeywords(const KeywordLists& lists);
 
 }  // namespace theme_search

@@ -21,16 +21,15 @@ const char* const kStyle =
 // under the word it is for.
 std::string spellingLines(const ResultList& list) {
   if (!list.query.spellCheck) return std::string();
-  std::vector<std::string> all = list.words.searchWords;
-  all.insert(all.end(), list.words.excludedWords.begin(), list.words.excludedWords.end());
+  const std::vector<std::string> all = allKeywords(list.words);
   std::string lines;
   for (std::size_t i = 0; i < all.size(); ++i) {
     std::string suggestion;
     for (const std::string& word :
          suggestionList(i < list.suggestions.size() ? list.suggestions[i] : ""))
       suggestion += (suggestion.empty() ? "" : ", ") + word;
-    lines += "<p class=\"orthographe\"><b>Corrections possibles pour \xab\xa0" + htmlText(all[i]) +
-             "\xa0\xbb :</b> " + htmlText(suggestion) + "</p>\n";
+    lines += "<p class=\"orthographe\"><b>Corrections possibles pour \xab\xa0" +
+             htmlTextOfUtf8(all[i]) + "\xa0\xbb :</b> " + htmlText(suggestion) + "</p>\n";
   }
   return lines;
 }
@@ -67,7 +66,7 @@ std::string readablePageHead(const std::string& base, const std::string& query, 
          kStyle + "</style>\n</head>\n<body>\n<form method=\"get\" action=\"" + htmlText(base) +
          "\" accept-charset=\"ISO-8859-1\">\n<p>\n"
          "<input type=\"text\" name=\"keyword\" size=\"40\" value=\"" +
-         htmlText(query) +
+         htmlTextOfUtf8(query) +
          "\">\n<input type=\"hidden\" name=\"page\" value=\"1\">\n"
          "<input type=\"submit\" value=\"Rechercher\">\n"
          "<label><input type=\"checkbox\" name=\"verif\" value=\"Verifier l'ortographe\"" +

@@ -11,7 +11,7 @@ namespace theme_search {
 // excerpt with the query's words in <b>; the count, the navigation and the
 // spelling suggestions as on the plain page; a search form holding the
 // query. Everything that comes from the index or the query is escaped
-// (htmlText). Pure.
+// (htmlText, htmlTextOfUtf8). Pure.
 
 // The path after the program's name that chooses this view.
 inline constexpr const char* kReadableViewPath = "/html";
@@ -22,7 +22,7 @@ inline constexpr const char* kReadableViewPath = "/html";
 [[nodiscard]] std::string readablePage(const ResultList& list, const std::string& base);
 
 // The reply's CGI header and the page's head with the search form: the
-// query in its text field, the spelling box ticked when spellCheck is set.
+// query (UTF-8, typedQuery) in its text field, the spelling box ticked when spellCheck is set.
 [[nodiscard]] std::string readablePageHead(const std::string& base, const std::string& query,
                                            bool spellCheck);
 

@@ -45,9 +45,7 @@ ResultList searchResultList(IndexConnection& index, const std::string& queryStri
   list.query = decodeQuery(queryString);
   list.words = splitKeywords(list.query.keywordText);
   if (list.query.spellCheck) {
-    std::vector<std::string> all = list.words.searchWords;
-    all.insert(all.end(), list.words.excludedWords.begin(), list.words.excludedWords.end());
-    list.suggestions = spellSuggestions(all, checkerCommand);
+    list.suggestions = spellSuggestions(allKeywords(list.words), checkerCommand);
   }
   const std::int64_t firstRow = (std::int64_t{list.query.pageNumber} - 1) * resultsPerPage;
   const std::optional<SearchResult> found =

@@ -71,7 +71,7 @@ struct ResultList {
                                           const CheckerCommand& checkerCommand);
 
 // The words of the query as typed, search words first, each excluded word
-// with its leading "-", separated by blanks: what a reader typed.
+// with its leading "-", separated by blanks: what a reader typed, in UTF-8.
 [[nodiscard]] std::string typedQuery(const KeywordLists& words);
 
 // The suggestions of one checker answer (suggestionText): the comma-separated

@@ -19,8 +19,7 @@ namespace {
 // spelling block when suggestions are asked for (one checker run for all).
 std::string wordLines(const KeywordLists& words, bool spellCheck,
                       const CheckerCommand& checkerCommand) {
-  std::vector<std::string> all = words.searchWords;
-  all.insert(all.end(), words.excludedWords.begin(), words.excludedWords.end());
+  const std::vector<std::string> all = allKeywords(words);
   std::vector<std::string> suggestions;
   if (spellCheck) suggestions = spellSuggestions(all, checkerCommand);
   std::string lines;

@@ -2,6 +2,8 @@
 
 #include "common/child_process.h"
 #include "common/text.h"
+#include "common/text_folding.h"
+#include "searchcgi/excerpt_html.h"
 #include "searchcgi/query_string.h"
 
 namespace theme_search {
@@ -10,7 +12,7 @@ std::string checkerInput(const std::vector<std::string>& words) {
   std::string input;
   for (const std::string& word : words) {
     input += '^';
-    for (char byte : word) input += byte == '\n' || byte == '\r' ? ' ' : byte;
+    for (char byte : utf8ToLatin1(word)) input += byte == '\n' || byte == '\r' ? ' ' : byte;
     input += '\n';
   }
   return input;
@@ -49,7 +51,7 @@ std::vector<std::string> spellSuggestions(const std::vector<std::string>& words,
 }
 
 std::string spellingBlock(const std::string& suggestion) {
-  return "<B>Corrections possibles :</B><P>\n" + suggestion + "<BR>\n";
+  return "<B>Corrections possibles :</B><P>\n" + htmlText(suggestion) + "<BR>\n";
 }
 
 }  // namespace theme_search

@@ -21,11 +21,12 @@ inline const CheckerCommand spellCommand = {"aspell", "-a"};
 // The longest one exchange with the checker may take before it is killed.
 inline constexpr std::chrono::seconds kSpellDeadline{2};
 
-// What the checker is given for the words of one request: one line per
-// word, each starting with "^" so the checker only ever checks it as text
-// and never takes it as a command (to add a word to a dictionary, save
-// one, ...). A line break inside a word is sent as a space, so every word
-// stays one line and gets one answer.
+// What the checker is given for the words of one request (UTF-8, as
+// typed): one line per word, in Latin-1 (utf8ToLatin1: a character beyond
+// it transliterated), each starting with "^" so the checker only ever
+// checks it as text and never takes it as a command (to add a word to a
+// dictionary, save one, ...). A line break inside a word is sent as a
+// space, so every word stays one line and gets one answer.
 [[nodiscard]] std::string checkerInput(const std::vector<std::string>& words);
 
 // The part of one answer after its first ":"; empty when there is none.
@@ -49,7 +50,8 @@ inline constexpr std::chrono::seconds kSpellDeadline{2};
     const std::vector<std::string>& words, const CheckerCommand& command = spellCommand);
 
 // The suggestion block of one word: the heading line, the suggestion text
-// and "<BR>" with a line end.
+// (escaped by htmlText, so a checker's answer is never markup) and "<BR>"
+// with a line end.
 [[nodiscard]] std::string spellingBlock(const std::string& suggestion);
 
 }  // namespace theme_search

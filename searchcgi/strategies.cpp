@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "index/sql_text.h"
+#include "searchcgi/query_string.h"
 
 namespace theme_search {
 
@@ -96,11 +97,20 @@ std::string countingStatement(const std::string& search) {
   return "select count(*) from (" + search + ") as found;";
 }
 
+bool contradictoryWords(const std::vector<std::string>& searchWords,
+                        const std::vector<std::string>& excludedWords) {
+  for (const std::string& word : searchWords)
+    for (const std::string& excluded : excludedWords)
+      if (sameTerm(word, excluded)) return true;
+  return false;
+}
+
 std::optional<SearchResult> runSearch(IndexConnection& index,
                                       const std::vector<std::string>& searchWords,
                                       const std::vector<std::string>& excludedWords,
                                       std::int64_t firstRow, std::int64_t rowCount) {
   if (searchWords.empty()) return std::nullopt;
+  if (contradictoryWords(searchWords, excludedWords)) return SearchResult{};
   std::string search;
   if (!excludedWords.empty())
     search = exclusionSearch(searchWords, excludedWords);

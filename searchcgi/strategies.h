@@ -53,6 +53,11 @@ namespace theme_search {
 // its tail) matches; sent only when its window is past the last row.
 [[nodiscard]] std::string countingStatement(const std::string& search);
 
+// True when a search word is also excluded (sameTerm): no page can both
+// hold a word and lack it, so such a query finds nothing.
+[[nodiscard]] bool contradictoryWords(const std::vector<std::string>& searchWords,
+                                      const std::vector<std::string>& excludedWords);
+
 // What one search run found: the URL of each row of the window, in rank
 // order, and the number of matching pages over all windows.
 struct SearchResult {
@@ -63,7 +68,8 @@ struct SearchResult {
 // Runs the strategy the word counts call for with the row window
 // (rowCount 0: every row) and returns its rows and total; nullopt when there
 // is no search word, so nothing was sent. One statement, plus one counting
-// statement when the window starts past the last row. Blocks on the
+// statement when the window starts past the last row; none when the words
+// contradict (contradictoryWords): no rows, total 0. Blocks on the
 // database; throws mysqlpp::Exception when a statement is rejected. Writes
 // nothing anywhere: the caller reports a run without a search word.
 [[nodiscard]] std::optional<SearchResult> runSearch(IndexConnection& index,

@@ -60,10 +60,12 @@ TEST(QueryString, SplitsKeywordsAtPlusIntoSearchAndExcludedWords) {
       {"a+-", {"a"}, {""}},
       {"--a", {}, {"-a"}},
       {"a%20b+C%27", {"a b", "C'"}, {}},
+      // Repeated words stay as typed; only the terms are searched once.
+      {"miel+MIEL+-x+-x", {"miel", "MIEL"}, {"x", "x"}},
       // Decoding comes after the split and after the leading "-" is read.
       {"a%2Bb+-c%2B", {"a+b"}, {"c+"}},
       {"%2Da+-%2Db", {"-a"}, {"-b"}},
-      {"caf%E9+-th%C3%A9", {"caf\xe9"}, {"th\xe9"}},
+      {"caf%E9+-th%C3%A9", {"caf\xc3\xa9"}, {"th\xc3\xa9"}},
   };
   for (const Case& c : cases) {
     const KeywordLists lists = splitKeywords(c.text);
@@ -87,27 +89,45 @@ TEST(QueryString, KeywordsBecomeTheIndexsTermsByTheWordRules) {
       {"abeille%2Bruche", {"abeille", "ruche"}, {}},
       {"%C5%93uf+-%9Cuvre", {"oeuf"}, {"oeuvre"}},  // beyond Latin-1; Windows-1252
       {"++%21%21", {}, {}},
+      // A repeated term is searched once, whatever its case or accents, so
+      // the several-words strategy never asks for a page holding it twice;
+      // each sign on its own, the first as typed kept.
+      {"miel+miel", {"miel"}, {}},
+      {"Miel+MIEL+miel+ruche+RUCHE", {"Miel", "ruche"}, {}},
+      {"%C9t%E9+ETE+%C3%A9t%C3%A9", {"Ete"}, {}},
+      {"miel-miel+l%27abeille+abeille", {"miel", "abeille"}, {}},
+      {"-miel+-MIEL+miel+-Miel", {"miel"}, {"miel"}},
   };
   for (const Case& c : cases) {
     const KeywordLists lists = splitKeywords(c.text);
     EXPECT_EQ(lists.searchTerms, c.searchTerms) << "keywords: " << c.text;
     EXPECT_EQ(lists.excludedTerms, c.excludedTerms) << "keywords: " << c.text;
   }
-  EXPECT_EQ(splitKeywords("l%27%E9t%E9").searchWords, std::vector<std::string>{"l'\xe9t\xe9"});
+  // Repeats take no room: the 64 places are for different terms.
+  std::string many;
+  for (int i = 0; i < 100; ++i) many += "aa-";
+  EXPECT_EQ(splitKeywords(many + "bb").searchTerms, (std::vector<std::string>{"aa", "bb"}));
+  EXPECT_EQ(splitKeywords("l%27%E9t%E9").searchWords,
+            std::vector<std::string>{"l'\xc3\xa9t\xc3\xa9"});
 }
 
-TEST(QueryString, DecodesEachKeywordFromPercentEscapesAndUtf8ToLatin1) {
+TEST(QueryString, DecodesEachKeywordFromPercentEscapesAndLatin1OrUtf8ToUtf8) {
   struct Case {
     std::string received, decoded;
   } cases[] = {
-      {"caf%E9", "caf\xe9"},     // the form's Latin-1
-      {"caf%e9", "caf\xe9"},     // lower-case hex digits
-      {"caf%C3%A9", "caf\xe9"},  // UTF-8 from a browser that ignored the charset
-      {"%C3%80%C2%A0%C3%BF", "\xc0\xa0\xff"},
-      {"%E2%82%AC", "\xe2\x82\xac"},  // UTF-8 beyond Latin-1: kept as it is
-      {"%C3", "\xc3"},                // a lone lead byte is Latin-1 text
-      {"%C3%A9%E9", "\xc3\xa9\xe9"},  // not UTF-8 as a whole: kept
-      {"%C0%80", "\xc0\x80"},         // an overlong NUL is not converted
+      {"caf%E9", "caf\xc3\xa9"},     // the form's Latin-1
+      {"caf%e9", "caf\xc3\xa9"},     // lower-case hex digits
+      {"caf%C3%A9", "caf\xc3\xa9"},  // UTF-8 from a browser that ignored the charset
+      {"%C3%80%C2%A0%C3%BF", "\xc3\x80\xc2\xa0\xc3\xbf"},
+      {"%C5%93uf", "\xc5\x93uf"},                     // UTF-8 beyond Latin-1
+      {"%F0%9F%90%9D", "\xf0\x9f\x90\x9d"},           // four bytes
+      {"%C3", "\xc3\x83"},                            // a lone lead byte is Latin-1 text
+      {"%C3%A9%E9", "\xc3\x83\xc2\xa9\xc3\xa9"},      // not UTF-8 as a whole: Latin-1
+      {"%C0%80", "\xc3\x80\xe2\x82\xac"},             // an overlong NUL is no UTF-8
+      {"%ED%A0%80", "\xc3\xad\xc2\xa0\xe2\x82\xac"},  // nor is a surrogate
+      // What a browser sends for a Latin-1 form: Windows-1252 in 0x80-0x9F;
+      // an undefined byte stays a C1 control.
+      {"%9Cuf+%93%81", "\xc5\x93uf+\xe2\x80\x9c\xc2\x81"},
       {"%", "%"},
       {"100%", "100%"},
       {"%4", "%4"},
@@ -122,6 +142,24 @@ TEST(QueryString, DecodesEachKeywordFromPercentEscapesAndUtf8ToLatin1) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(decodeKeyword(c.received), c.decoded) << "received: " << c.received;
+}
+
+TEST(QueryString, TermsAreTheSameAsTheIndexsCollationComparesThem) {
+  const struct {
+    std::string first, second;
+    bool same;
+  } cases[] = {
+      {"miel", "MIEL", true},
+      {"Miel", "mIEL", true},
+      {"\xc9t\xc9", "\xe9T\xe9", true},  // Latin-1 capitals
+      {"\xde\xc0", "\xfe\xe0", true},
+      {"\xd7", "\xf7", false},  // the multiplication sign is no capital
+      {"ete", "\xe9t\xe9", false},
+      {"miel", "miels", false},
+      {"", "", true},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(sameTerm(c.first, c.second), c.same) << c.first << " / " << c.second;
 }
 
 TEST(QueryString, IgnoresWordsBeyondEachListsCapacity) {

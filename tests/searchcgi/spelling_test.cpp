@@ -45,6 +45,8 @@ TEST(Spelling, CheckerInputIsOneEscapedLinePerWord) {
       {{"*zz", "#", "-x", "!"}, "^*zz\n^#\n^-x\n^!\n"},
       {{"a\n*b", "c\r\nd"}, "^a *b\n^c  d\n"},
       {{"^x", "caf\xe9", "a b"}, "^^x\n^caf\xe9\n^a b\n"},
+      // The words arrive in UTF-8; the checker reads Latin-1.
+      {{"caf\xc3\xa9", "\xc5\x93uf", "\xe2\x80\x9cx\xe2\x80\x9d"}, "^caf\xe9\n^oeuf\n^\"x\"\n"},
       {{}, ""},
   };
   for (const Case& c : cases)
@@ -72,7 +74,17 @@ TEST(Spelling, ReplyIsSplitIntoOneSuggestionTextPerWord) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(suggestionTexts(c.reply, c.words), c.texts) << "reply: " << c.reply;
-  EXPECT_EQ(spellingBlock(" a, b\n\n"), "<B>Corrections possibles :</B><P>\n a, b\n\n<BR>\n");
+  // The block is markup around text: whatever the checker answers (a word
+  // echoed, a suggestion with "&") stays text.
+  const std::pair<std::string, std::string> blocks[] = {
+      {" a, b\n\n", " a, b\n\n"},
+      {" AT&T, <b>x</b>, \"q\", l'\xe9t\xe9\n\n",
+       " AT&amp;T, &lt;b&gt;x&lt;/b&gt;, &quot;q&quot;, l&#39;\xe9t\xe9\n\n"},
+      {"", ""},
+  };
+  for (const auto& [suggestion, shown] : blocks)
+    EXPECT_EQ(spellingBlock(suggestion), "<B>Corrections possibles :</B><P>\n" + shown + "<BR>\n")
+        << "suggestion: " << suggestion;
 }
 
 TEST(Spelling, OneExchangeForAllWordsLeavesOurDescriptorsAlone) {

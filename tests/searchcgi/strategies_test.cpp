@@ -37,6 +37,26 @@ TEST(Strategies, StatementTextsForEachStrategy) {
   EXPECT_EQ(countingStatement("select 1 "), "select count(*) from (select 1 ) as found;");
 }
 
+TEST(Strategies, WordsBothSearchedAndExcludedContradict) {
+  using Words = std::vector<std::string>;
+  const struct {
+    Words search, excluded;
+    bool contradictory;
+  } cases[] = {
+      {{"miel"}, {"miel"}, true},
+      {{"miel"}, {"MIEL"}, true},
+      {{"ruche", "Miel"}, {"lavande", "mIEL"}, true},
+      {{"miel"}, {"miels"}, false},
+      {{"miel", "ruche"}, {"lavande"}, false},
+      {{"miel"}, {}, false},
+      {{}, {"miel"}, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(contradictoryWords(c.search, c.excluded), c.contradictory)
+        << (c.search.empty() ? "" : c.search[0]) << " -"
+        << (c.excluded.empty() ? "" : c.excluded[0]);
+}
+
 TEST(Strategies, WordListsQuoteEveryWordSoNoneCanEndItsLiteral) {
   EXPECT_EQ(wordList({"a", "", "b"}), "('a','','b')");
   EXPECT_EQ(wordList({"l'eau", "a\\", std::string("n\0ul", 4), "%27\"x", "l\nf\r"}),
