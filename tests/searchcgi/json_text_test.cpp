@@ -83,12 +83,10 @@ TEST(JsonText, QueryTextIsWrittenAsItsCharacters) {
     std::string utf8;
     std::string json;
   } cases[] = {
-      {"\xc5\x93uf", "\"\xc5\x93uf\""},
       {"caf\xc3\xa9 \xf0\x9f\x90\x9d \"\\", "\"caf\xc3\xa9 \xf0\x9f\x90\x9d \\\"\\\\\""},
       {"\x01\xc2\x85\x7f", "\"\\u0001\\u0085\\u007F\""},
       // Not UTF-8: Latin-1, its 0x80-0x9F read as Windows-1252.
       {"caf\xe9 \x9cuf \x81", "\"caf\xc3\xa9 \xc5\x93uf \\u0081\""},
-      {"", "\"\""},
   };
   for (const Case& c : cases) {
     std::string json = "[";

@@ -145,21 +145,10 @@ TEST(QueryString, DecodesEachKeywordFromPercentEscapesAndLatin1OrUtf8ToUtf8) {
 }
 
 TEST(QueryString, TermsAreTheSameAsTheIndexsCollationComparesThem) {
-  const struct {
-    std::string first, second;
-    bool same;
-  } cases[] = {
-      {"miel", "MIEL", true},
-      {"Miel", "mIEL", true},
-      {"\xc9t\xc9", "\xe9T\xe9", true},  // Latin-1 capitals
-      {"\xde\xc0", "\xfe\xe0", true},
-      {"\xd7", "\xf7", false},  // the multiplication sign is no capital
-      {"ete", "\xe9t\xe9", false},
-      {"miel", "miels", false},
-      {"", "", true},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(sameTerm(c.first, c.second), c.same) << c.first << " / " << c.second;
+  EXPECT_TRUE(sameTerm("Miel", "mIEL"));
+  EXPECT_TRUE(sameTerm("\xc9t\xde\xc0", "\xe9T\xfe\xe0"));  // Latin-1 capitals
+  EXPECT_FALSE(sameTerm("\xd7", "\xf7"));                   // the multiplication sign is no capital
+  EXPECT_FALSE(sameTerm("ete", "\xe9t\xe9"));
 }
 
 TEST(QueryString, IgnoresWordsBeyondEachListsCapacity) {

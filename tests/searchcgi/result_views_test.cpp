@@ -101,33 +101,4 @@ TEST(ResultViewParts, ReadablePageEscapesAndKeepsTheViewInItsLinks) {
   EXPECT_NE(last.find("value=\"Verifier l'ortographe\" checked>"), std::string::npos);
 }
 
-// The words come back as typed, in each view's encoding, whichever encoding
-// the browser sent; the links carry the keyword text as it arrived.
-TEST(ResultViewParts, EchoedWordsKeepTheirCharactersInEveryView) {
-  ResultList list;
-  list.query.keywordText = "%C5%93uf+-caf%E9+%3Cb%3E";
-  list.query.pageNumber = 2;
-  list.query.spellCheck = true;
-  list.words = splitKeywords(list.query.keywordText);
-  list.suggestions = {" oeuf, neuf\n\n", "", ""};
-  list.searched = true;
-  list.total = 40;
-  const std::string page = readablePage(list, "http://s/cgi/html");
-  for (const char* expected :
-       {"value=\"&#339;uf &lt;b&gt; -caf\xe9\"",
-        "pour \xab\xa0&#339;uf\xa0\xbb :</b> oeuf, neuf</p>",
-        "pour \xab\xa0&lt;b&gt;\xa0\xbb :</b> </p>",
-        "pour \xab\xa0"
-        "caf\xe9\xa0\xbb :</b> </p>",
-        "<a href=\"http://s/cgi/html?keyword=%C5%93uf+-caf%E9+%3Cb%3E&amp;page=3&amp;verif="})
-    EXPECT_NE(page.find(expected), std::string::npos) << expected << "\n" << page;
-  EXPECT_EQ(page.find("\xc5"), std::string::npos) << page;
-
-  const std::string json = jsonReply(list);
-  for (const char* expected : {"\"query\":\"\xc5\x93uf <b> -caf\xc3\xa9\"",
-                               "\"suggestions\":{\"\xc5\x93uf\":[\"oeuf\",\"neuf\"],\"<b>\":[],"
-                               "\"caf\xc3\xa9\":[]}"})
-    EXPECT_NE(json.find(expected), std::string::npos) << expected << "\n" << json;
-}
-
 }  // namespace

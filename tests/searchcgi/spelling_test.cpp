@@ -74,17 +74,11 @@ TEST(Spelling, ReplyIsSplitIntoOneSuggestionTextPerWord) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(suggestionTexts(c.reply, c.words), c.texts) << "reply: " << c.reply;
-  // The block is markup around text: whatever the checker answers (a word
-  // echoed, a suggestion with "&") stays text.
-  const std::pair<std::string, std::string> blocks[] = {
-      {" a, b\n\n", " a, b\n\n"},
-      {" AT&T, <b>x</b>, \"q\", l'\xe9t\xe9\n\n",
-       " AT&amp;T, &lt;b&gt;x&lt;/b&gt;, &quot;q&quot;, l&#39;\xe9t\xe9\n\n"},
-      {"", ""},
-  };
-  for (const auto& [suggestion, shown] : blocks)
-    EXPECT_EQ(spellingBlock(suggestion), "<B>Corrections possibles :</B><P>\n" + shown + "<BR>\n")
-        << "suggestion: " << suggestion;
+  // Whatever the checker answers (a word echoed, a suggestion with "&")
+  // stays text.
+  EXPECT_EQ(spellingBlock(" AT&T, <b>x</b>, l'\xe9t\xe9\n\n"),
+            "<B>Corrections possibles :</B><P>\n AT&amp;T, &lt;b&gt;x&lt;/b&gt;, l&#39;\xe9t\xe9"
+            "\n\n<BR>\n");
 }
 
 TEST(Spelling, OneExchangeForAllWordsLeavesOurDescriptorsAlone) {

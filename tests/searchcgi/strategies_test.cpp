@@ -38,23 +38,9 @@ TEST(Strategies, StatementTextsForEachStrategy) {
 }
 
 TEST(Strategies, WordsBothSearchedAndExcludedContradict) {
-  using Words = std::vector<std::string>;
-  const struct {
-    Words search, excluded;
-    bool contradictory;
-  } cases[] = {
-      {{"miel"}, {"miel"}, true},
-      {{"miel"}, {"MIEL"}, true},
-      {{"ruche", "Miel"}, {"lavande", "mIEL"}, true},
-      {{"miel"}, {"miels"}, false},
-      {{"miel", "ruche"}, {"lavande"}, false},
-      {{"miel"}, {}, false},
-      {{}, {"miel"}, false},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(contradictoryWords(c.search, c.excluded), c.contradictory)
-        << (c.search.empty() ? "" : c.search[0]) << " -"
-        << (c.excluded.empty() ? "" : c.excluded[0]);
+  EXPECT_TRUE(contradictoryWords({"miel"}, {"miel"}));
+  EXPECT_TRUE(contradictoryWords({"ruche", "Miel"}, {"lavande", "mIEL"}));
+  EXPECT_FALSE(contradictoryWords({"miel", "ruche"}, {"miels"}));
 }
 
 TEST(Strategies, WordListsQuoteEveryWordSoNoneCanEndItsLiteral) {
