@@ -26,6 +26,17 @@ CREATE TABLE IF NOT EXISTS UrlInvalide (
   PRIMARY KEY (url)
 ) ENGINE=InnoDB DEFAULT CHARSET=latin1;
 
+-- Why and when each URL of UrlInvalide was given up: the reason of its last
+-- refusal ("status 404", "depth limit", "outside the site", ...) and its
+-- time. A table of its own, so UrlInvalide keeps the single column its
+-- readers rely on; a URL leaves both tables when it is fetched after all.
+CREATE TABLE IF NOT EXISTS UrlInvalideRaison (
+  url VARCHAR(3000) CHARACTER SET latin1 COLLATE latin1_nopad_bin NOT NULL,
+  raison VARCHAR(255) CHARACTER SET latin1 COLLATE latin1_bin NOT NULL,
+  moment DATETIME NOT NULL,
+  PRIMARY KEY (url)
+) ENGINE=InnoDB DEFAULT CHARSET=latin1;
+
 -- The keyword dictionary.
 -- mot: latin1_general_ci ignores letter case and nothing else, so a keyword
 --   typed "MOTEUR" finds the indexed "moteur", while words that differ in

@@ -36,17 +36,18 @@ std::string quote(std::string_view value) {
   return '"' + escapeSql(value) + '"';
 }
 
-std::vector<std::string> joinedBatches(const std::vector<std::string>& items,
-                                       std::size_t maxBytes) {
+std::vector<std::string> joinedBatches(const std::vector<std::string>& items, std::size_t maxBytes,
+                                       std::string_view separator) {
   std::vector<std::string> batches;
   bool startNew = true;
   for (const std::string& item : items) {
-    if (!startNew && batches.back().size() + 1 + item.size() > maxBytes) startNew = true;
+    if (!startNew && batches.back().size() + separator.size() + item.size() > maxBytes)
+      startNew = true;
     if (startNew) {
       batches.push_back(item);
       startNew = false;
     } else {
-      batches.back() += ',';
+      batches.back() += separator;
       batches.back() += item;
     }
   }

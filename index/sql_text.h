@@ -27,10 +27,11 @@ namespace theme_search {
 // a page's words or links take one or a few statements.
 constexpr std::size_t maxBatchBytes = 1 << 20;
 
-// The items, in order, joined by "," into as few lists as keep each list
-// within maxBytes; an item longer than that gets a list of its own. No items
-// give no list.
+// The items, in order, joined by the separator into as few lists as keep
+// each list within maxBytes; an item longer than that gets a list of its
+// own. No items give no list.
 [[nodiscard]] std::vector<std::string> joinedBatches(const std::vector<std::string>& items,
-                                                     std::size_t maxBytes = maxBatchBytes);
+                                                     std::size_t maxBytes = maxBatchBytes,
+                                                     std::string_view separator = ",");
 
 }  // namespace theme_search

@@ -48,6 +48,8 @@ IndexedDocument KeywordIndexer::index(const std::string& url, const std::string&
   if (onTheme)
     sendReported(documentStatement(url, makeDocumentRecord(display.title, display.displayText)),
                  "EXCEPTION Document " + url + "\n", indexed.messages);
+  else if (replacing)
+    connection.execute(documentRemovalStatement(url));
   connection.execute(themeCountStatement(indexed.themeWordCount, url));
   transaction.commit();
   remember(learned);
@@ -61,6 +63,7 @@ void KeywordIndexer::recordVisit(const std::string& url, bool replacing) {
   }
   Transaction transaction(connection);
   connection.execute(linksRemovalStatement(url));
+  connection.execute(documentRemovalStatement(url));
   connection.execute(themeCountStatement(0, url));
   transaction.commit();
 }
@@ -217,6 +220,11 @@ std::string themeCountStatement(int themeWordCount, const std::string& url) {
 std::string linksRemovalStatement(const std::string& url) {
   return "DELETE FROM CorrespMotUrl WHERE idUrl IN (SELECT idUrl FROM Url WHERE url = " +
          quote(url) + ")";
+}
+
+std::string documentRemovalStatement(const std::string& url) {
+  return "DELETE FROM Document WHERE idUrl IN (SELECT idUrl FROM Url WHERE url = " + quote(url) +
+         ")";
 }
 
 std::string documentStatement(const std::string& url, const DocumentRecord& record) {

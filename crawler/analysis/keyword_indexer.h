@@ -128,6 +128,8 @@ void countWords(const std::string& text, WordCounts& wordCounts);
 [[nodiscard]] std::string themeCountStatement(int themeWordCount, const std::string& url);
 // Removes the CorrespMotUrl rows of a page, before it is indexed again.
 [[nodiscard]] std::string linksRemovalStatement(const std::string& url);
+// Removes the Document row of a page that is no longer on theme.
+[[nodiscard]] std::string documentRemovalStatement(const std::string& url);
 // The document's Document row, written or replaced; the stored text as a
 // hexadecimal literal. No row when the URL is not in Url.
 [[nodiscard]] std::string documentStatement(const std::string& url, const DocumentRecord& record);

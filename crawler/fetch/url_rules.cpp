@@ -10,7 +10,7 @@ namespace theme_search {
 namespace {
 
 const std::size_t npos = std::string::npos;
-const std::size_t kSchemeLength = 7;  // "http://"
+const std::size_t kSchemeLength = kHttpPrefix.size();
 const std::size_t kMaxLinkLength = 200;
 
 std::string lastSegment(const std::string& text) {

@@ -2,9 +2,14 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace theme_search {
+
+// The schemes the crawler fetches, as URLs begin with them.
+inline constexpr std::string_view kHttpPrefix = "http://";
+inline constexpr std::string_view kHttpsPrefix = "https://";
 
 // Text rules that turn a page's URL and the raw links found in it into
 // absolute URLs. There is no general URL parser here: every rule is a simple

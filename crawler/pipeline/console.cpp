@@ -30,8 +30,8 @@ bool handWords(std::string& pending, bool complete,
       return false;
     }
     const std::string word = pending.substr(begin, end - begin);
-    queue(word);
     if (word == "exit") return true;
+    queue(word);
   }
 }
 

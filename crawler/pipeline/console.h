@@ -15,8 +15,8 @@ enum class ConsoleEnd { exitTyped, endOfInput, stopSignal };
 // The operator's console: every whitespace-separated word read from the
 // descriptor `input` (blank, tab, line feed, carriage return, vertical tab
 // and form feed separate words) is handed to `queue`, which queues it as a
-// start URL with priority 0. The word "exit" (exact) is handed on too and
-// ends the console; so does the end of the input (a last word without a
+// start URL with priority 0. The word "exit" (exact) is not a URL: it ends
+// the console; so does the end of the input (a last word without a
 // line end still counts), and so does a byte readable on `wake`, the
 // descriptor StopSignals writes to when a stop signal arrives. Blocks; runs
 // on the main thread while the crawl threads work.

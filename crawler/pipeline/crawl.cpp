@@ -3,7 +3,9 @@
 #include <unordered_set>
 
 #include "common/log_line.h"
+#include "crawler/fetch/url_rules.h"
 #include "crawler/pipeline/saved_queue.h"
+#include "crawler/pipeline/stage_log.h"
 
 namespace theme_search {
 
@@ -75,8 +77,13 @@ void Crawl::resume(std::optional<unsigned> refreshDays) {
   writeLog(log, refreshLine(refreshed));
 }
 
-void Crawl::addStartUrl(const std::string& url) {
-  urls.push(CrawlItem(url, 0));
+void Crawl::addStartUrl(const std::string& typed) {
+  std::string url = canonicalUrl(typed);
+  if (!config.inScope(url)) {
+    writeLog(log, startOutsideSiteLine(url));
+    return;
+  }
+  urls.push(CrawlItem(std::move(url), 0, false, true));
 }
 
 void Crawl::stop() {

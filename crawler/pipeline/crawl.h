@@ -52,7 +52,9 @@ class Crawl {
   Crawl(const Crawl&) = delete;
   Crawl& operator=(const Crawl&) = delete;
 
-  // Queues a start URL with priority 0. Any thread.
+  // Queues a URL the operator typed, in canonical form, with priority 0; a
+  // URL outside the site is not queued and a line of the log says so. Any
+  // thread.
   void addStartUrl(const std::string& url);
   // Ends both stages, waits for them and saves what is left. Idempotent.
   // Blocks while a document in progress is rolled back and while the

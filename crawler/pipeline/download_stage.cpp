@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "common/log_line.h"
+#include "common/text.h"
 #include "crawler/fetch/http_client.h"
 #include "crawler/fetch/url_rules.h"
 #include "crawler/pipeline/stage_log.h"
@@ -11,20 +12,21 @@
 
 namespace theme_search {
 
-namespace {
-
-const std::string schemePrefix = "http://";
-
-}  // namespace
-
-std::string urlInsertStatement(const std::string& url) {
-  return "INSERT IGNORE INTO Url (url, lastVisit) VALUES (" + quote(url) + ", NULL )";
-}
-
 std::string downloadTarget(const std::string& url) {
   // The client reads the scheme of an https:// URL itself.
-  return url.compare(0, schemePrefix.size(), schemePrefix) == 0 ? url.substr(schemePrefix.size())
-                                                                : url;
+  return url.compare(0, kHttpPrefix.size(), kHttpPrefix) == 0 ? url.substr(kHttpPrefix.size())
+                                                              : url;
+}
+
+bool isGoneReply(const std::string& header) {
+  // The status is the second word of the status line: "HTTP/1.1 404 Not Found".
+  const std::string::size_type lineEnd = header.find('\n');
+  const std::string line = header.substr(0, lineEnd);
+  const std::string::size_type begin = line.find(' ');
+  if (begin == std::string::npos) return false;
+  const std::string status = line.substr(begin + 1, 3);
+  const char after = begin + 4 < line.size() ? line[begin + 4] : ' ';
+  return (status == "404" || status == "410") && isAsciiSpace(after);
 }
 
 DownloadStage::DownloadStage(const EngineConfig& config, IndexConnection* connection,
@@ -52,14 +54,18 @@ void DownloadStage::run() {
     while (pages.waitForRoom()) {
       std::optional<CrawlItem> item = urls.pop();
       if (!item) return;
+      const std::string taken = item->url;
       FetchedPage page(std::move(*item));
       if (page.url.size() > kMaxUrlBytes) {
         // Nothing can record it: it is refused here and goes no further.
         writeLog(log, downloadErrorLine(page.url.substr(0, 200) + "...",
                                         "URL over " + std::to_string(kMaxUrlBytes) + " bytes"));
+        urls.finished(taken);
         continue;
       }
       fetchInto(page);
+      // The parse stage settles the URLs it records as invalid.
+      if (!recordsInvalid(page.outcome) || page.url != taken) urls.finished(taken);
       pages.push(std::move(page));
     }
   } catch (const std::exception& error) {
@@ -67,28 +73,48 @@ void DownloadStage::run() {
   }
 }
 
-// Leaves the page's content empty unless the URL is in the site, unknown to
-// the index and fetched. A URL that this crawl knows (it wrote the row, or
-// the parse stage found it in the index) is not asked about again; any
-// other URL is, in one statement, because another crawler on the same
-// index may have recorded it since the parse stage looked. A database error, or any other failure
-// such as memory running out for a large reply, is reported and the page goes on empty: the stage
+// Sets the page's outcome: fetched (the reply in its content) only when the
+// URL is in the site, unknown to the index (or typed by the operator and
+// not yet a page of the index, or a revisit) and fetched. A URL that this
+// crawl knows (it wrote the row, or the parse stage found it in the index)
+// is not asked about again; any other URL is, in one statement, because
+// another crawler on the same index may have recorded it since the parse
+// stage looked. A database error, or any other failure such as memory
+// running out for a large reply, is reported and the page fails: the stage
 // must outlive any one URL.
 void DownloadStage::fetchInto(FetchedPage& page) {
   try {
     page.url = canonicalUrl(std::move(page.url));
-    if (!config.inScope(page.url)) return;
+    if (!config.inScope(page.url)) {
+      page.outcome = UrlOutcome::outsideSite;
+      page.reason = kOutsideSiteReason;
+      return;
+    }
     if (!page.revisit) {
       bool isKnown = false;
-      if (!throughOutages([&] { isKnown = known.lookUp(*connection, {page.url}).front(); })) return;
-      if (isKnown) return;
+      // A typed URL is fetched again when it is only invalid: the operator
+      // asks for it, perhaps after mending the configuration.
+      const bool done =
+          page.requested
+              ? throughOutages([&] { isKnown = isFetched(*connection, page.url); })
+              : throughOutages([&] { isKnown = known.lookUp(*connection, {page.url}).front(); });
+      if (!done) return;
+      if (isKnown) {
+        if (page.requested) writeLog(log, alreadyIndexedLine(page.url));
+        page.outcome = UrlOutcome::alreadyKnown;
+        return;
+      }
     }
     download(page);
   } catch (const mysqlpp::Exception& error) {
     writeLog(log, databaseErrorLine(page.url, error.what()));
     std::string().swap(page.content);
+    page.outcome = UrlOutcome::failed;
+    page.reason = std::string("database: ") + error.what();
   } catch (const std::exception& error) {
     std::string().swap(page.content);
+    page.outcome = UrlOutcome::failed;
+    page.reason = error.what();
     writeLog(log, downloadErrorLine(page.url, error.what()));
   }
 }
@@ -109,7 +135,10 @@ void DownloadStage::download(FetchedPage& page) {
   writeLog(log, queueFragment(urls.size(), pages.size()));
   if (politeness) {
     if (std::optional<std::string> refused = politeness->admit(page.url)) {
-      if (!stop.requested()) writeLog(log, downloadErrorLine(page.url, *refused));
+      if (stop.requested()) return;
+      writeLog(log, downloadErrorLine(page.url, *refused));
+      page.outcome = UrlOutcome::refusedByRobots;
+      page.reason = std::move(*refused);
       return;
     }
   }
@@ -119,12 +148,18 @@ void DownloadStage::download(FetchedPage& page) {
   if (stop.requested()) return;
   if (fetched.ok()) {
     page.content = std::move(fetched.reply);
-    if (!throughOutages([&] { connection->execute(urlInsertStatement(page.url)); })) return;
+    if (!throughOutages([&] { recordFetched(*connection, page.url); })) {
+      std::string().swap(page.content);
+      return;
+    }
     known.add(page.url);
+    page.outcome = UrlOutcome::fetched;
     return;
   }
   if (fetched.outcome == FetchResult::Outcome::timedOut) writeLog(messages, "ERROR TIMEOUT\n");
   writeLog(log, downloadErrorLine(page.url, fetched.reason));
+  page.outcome = isGoneReply(fetched.reply) ? UrlOutcome::gone : UrlOutcome::failed;
+  page.reason = std::move(fetched.reason);
 }
 
 }  // namespace theme_search

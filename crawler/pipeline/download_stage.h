@@ -18,9 +18,13 @@ namespace theme_search {
 // The download stage: its thread takes the highest-priority URL, fetches it
 // if it is in the site and unknown to the index (asked only when `known`
 // does not already hold it), records it in Url and in `known`, and hands
-// the result to the parse stage (empty content when nothing was fetched). It
-// waits for room in the hand-over before it takes each URL, and ends when
-// either queue is closed.
+// every URL on to the parse stage with its outcome (UrlOutcome; content only
+// when fetched). It tells the URL queue that a URL is finished, except those
+// the parse stage records as invalid, which that stage finishes. It waits
+// for room in the hand-over before it takes each URL, and ends when either
+// queue is closed. A URL the operator typed (CrawlItem::requested) is
+// fetched unless it is in Url, even when UrlInvalide holds it; when it is in
+// Url a line says so.
 //
 // URLs are put in canonical form first (canonicalUrl). Under the
 // configuration's politeness option each fetch goes through Politeness
@@ -69,13 +73,13 @@ class DownloadStage {
   std::thread thread;
 };
 
-// The statement that records a fetched URL, not analysed yet (lastVisit
-// NULL).
-[[nodiscard]] std::string urlInsertStatement(const std::string& url);
-
 // What the HTTP client is given for a URL: the URL without its first seven
 // characters when they are exactly "http://", otherwise the whole URL (an
 // "https://" URL is fetched over TLS).
 [[nodiscard]] std::string downloadTarget(const std::string& url);
+
+// True when the header block of a refused reply answers that the page does
+// not exist: status 404 or 410.
+[[nodiscard]] bool isGoneReply(const std::string& header);
 
 }  // namespace theme_search

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <exception>
+#include <unordered_set>
 #include <utility>
 
 #include "common/log_line.h"
@@ -50,56 +51,96 @@ bool ParseStage::throughOutages(IndexConnection& connection, Work&& work) {
 
 void ParseStage::run() {
   while (std::optional<FetchedPage> page = pages.pop()) {
-    // Pages handed on empty come in runs: their URLs go into UrlInvalide
-    // together, as soon as no page waits or a page with content comes.
-    if (page->content.empty()) {
-      if (page->revisit) continue;  // not fetched again: the earlier visit stays
-      invalid.push_back(std::move(page->url));
-      if (pages.size() == 0) writeInvalid();
-      continue;
-    }
-    writeInvalid();
-    // A database error, or any other failure such as memory running out
-    // while a large page is analysed, costs this one page, never the stage.
-    try {
-      handlePage(*page);
-    } catch (const mysqlpp::Exception& error) {
-      writeLog(log, databaseErrorLine(page->url, error.what()));
-    } catch (const std::exception& error) {
-      writeLog(log, "ERROR PARSE " + page->url + " : " + error.what() + "\n");
+    switch (page->outcome) {
+      case UrlOutcome::fetched:
+        writeInvalid();
+        // A database error, or any other failure such as memory running out
+        // while a large page is analysed, costs this one page, never the
+        // stage.
+        try {
+          handlePage(*page);
+        } catch (const mysqlpp::Exception& error) {
+          writeLog(log, databaseErrorLine(page->url, error.what()));
+        } catch (const std::exception& error) {
+          writeLog(log, parseErrorLine(page->url, error.what()));
+        }
+        break;
+      case UrlOutcome::failed:
+      case UrlOutcome::gone:
+      case UrlOutcome::outsideSite:
+        if (page->revisit && page->outcome != UrlOutcome::outsideSite) {
+          writeInvalid();
+          settleRevisit(*page);
+          break;
+        }
+        // Such URLs come in runs: they go into UrlInvalide together, as soon
+        // as no page waits or a page with content comes.
+        invalid.push_back(InvalidUrl{std::move(page->url), std::move(page->reason)});
+        if (pages.size() == 0) writeInvalid();
+        break;
+      case UrlOutcome::alreadyKnown:
+      case UrlOutcome::refusedByRobots:
+        break;
+      case UrlOutcome::stopped:
+        interrupted.push_back(*page);
+        break;
     }
   }
   writeInvalid();
 }
 
-// Writes the URLs waiting for UrlInvalide in one statement; when that is
-// rejected, in one statement each, so that a failure names its URL. A URL
-// written is known from then on.
+// A page of the index fetched again that failed: one the server says is gone
+// leaves the index and is recorded invalid; after any other failure the
+// earlier visit stays.
+void ParseStage::settleRevisit(const FetchedPage& page) {
+  if (page.outcome == UrlOutcome::gone) {
+    try {
+      if (!throughOutages(registry, [&] { removePage(registry, page.url, page.reason); })) return;
+      writeLog(log, pageRemovedLine(page.url, page.reason));
+    } catch (const mysqlpp::Exception& error) {
+      writeLog(log, databaseErrorLine(page.url, error.what()));
+    } catch (const std::exception& error) {
+      writeLog(log, parseErrorLine(page.url, error.what()));
+    }
+  }
+  urls.finished(page.url);
+}
+
+// Writes the URLs waiting for UrlInvalide in one transaction; when that is
+// rejected, in one transaction each, so that a failure names its URL. A URL
+// written is known from then on, and no longer held by the URL queue.
 void ParseStage::writeInvalid() {
   if (invalid.empty()) return;
-  std::vector<std::string> written = std::exchange(invalid, {});
+  std::vector<InvalidUrl> written = std::exchange(invalid, {});
+  const auto markTogether = [this](const std::vector<InvalidUrl>& urls) {
+    Transaction transaction(registry);
+    markAllInvalid(registry, urls);
+    transaction.commit();
+  };
   try {
     // Stopped while the server is away: the stop cannot save anything either.
-    if (!throughOutages(registry, [&] { markAllInvalid(registry, written); })) return;
+    if (!throughOutages(registry, [&] { markTogether(written); })) return;
   } catch (const mysqlpp::Exception&) {
-    std::vector<std::string> marked;
-    for (std::string& url : written) {
+    std::vector<InvalidUrl> marked;
+    for (InvalidUrl& url : written) {
       try {
-        markInvalid(registry, url);
+        markTogether({url});
         marked.push_back(std::move(url));
       } catch (const mysqlpp::Exception& error) {
-        writeLog(log, databaseErrorLine(url, error.what()));
+        writeLog(log, databaseErrorLine(url.url, error.what()));
       } catch (const std::exception& error) {
-        writeLog(log, "ERROR PARSE " + url + " : " + error.what() + "\n");
+        writeLog(log, parseErrorLine(url.url, error.what()));
       }
     }
     written.swap(marked);
   } catch (const std::exception& error) {
-    for (const std::string& url : written)
-      writeLog(log, "ERROR PARSE " + url + " : " + error.what() + "\n");
+    for (const InvalidUrl& url : written) writeLog(log, parseErrorLine(url.url, error.what()));
     return;
   }
-  for (const std::string& url : written) known.add(url);
+  for (const InvalidUrl& url : written) {
+    known.add(url.url);
+    urls.finished(url.url);
+  }
 }
 
 void ParseStage::handlePage(FetchedPage& page) {
@@ -138,10 +179,7 @@ void ParseStage::queueLinks(const std::vector<std::string>& links, int themeWord
   const std::optional<std::int32_t> queued =
       linkPriority(themeWordCount, priority, config.maxDepth);
   if (!queued) {
-    for (const std::string& link : links)
-      if (link.size() <= kMaxUrlBytes) invalid.push_back(link);
-    writeInvalid();
-    for (const std::string& link : links) writeLog(log, depthLimitLine(link));
+    refuseLinks(links);
     return;
   }
   std::vector<bool> isKnown;
@@ -151,6 +189,26 @@ void ParseStage::queueLinks(const std::vector<std::string>& links, int themeWord
     isKnown.assign(links.size(), false);
   for (std::size_t i = 0; i < links.size(); ++i)
     if (!isKnown[i]) urls.push(CrawlItem(links[i], *queued));
+}
+
+// Records the links of a page past the depth limit as invalid, each once,
+// except those with a fate of their own: queued or being fetched (asked
+// first, so that a URL leaving the queue is known by the time the index is
+// asked), or known to the index.
+void ParseStage::refuseLinks(const std::vector<std::string>& links) {
+  std::vector<std::string> candidates;
+  std::unordered_set<std::string> seen;
+  for (const std::string& link : links)
+    if (link.size() <= kMaxUrlBytes && seen.insert(link).second && !urls.holds(link))
+      candidates.push_back(link);
+  std::vector<bool> isKnown;
+  if (!throughOutages(registry, [&] { isKnown = known.lookUp(registry, candidates); })) return;
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    if (isKnown[i]) continue;
+    invalid.push_back(InvalidUrl{candidates[i], kDepthLimitReason});
+    writeLog(log, depthLimitLine(candidates[i]));
+  }
+  writeInvalid();
 }
 
 std::string timingLine(std::chrono::nanoseconds total, std::chrono::nanoseconds scanning,

@@ -14,6 +14,7 @@
 #include "crawler/pipeline/known_urls.h"
 #include "crawler/pipeline/stage_queues.h"
 #include "index/index_connection.h"
+#include "index/url_registry.h"
 
 namespace theme_search {
 
@@ -22,9 +23,12 @@ namespace theme_search {
 // page's links that the index does not know, best-first (see linkPriority);
 // the links of one page are looked up together, in one statement for those
 // `known` does not hold. An off-theme page past the depth limit has its
-// links refused instead. A page with no content is recorded as invalid (a
-// run of them in one statement); a revisit that could not be fetched again
-// keeps its earlier rows. It ends when the hand-over is closed; a document
+// links refused instead, except those queued, being fetched or known. A URL
+// whose download failed or that lies outside the site is recorded as
+// invalid with its reason (a run of them in one statement); one that is
+// already known or refused by robots.txt is recorded nowhere. A revisit
+// that failed keeps its earlier rows, unless the server says it is gone:
+// it then leaves the index (removePage). It ends when the hand-over is closed; a document
 // being indexed then is rolled back, and its page is kept in unfinished().
 //
 // With `outage` given, work whose index connection was lost is sent again
@@ -65,6 +69,8 @@ class ParseStage {
   template <class Work>
   bool throughOutages(IndexConnection& connection, Work&& work);
   void writeInvalid();
+  void settleRevisit(const FetchedPage& page);
+  void refuseLinks(const std::vector<std::string>& links);
   void queueLinks(const std::vector<std::string>& links, int themeWordCount, std::int32_t priority);
 
   const EngineConfig& config;
@@ -79,9 +85,9 @@ class ParseStage {
   std::ostream* timings;
   IndexOutage* outage;
   std::vector<CrawlItem> interrupted;
-  // URLs of pages handed on empty, and refused links, not yet written to
-  // UrlInvalide.
-  std::vector<std::string> invalid;
+  // URLs that failed or lie outside the site, and refused links, with their
+  // reasons, not yet written to UrlInvalide.
+  std::vector<InvalidUrl> invalid;
   std::thread thread;
 };
 

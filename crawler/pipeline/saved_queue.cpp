@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "crawler/fetch/url_rules.h"
+#include "crawler/pipeline/stage_log.h"
 #include "index/sql_text.h"
 #include "index/url_registry.h"
 
@@ -23,10 +24,6 @@ std::int32_t priorityText(const std::string& text) {
   std::from_chars(text.data(), text.data() + text.size(), value);
   return value;
 }
-
-// The longest URL the index's URL columns hold; a longer one cannot be
-// saved, nor recorded in any other way.
-constexpr std::size_t longestUrl = 3000;
 
 }  // namespace
 
@@ -74,13 +71,14 @@ std::vector<CrawlItem> takeSavedQueue(IndexConnection& connection, const EngineC
 
 std::size_t saveQueue(IndexConnection& connection, const EngineConfig& config,
                       const std::vector<CrawlItem>& items) {
-  std::vector<std::string> rows, saved, refused;
+  std::vector<std::string> rows, saved;
+  std::vector<InvalidUrl> refused;
   std::unordered_set<std::string> seen;
   for (const CrawlItem& item : items) {
     std::string url = canonicalUrl(item.url);
-    if (url.size() > longestUrl) continue;
+    if (url.size() > kMaxUrlBytes) continue;
     if (!config.inScope(url)) {
-      refused.push_back(std::move(url));
+      refused.push_back(InvalidUrl{std::move(url), kOutsideSiteReason});
       continue;
     }
     rows.push_back("(" + quote(url) + "," + std::to_string(item.priority) + "," +

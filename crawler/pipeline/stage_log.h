@@ -32,11 +32,36 @@ namespace theme_search {
   return "LIMITE ATTEINTE: " + url + "\n";
 }
 
+// Why a URL is in UrlInvalide, besides the download failures' own reasons.
+inline constexpr const char* kOutsideSiteReason = "outside the site";
+inline constexpr const char* kDepthLimitReason = "depth limit";
+
+// A URL the operator typed that is a page of the index already.
+[[nodiscard]] inline std::string alreadyIndexedLine(const std::string& url) {
+  return "already indexed (--refresh fetches it again): " + url + "\n";
+}
+
+// A URL the operator typed that lies outside the configured site.
+[[nodiscard]] inline std::string startOutsideSiteLine(const std::string& url) {
+  return "not queued, outside the configured site: " + url + "\n";
+}
+
 // A statement the index server rejected while one URL was handled; the
 // crawl goes on with the next URL.
 [[nodiscard]] inline std::string databaseErrorLine(const std::string& url,
                                                    const std::string& serverText) {
   return "ERROR DATABASE " + url + " : " + serverText + "\n";
+}
+
+// A page that could not be analysed for a reason other than the index.
+[[nodiscard]] inline std::string parseErrorLine(const std::string& url, const std::string& what) {
+  return "ERROR PARSE " + url + " : " + what + "\n";
+}
+
+// A page of the index that the server says is gone, taken out of the index.
+[[nodiscard]] inline std::string pageRemovedLine(const std::string& url,
+                                                 const std::string& reason) {
+  return "REMOVED " + url + " : " + reason + "\n";
 }
 
 // The last resort of a stage's thread: any other failure ends the thread

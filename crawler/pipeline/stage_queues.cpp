@@ -7,18 +7,51 @@ namespace theme_search {
 void UrlQueue::push(CrawlItem item) {
   {
     std::lock_guard<std::mutex> hold(mutex);
+    if (fetching.count(item.url) != 0) return;
+    auto [entry, added] =
+        waiting.try_emplace(item.url, Waiting{item.priority, item.revisit, item.requested});
+    if (!added) {
+      entry->second.revisit = entry->second.revisit || item.revisit;
+      entry->second.requested = entry->second.requested || item.requested;
+      if (item.priority <= entry->second.priority) return;
+      entry->second.priority = item.priority;
+    }
     heap.push(std::move(item));
   }
   itemAvailable.notify_one();
 }
 
+std::optional<CrawlItem> UrlQueue::takeTop() {
+  for (; !heap.empty(); heap.pop()) {
+    auto entry = waiting.find(heap.top().url);
+    if (entry == waiting.end() || entry->second.priority != heap.top().priority) continue;
+    CrawlItem item = heap.top();
+    item.revisit = entry->second.revisit;
+    item.requested = entry->second.requested;
+    waiting.erase(entry);
+    heap.pop();
+    return item;
+  }
+  return std::nullopt;
+}
+
 std::optional<CrawlItem> UrlQueue::pop() {
   std::unique_lock<std::mutex> hold(mutex);
-  itemAvailable.wait(hold, [this] { return closed || !heap.empty(); });
+  itemAvailable.wait(hold, [this] { return closed || !waiting.empty(); });
   if (closed) return std::nullopt;
-  CrawlItem item = heap.top();
-  heap.pop();
+  std::optional<CrawlItem> item = takeTop();
+  if (item) fetching.insert(item->url);
   return item;
+}
+
+void UrlQueue::finished(const std::string& url) {
+  std::lock_guard<std::mutex> hold(mutex);
+  fetching.erase(url);
+}
+
+bool UrlQueue::holds(const std::string& url) const {
+  std::lock_guard<std::mutex> hold(mutex);
+  return waiting.count(url) != 0 || fetching.count(url) != 0;
 }
 
 void UrlQueue::close() {
@@ -32,14 +65,14 @@ void UrlQueue::close() {
 std::vector<CrawlItem> UrlQueue::drain() {
   std::lock_guard<std::mutex> hold(mutex);
   std::vector<CrawlItem> items;
-  items.reserve(heap.size());
-  for (; !heap.empty(); heap.pop()) items.push_back(heap.top());
+  items.reserve(waiting.size());
+  while (std::optional<CrawlItem> item = takeTop()) items.push_back(std::move(*item));
   return items;
 }
 
 std::size_t UrlQueue::size() const {
   std::lock_guard<std::mutex> hold(mutex);
-  return heap.size();
+  return waiting.size();
 }
 
 void PageHandover::push(FetchedPage page) {

@@ -8,6 +8,9 @@
 #include <mutex>
 #include <optional>
 #include <queue>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "crawler/pipeline/crawl_item.h"
@@ -20,21 +23,31 @@ namespace theme_search {
 // queue still keeps what it holds and what is pushed after the close, for
 // drain(): an orderly stop saves it for the next run.
 
-// The URL queue: a max-heap on priority. Equal priorities leave in heap
-// order, not in the order they were pushed (four items of one priority
-// pushed 1, 2, 3, 4 leave 1, 3, 2, 4). The console and the parse stage push;
-// the download stage pops.
+// The URL queue: a max-heap on priority that holds each URL once. A URL
+// pushed again while it waits keeps the highest priority it was pushed with,
+// and stays a revisit (or a requested URL) if any push was one; a URL pushed
+// while it is being fetched (taken by pop() and not yet finished()) is
+// dropped. Equal priorities leave in heap order, not in the order they were
+// pushed (four items of one priority pushed 1, 2, 3, 4 leave 1, 3, 2, 4).
+// The console and the parse stage push; the download stage pops.
 class UrlQueue {
  public:
   UrlQueue() = default;
   UrlQueue(const UrlQueue&) = delete;
   UrlQueue& operator=(const UrlQueue&) = delete;
 
-  // Queues the item; after close() it is only kept for drain().
+  // Queues the item, or merges it into the entry of its URL; after close()
+  // it is only kept for drain().
   void push(CrawlItem item);
-  // Takes the highest-priority item. Blocks while the queue is empty and
-  // open; nullopt once closed.
+  // Takes the highest-priority item; its URL is then being fetched until
+  // finished() is called for it. Blocks while the queue is empty and open;
+  // nullopt once closed.
   [[nodiscard]] std::optional<CrawlItem> pop();
+  // The URL taken by pop() is settled: the index records it, or it needs no
+  // record. It may be queued again from now on.
+  void finished(const std::string& url);
+  // True while the URL waits in the queue or is being fetched.
+  [[nodiscard]] bool holds(const std::string& url) const;
   // Wakes every waiter; nothing is handed out afterwards.
   void close();
   // Takes every item held, highest priority first, and empties the queue.
@@ -43,9 +56,22 @@ class UrlQueue {
   [[nodiscard]] std::size_t size() const;
 
  private:
+  struct Waiting {
+    std::int32_t priority;
+    bool revisit;
+    bool requested;
+  };
+  // The live entry of the heap's top, or nullopt once the heap is empty;
+  // entries left behind by a later push of a higher priority are dropped.
+  std::optional<CrawlItem> takeTop();
+
   mutable std::mutex mutex;
   std::condition_variable itemAvailable;
+  // Entries by priority; a URL pushed again with a higher priority has an
+  // outdated entry here too, recognised by its priority in `waiting`.
   std::priority_queue<CrawlItem> heap;
+  std::unordered_map<std::string, Waiting> waiting;
+  std::unordered_set<std::string> fetching;
   bool closed = false;
 };
 

@@ -40,12 +40,9 @@ TEST(Console, QueuesEachWordUntilExitOrTheEndOfInput) {
       {{"http://a/ http://b/\n"}, true, {"http://a/", "http://b/"}, ConsoleEnd::endOfInput},
       {{"http://a", "/x\thttp://b/\r\n\v\f", "exit\n"},
        false,
-       {"http://a/x", "http://b/", "exit"},
+       {"http://a/x", "http://b/"},
        ConsoleEnd::exitTyped},
-      {{"EXIT exitx ex", "it http://late/\n"},
-       false,
-       {"EXIT", "exitx", "exit"},
-       ConsoleEnd::exitTyped},
+      {{"EXIT exitx ex", "it http://late/\n"}, false, {"EXIT", "exitx"}, ConsoleEnd::exitTyped},
       {{"http://last/"}, true, {"http://last/"}, ConsoleEnd::endOfInput},  // no line end
       {{""}, true, {}, ConsoleEnd::endOfInput},
   };

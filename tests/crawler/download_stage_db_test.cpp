@@ -112,15 +112,23 @@ class Stage {
     pages.close();
   }
 
-  // Queues the URL and returns the content handed on for it.
-  std::string handOver(const std::string& url) {
-    urls.push(CrawlItem(url, 0));
+  // Queues the URL and returns the content handed on for it; its outcome
+  // is kept in `outcome`.
+  std::string handOver(const std::string& url, bool requested = false) {
+    urls.push(CrawlItem(url, 0, false, requested));
     std::optional<FetchedPage> page = pages.pop();
     EXPECT_TRUE(page);
     if (!page) return std::string();
     EXPECT_EQ(page->url, url);
+    outcome = page->outcome;
+    reason = page->reason;
+    // What the parse stage does once it has recorded such a URL.
+    if (recordsInvalid(outcome)) urls.finished(page->url);
     return page->content;
   }
+
+  UrlOutcome outcome = UrlOutcome::stopped;
+  std::string reason;
 
  private:
   UrlQueue urls;
@@ -130,7 +138,7 @@ class Stage {
 };
 
 TEST_F(DownloadStageTest, FetchesWantedUrlsOnceAndHandsTheRestOnEmpty) {
-  markInvalid(*db, "http://localhost/site/b.html");
+  markInvalid(*db, "http://localhost/site/b.html", "test");
   std::ostringstream log;
   {
     Stage loader(config, *downloads, log);
@@ -138,24 +146,40 @@ TEST_F(DownloadStageTest, FetchesWantedUrlsOnceAndHandsTheRestOnEmpty) {
     EXPECT_EQ(first.rfind("HTTP/1.0 200", 0), 0u) << first;
     EXPECT_NE(first.find("\r\n\r\n<html>a</html>"), std::string::npos) << first;
 
-    std::string skipped[] = {"http://localhost/site/a.html",  // now in Url
-                             "http://localhost/site/b.html",  // in UrlInvalide
-                             "http://localhost/other.html"};  // outside the site
-    for (const std::string& url : skipped) EXPECT_EQ(loader.handOver(url), "") << url;
+    EXPECT_EQ(loader.outcome, UrlOutcome::fetched);
+
+    const std::pair<std::string, UrlOutcome> skipped[] = {
+        {"http://localhost/site/a.html", UrlOutcome::alreadyKnown},  // now in Url
+        {"http://localhost/site/b.html", UrlOutcome::alreadyKnown},  // in UrlInvalide
+        {"http://localhost/other.html", UrlOutcome::outsideSite}};
+    for (const auto& [url, outcome] : skipped) {
+      EXPECT_EQ(loader.handOver(url), "") << url;
+      EXPECT_EQ(loader.outcome, outcome) << url;
+    }
+    // Typed by the operator: an invalid URL is tried again and leaves
+    // UrlInvalide once fetched; a page of the index is only reported.
+    EXPECT_NE(loader.handOver("http://localhost/site/b.html", true), "");
+    EXPECT_EQ(loader.outcome, UrlOutcome::fetched);
+    EXPECT_EQ(loader.handOver("http://localhost/site/a.html", true), "");
+    EXPECT_EQ(loader.outcome, UrlOutcome::alreadyKnown);
 
     config.sitePath = "";  // read by the download thread: change only between URLs
     EXPECT_NE(loader.handOver("http://localhost/other.html"), "");
   }
   // Two fetches without an error between them share one log line.
-  EXPECT_EQ(log.str(), "PILE URL: 0 -> 0 PILE URL: 0 -> 0 ");
+  EXPECT_EQ(log.str(),
+            "PILE URL: 0 -> 0 PILE URL: 0 -> 0 already indexed (--refresh fetches it again): "
+            "http://localhost/site/a.html\nPILE URL: 0 -> 0 ");
   EXPECT_EQ(requestCount("/site/a.html"), 1);
-  EXPECT_EQ(requestCount("/site/b.html"), 0);
+  EXPECT_EQ(requestCount("/site/b.html"), 1);
+  EXPECT_EQ(rowCount("SELECT url FROM UrlInvalide"), 0);
+  EXPECT_EQ(rowCount("SELECT url FROM UrlInvalideRaison"), 0);
   EXPECT_EQ(requestCount("/other.html"), 1);
   // Fetched, not analysed yet: the parse stage sets lastVisit.
   EXPECT_EQ(rowCount("SELECT url FROM Url WHERE url=\"http://localhost/site/a.html\" AND "
                      "lastVisit IS NULL"),
             1);
-  EXPECT_EQ(rowCount("SELECT url FROM Url"), 2);
+  EXPECT_EQ(rowCount("SELECT url FROM Url"), 3);
 }
 
 TEST_F(DownloadStageTest, FailedDownloadIsLoggedAndHandedOnEmpty) {
@@ -181,17 +205,22 @@ TEST_F(DownloadStageTest, DownloadErrorsGiveTheirReason) {
   config.siteHost = "";  // any host: the reasons below need other hosts
   struct Case {
     std::string url, reason;
+    UrlOutcome outcome;
   } cases[] = {
-      {"http://localhost/site/missing.html", "status 404"},
-      {"http://localhost/site/image.gif", "content type image/gif not accepted"},
-      {"http://no-such-host.invalid/site/a.html", "host not found"},
-      {"http://127.0.0.2/site/a.html", "connection refused"},  // nobody listens there
+      {"http://localhost/site/missing.html", "status 404", UrlOutcome::gone},
+      {"http://localhost/site/image.gif", "content type image/gif not accepted",
+       UrlOutcome::failed},
+      {"http://no-such-host.invalid/site/a.html", "host not found", UrlOutcome::failed},
+      {"http://127.0.0.2/site/a.html", "connection refused",
+       UrlOutcome::failed},  // nobody listens there
   };
   for (const Case& c : cases) {
     std::ostringstream log;
     {
       Stage loader(config, *downloads, log);
       EXPECT_EQ(loader.handOver(c.url), "") << c.url;
+      EXPECT_EQ(loader.outcome, c.outcome) << c.url;
+      EXPECT_EQ(loader.reason, c.reason) << c.url;
     }
     EXPECT_EQ(log.str(), "PILE URL: 0 -> 0 ERROR DOWNLOAD " + c.url + " : " + c.reason + "\n");
   }

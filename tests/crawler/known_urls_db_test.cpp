@@ -23,7 +23,7 @@ long selectCount(IndexConnection& db) {
 // names, and what the crawl writes itself, is not asked about again.
 TEST_F(KnownUrlsTest, AsksTheIndexOnlyAboutUrlsItDoesNotKnow) {
   db().execute("INSERT INTO Url (url) VALUES (\"http://srv/fetched\")");
-  markInvalid(db(), "http://srv/refused");
+  markInvalid(db(), "http://srv/refused", "test");
   KnownUrls known;
   known.add("http://srv/written");
 

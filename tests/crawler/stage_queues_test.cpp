@@ -242,8 +242,11 @@ TEST(DownloadStage, TargetAndInsertStatement) {
       {"http:/", "http:/"},
   };
   for (const Case& c : cases) EXPECT_EQ(downloadTarget(c.url), c.target) << "url: " << c.url;
-  EXPECT_EQ(urlInsertStatement("http://srv/x\"y"),
-            "INSERT IGNORE INTO Url (url, lastVisit) VALUES (\"http://srv/x\\\"y\", NULL )");
+  for (const char* gone : {"HTTP/1.1 404 Not Found\r\n", "HTTP/2 410\r\n", "HTTP/1.0 404\n"})
+    EXPECT_TRUE(isGoneReply(gone)) << gone;
+  for (const char* other : {"HTTP/1.1 200 OK\r\n", "HTTP/1.1 4040 x\r\n", "HTTP/1.1 500\r\n", "",
+                            "404 HTTP/1.1 200\r\n"})
+    EXPECT_FALSE(isGoneReply(other)) << other;
 }
 
 }  // namespace

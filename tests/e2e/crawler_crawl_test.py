@@ -103,7 +103,8 @@ def main():
                       urls == sorted(BASE + name for name in (
                           "p1.html", "p2.html", "slow.html", "l1.html", "l2.html", "doc.pdf")),
                       str(urls))
-        invalid = set(db.column("SELECT url FROM UrlInvalide")) - {"exit"}
+        checks.index_invariants(db)
+        invalid = set(db.column("SELECT url FROM UrlInvalide"))
         checks.expect("UrlInvalide holds the refused and the outside links",
                       invalid == {BASE + "deep.html", "http://elsewhere.invalid/x.html",
                                   "http://localhost/other/out.html"}, str(invalid))
@@ -126,6 +127,9 @@ def main():
         crawler.type(BASE + "p1.html " + BASE + "p2.html\n")
         checks.expect("second run ends with status 0", crawl(crawler, site, 0) == 0)
         checks.expect("second run fetches nothing", site.requests == [], str(site.requests))
+        checks.expect("second run says the typed pages are indexed already",
+                      crawler.stderr().count("already indexed") == 2, crawler.stderr())
+        checks.index_invariants(db)
         site.close()
     checks.finish()
 

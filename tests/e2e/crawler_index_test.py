@@ -54,10 +54,8 @@ def site_pages():
 def dump(db):
     lines = ["Url %s %s" % tuple(row.split("\t")) for row in
              db.column("SELECT url, nbMotsTheme FROM Url")]
-    # "exit" is queued too; whether it reaches UrlInvalide before the stop
-    # depends on timing.
-    lines += ["UrlInvalide " + url for url in db.column("SELECT url FROM UrlInvalide")
-              if url != "exit"]
+    lines += ["UrlInvalide " + row.replace("\t", " (") + ")" for row in db.column(
+        "SELECT i.url, r.raison FROM UrlInvalide i JOIN UrlInvalideRaison r USING (url)")]
     lines += ["MotCle " + word for word in db.column("SELECT mot FROM MotCle")]
     lines += ["CorrespMotUrl " + row for row in db.column(
         "SELECT u.url, m.mot, c.ratio FROM CorrespMotUrl c JOIN MotCle m USING (idMot) "
@@ -78,6 +76,7 @@ def main():
         checks.expect("the crawl ends with status 0", crawl(crawler, site, 10) == 0)
         site.close()
         print("requests:", site.requests)
+        checks.index_invariants(db)
         messages = sorted(line for line in crawler.stdout().split("\n") if line)
         result = dump(db) + ["stdout " + line for line in messages]
 

@@ -153,6 +153,31 @@ class Checks:
             self.failures += 1
             print("FAILED: %s %s" % (what, detail), file=sys.stderr)
 
+    def index_invariants(self, db, idle=True):
+        """Checks what every crawl must leave true of the index: no URL both
+        fetched and invalid, every invalid URL with its reason, keyword rows
+        only for analysed pages, Document rows only for on-theme pages and,
+        after a crawl that ended idle, no saved queue."""
+        for what, statement in (
+                ("no URL in both Url and UrlInvalide",
+                 "SELECT u.url FROM Url u JOIN UrlInvalide i ON i.url = u.url"),
+                ("every invalid URL has its reason",
+                 "SELECT i.url FROM UrlInvalide i LEFT JOIN UrlInvalideRaison r "
+                 "ON r.url = i.url WHERE r.url IS NULL"),
+                ("every reason belongs to an invalid URL",
+                 "SELECT r.url FROM UrlInvalideRaison r LEFT JOIN UrlInvalide i "
+                 "ON i.url = r.url WHERE i.url IS NULL"),
+                ("every keyword row belongs to an analysed page",
+                 "SELECT DISTINCT c.idUrl FROM CorrespMotUrl c LEFT JOIN Url u "
+                 "ON u.idUrl = c.idUrl WHERE u.idUrl IS NULL OR u.lastVisit IS NULL"),
+                ("Document rows only for on-theme pages",
+                 "SELECT d.idUrl FROM Document d LEFT JOIN Url u ON u.idUrl = d.idUrl "
+                 "WHERE u.idUrl IS NULL OR u.nbMotsTheme = 0"),
+        ) + ((("an idle crawl leaves no saved queue", "SELECT url FROM FileAttente"),)
+             if idle else ()):
+            faults = db.column(statement)
+            self.expect("index: " + what, not faults, str(faults[:10]))
+
     def finish(self):
         if self.failures:
             print("%d check(s) failed" % self.failures, file=sys.stderr)

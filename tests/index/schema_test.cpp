@@ -23,8 +23,11 @@ TEST_F(SchemaTest, UrlsDifferingInAnyByteAreDistinctPages) {
                  ", NOW() )");
   EXPECT_EQ(count("Url"), 6u);
   EXPECT_EQ(count("Url where url=\"http://srv/a\""), 1u);
-  for (const char* url : {"http://srv/a", "http://srv/a "}) markInvalid(db(), url);
+  // A fetched page is never invalid as well.
+  for (const char* url : {"http://srv/b", "http://srv/b ", "http://srv/a"})
+    markInvalid(db(), url, "test");
   EXPECT_EQ(count("UrlInvalide"), 2u);
+  EXPECT_EQ(count("UrlInvalide where url=\"http://srv/a\""), 0u);
 }
 
 TEST_F(SchemaTest, KeywordLookupIgnoresCaseButKeepsDistinctWords) {

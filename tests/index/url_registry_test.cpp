@@ -68,7 +68,7 @@ long selectCount(IndexConnection& db) {
 
 TEST_F(UrlRegistryTest, KnownUrlsAndTheLookupsSentForThem) {
   db().execute("INSERT INTO Url (url) VALUES (\"http://srv/fetched\")");
-  markInvalid(db(), "http://srv/refused");
+  markInvalid(db(), "http://srv/refused", "test");
 
   long before = selectCount(db());
   EXPECT_TRUE(isKnown(db(), "http://srv/fetched"));
@@ -90,8 +90,8 @@ TEST_F(UrlRegistryTest, KnownUrlsAndTheLookupsSentForThem) {
 }
 
 TEST_F(UrlRegistryTest, MarkInvalidTwiceLeavesOneRow) {
-  markInvalid(db(), "http://srv/x");
-  EXPECT_NO_THROW(markInvalid(db(), "http://srv/x"));
+  markInvalid(db(), "http://srv/x", "test");
+  EXPECT_NO_THROW(markInvalid(db(), "http://srv/x", "test"));
   EXPECT_EQ(db().count("select count(*) from UrlInvalide"), 1u);
 }
 
@@ -109,7 +109,7 @@ TEST_F(UrlRegistryTest, HostileUrlsAreStoredAndFoundAsThemselves) {
   };
   for (const std::string& url : hostile) {
     EXPECT_FALSE(isKnown(db(), url)) << url;
-    markInvalid(db(), url);
+    markInvalid(db(), url, "test");
     EXPECT_TRUE(isKnown(db(), url)) << url;
     db().execute("INSERT IGNORE INTO Url (url, lastVisit) VALUES (" + quote(url) + ", NOW() )");
   }
@@ -129,7 +129,7 @@ TEST_F(UrlRegistryTest, KnownAmongAsksOnceForManyUrls) {
   const std::string refused[] = {"http://srv/it's", "http://srv/both"};
   for (const std::string& url : fetched)
     db().execute("INSERT INTO Url (url) VALUES (" + quote(url) + ")");
-  for (const std::string& url : refused) markInvalid(db(), url);
+  for (const std::string& url : refused) markInvalid(db(), url, "test");
 
   const std::vector<std::string> asked = {"http://srv/new",  "http://srv/a\"b", "http://srv/it's",
                                           "http://srv/both", "http://srv/A\"b", "http://srv/ends\\",
