@@ -167,7 +167,10 @@ report() {
   printf '  on-theme pages: %s\n' "$(sql 'select count(*) from Url where nbMotsTheme > 0')"
   printf '  keywords:       %s\n' "$(sql 'select count(*) from MotCle')"
   printf '  invalid URLs:   %s\n' "$(sql 'select count(*) from UrlInvalide')"
-  sql 'select url from UrlInvalide order by url' | sed 's/^/    /'
+  # Each invalid URL with why it was given up, in a column of its own.
+  sql "select i.url, coalesce(r.raison, '?') from UrlInvalide i
+       left join UrlInvalideRaison r on r.url = i.url order by i.url" |
+    awk -F '\t' '{ printf "    %-40s (%s)\n", $1, $2 }'
   say "search page: $search_url"
   say "sample site: http://127.0.0.1/"
   say "stop everything with: $0 stop"

@@ -143,9 +143,16 @@ check "Next keeps the spelling request" \
   [ "$(nav_link Next)" = "$search?keyword=abeilles&page=2&verif=Verifier+l%27ortographe" ]
 
 report=$(cat "$build/e2e/demo/demo.out")
-for invalid in disparu.html village/fete.html village/football.html www.abeilles-sauvages.example; do
-  check "the demo reports $invalid among the invalid URLs" grep -q "^    http://.*$invalid" <<<"$report"
-done
+# Exactly the URLs given up, each with its reason: no page that was fetched,
+# and no console word.
+expected_invalid='  invalid URLs:   4
+    http://127.0.0.1/disparu.html            (status 404)
+    http://127.0.0.1/village/fete.html       (depth limit)
+    http://127.0.0.1/village/football.html   (depth limit)
+    http://www.abeilles-sauvages.example/    (outside the site)'
+listed_invalid=$(sed -n '/^  invalid URLs:/,/^[^ ]/p' <<<"$report" | grep '^  ')
+check "the demo lists exactly the four invalid URLs with their reasons" \
+  [ "$listed_invalid" = "$expected_invalid" ]
 check "the demo reports the on-theme count" grep -q '^  on-theme pages: *36$' <<<"$report"
 check "the search page is served, its form asking for the readable view" \
   bash -c "curl -fsS http://127.0.0.1:8080/ | grep -q 'action=\"/cgi-bin/searchcgi/html\"'"
