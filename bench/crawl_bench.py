@@ -8,7 +8,9 @@ network namespace of its own, starts a private MariaDB server with its
 default durability (scripts/dbserver.sh), crawls the site with the crawler,
 then with ht://Dig (Debian package htdig, installed here when missing), and
 prints, for each: pages fetched and indexed, the crawl span, pages/s, CPU
-of the crawler and of the database server, peak RSS and index size; and the
+of the crawler and of the database server, peak RSS and index size, and for
+the crawler the URLs recorded invalid and the fetched pages among them
+(always 0 when the index is sound); and the
 parse stage's time per page split into scanning, SQL and the rest. The
 figures also go to OUT/result.json."""
 
@@ -166,6 +168,10 @@ def run_crawler(build, out, site_out, db, server):
     return {
         "tool": "crawler", "requests": requests, "fetched": fetched, "indexed": parsed,
         "on_theme": int(db.sql("SELECT COUNT(*) FROM Url WHERE nbMotsTheme > 0")[0]),
+        # Records a user can trust: a fetched page is never also invalid.
+        "invalid": int(db.sql("SELECT COUNT(*) FROM UrlInvalide")[0]),
+        "fetched_and_invalid": int(db.sql(
+            "SELECT COUNT(*) FROM Url u JOIN UrlInvalide i ON i.url = u.url")[0]),
         "span_s": span, "pages_per_s": fetched / span if span else 0.0,
         "cpu_s": usage.ru_utime + usage.ru_stime, "db_cpu_s": db_cpu,
         "peak_rss_mib": usage.ru_maxrss / 1024, "index_mib": size / 2**20,
@@ -235,7 +241,9 @@ def table(pages, ours, theirs):
             ("CPU, crawler (s)", "%.2f", "cpu_s"), ("CPU, database server (s)", "%.2f", "db_cpu_s"),
             ("peak RSS (MiB)", "%.1f", "peak_rss_mib"), ("index size (MiB)", "%.1f", "index_mib"),
             ("index size per fetched page (KiB)", "%.1f", "index_kib_per_page"),
-            ("of which titles and texts (KiB)", "%.1f", "document_kib_per_page")]
+            ("of which titles and texts (KiB)", "%.1f", "document_kib_per_page"),
+            ("URLs recorded invalid", "%d", "invalid"),
+            ("fetched pages also recorded invalid", "%d", "fetched_and_invalid")]
     lines = ["Site of %d pages" % pages, "",
              "| measure | crawler | ht://Dig | ratio |", "|---|---:|---:|---:|"]
     for label, form, key in rows:

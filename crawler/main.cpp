@@ -18,6 +18,7 @@
 #include "crawler/config/config_reader.h"
 #include "crawler/pipeline/console.h"
 #include "crawler/pipeline/crawl.h"
+#include "crawler/pipeline/crawl_log.h"
 #include "index/index_connection.h"
 
 namespace {
@@ -47,7 +48,7 @@ std::optional<unsigned> dayCount(const char* text) {
 }
 
 int reportConnectionFailure(const mysqlpp::Exception& error) {
-  writeLog(std::cerr, std::string("cannot connect to the index database: ") + error.what() + "\n");
+  writeLog(std::cerr, theme_search::connectionFailureLine(error.what()));
   return 1;
 }
 
@@ -114,7 +115,7 @@ int main(int argc, char** argv) {
                 stopSignals.wakeDescriptor());
     crawl->stop();
   } catch (const std::system_error& error) {
-    writeLog(std::cerr, std::string("cannot create thread: ") + error.what() + "\n");
+    writeLog(std::cerr, threadStartFailureLine(error.what()));
     return 1;
   } catch (const mysqlpp::Exception& error) {
     return reportConnectionFailure(error);

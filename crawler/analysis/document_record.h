@@ -4,18 +4,9 @@
 #include <string>
 #include <string_view>
 
-namespace theme_search {
+#include "index/page_writer.h"
 
-// What the index keeps of an on-theme document so that a result can be
-// shown: its title and its display text (common/display_text.h) in stored
-// form (common/stored_text.h). A plain value.
-struct DocumentRecord {
-  // Latin-1, at most kMaxTitleLength bytes and "...".
-  std::string title;
-  // compressStoredText() of the display text's first kMaxStoredTextLength
-  // bytes, cut at a blank.
-  std::string storedText;
-};
+namespace theme_search {
 
 // The longest title kept, without its "..." mark.
 inline constexpr std::size_t kMaxTitleLength = 200;
@@ -34,7 +25,9 @@ inline constexpr std::size_t kMaxStoredTextLength = 32u << 10;
 [[nodiscard]] std::string documentTitle(std::string_view title, std::string_view displayText);
 
 // The record of a document from its title (empty when it has none) and its
-// display text.
+// display text: the title a reader is shown (documentTitle: Latin-1, at most
+// kMaxTitleLength bytes and "...") and compressStoredText() of the display
+// text's first kMaxStoredTextLength bytes, cut at a blank.
 [[nodiscard]] DocumentRecord makeDocumentRecord(std::string_view title,
                                                 std::string_view displayText);
 

@@ -4,7 +4,7 @@
 #include "crawler/analysis/document_record.h"
 #include "crawler/analysis/document_text.h"
 #include "crawler/analysis/html_scanner.h"
-#include "crawler/analysis/keyword_indexer.h"
+#include "crawler/analysis/keyword_selection.h"
 #include "crawler/fetch/charset.h"
 #include "crawler/fetch/reply.h"
 #include "crawler/fetch/url_rules.h"
@@ -19,8 +19,7 @@ bool isConvertedType(const std::string& documentType) {
 
 }  // namespace
 
-PageAnalysis analysePage(const std::string& url, std::string reply, const EngineConfig& config,
-                         KeywordIndexer& indexer, bool replacing) {
+PageAnalysis analysePage(const std::string& url, std::string reply, const EngineConfig& config) {
   std::string trimmedUrl = url;
   std::string baseUrl = computeBase(trimmedUrl);
   const ReplyReading reading = interpretReply(reply, baseUrl);
@@ -29,7 +28,6 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
   PageAnalysis analysis;
   if (!config.inScope(url)) {
     if (reading.redirectTarget) analysis.links.push_back(*reading.redirectTarget);
-    indexer.recordVisit(url, replacing);
     return analysis;
   }
   std::string text;
@@ -53,23 +51,19 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
     // The converter runs once: its text gives both the words and the
     // display text.
     const ConvertedText converted = convertDocument(reply);
-    if (converted.failure)
-      analysis.logLines += "ERROR CONVERSION " + url + " : " + *converted.failure + "\n";
+    analysis.conversionFailure = converted.failure;
     text = foldUtf8Text(converted.text);
     displayText = convertedDisplayText(converted.text);
   } else {
-    indexer.recordVisit(url, replacing);
     return analysis;
   }
   analysis.scanTime = std::chrono::steady_clock::now() - scanStart;
-  if (reading.redirected) {
-    indexer.recordVisit(url, replacing);
-  } else {
-    IndexedDocument indexed =
-        indexer.index(url, reading.documentType, text, config, {title, displayText}, replacing);
-    analysis.themeWordCount = indexed.themeWordCount;
-    analysis.messages = std::move(indexed.messages);
-    analysis.stopped = indexed.stopped;
+  if (!reading.redirected) {
+    KeywordSelection selection = selectKeywords(text, config);
+    analysis.record.documentType = reading.documentType;
+    analysis.record.themeWordCount = selection.themeWordCount;
+    analysis.record.keywords = std::move(selection.keywords);
+    if (selection.onTheme) analysis.record.document = makeDocumentRecord(title, displayText);
   }
   normalizeLinks(baseUrl, analysis.links);
   return analysis;

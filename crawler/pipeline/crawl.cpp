@@ -4,31 +4,10 @@
 
 #include "common/log_line.h"
 #include "crawler/fetch/url_rules.h"
-#include "crawler/pipeline/saved_queue.h"
-#include "crawler/pipeline/stage_log.h"
+#include "crawler/pipeline/crawl_log.h"
+#include "index/saved_queue.h"
 
 namespace theme_search {
-
-std::string unanalysedRemovedLine(std::uint64_t pages) {
-  return "pages fetched but never analysed, removed to be fetched again: " + std::to_string(pages) +
-         "\n";
-}
-
-std::string queueResumedLine(std::size_t urls) {
-  return "URLs queued again from the last run: " + std::to_string(urls) + "\n";
-}
-
-std::string refreshLine(std::size_t pages) {
-  return "pages queued again to refresh them: " + std::to_string(pages) + "\n";
-}
-
-std::string queueSavedLine(std::size_t urls) {
-  return "URLs saved for the next run: " + std::to_string(urls) + "\n";
-}
-
-std::string queueNotSavedLine(const std::string& reason) {
-  return "the queue could not be saved for the next run: " + reason + "\n";
-}
 
 Crawl::Crawl(const EngineConfig& config, IndexConnection& downloadConnection,
              IndexConnection& indexerConnection, std::ostream& log, std::ostream& messages,
@@ -61,17 +40,18 @@ void Crawl::resume(std::optional<unsigned> refreshDays) {
   if (const std::uint64_t removed = removeUnanalysedPages(downloadConnection))
     writeLog(log, unanalysedRemovedLine(removed));
   std::unordered_set<std::string> queued;
-  const std::vector<CrawlItem> saved = takeSavedQueue(downloadConnection, config);
-  for (const CrawlItem& item : saved) {
-    queued.insert(item.url);
-    urls.push(item);
+  const auto inSite = [this](const std::string& url) { return config.inScope(url); };
+  std::vector<SavedUrl> saved = takeSavedQueue(downloadConnection, inSite);
+  for (SavedUrl& entry : saved) {
+    queued.insert(entry.url);
+    urls.push(CrawlItem(std::move(entry.url), entry.priority, entry.revisit));
   }
   if (!saved.empty()) writeLog(log, queueResumedLine(saved.size()));
   if (!refreshDays) return;
   std::size_t refreshed = 0;
-  for (CrawlItem& item : pagesToRefresh(downloadConnection, config, *refreshDays)) {
-    if (!queued.insert(item.url).second) continue;
-    urls.push(std::move(item));
+  for (std::string& url : pagesAnalysedBefore(downloadConnection, *refreshDays)) {
+    if (!inSite(url) || !queued.insert(url).second) continue;
+    urls.push(CrawlItem(std::move(url), 0, true));
     ++refreshed;
   }
   writeLog(log, refreshLine(refreshed));
@@ -103,20 +83,32 @@ void Crawl::stop() {
 // whose thread has ended; a session lost since its last use is opened
 // again once.
 void Crawl::saveLeftovers() {
-  std::vector<CrawlItem> left = urls.drain();
+  std::vector<CrawlItem> items = urls.drain();
   for (FetchedPage& page : pages.drain())
-    left.emplace_back(std::move(page.url), page.priority, page.revisit);
+    items.emplace_back(std::move(page.url), page.priority, page.revisit);
   if (parse)
-    for (const CrawlItem& item : parse->unfinished()) left.push_back(item);
-  if (left.empty()) return;
+    for (const CrawlItem& item : parse->unfinished()) items.push_back(item);
+  if (items.empty()) return;
+  // The site's URLs are saved; the others are refused as the download stage
+  // would have refused them.
+  std::vector<SavedUrl> left;
+  std::vector<InvalidUrl> refused;
+  for (CrawlItem& item : items) {
+    std::string url = canonicalUrl(std::move(item.url));
+    if (url.size() > kMaxUrlBytes) continue;  // nothing can record it
+    if (config.inScope(url))
+      left.push_back(SavedUrl{std::move(url), item.priority, item.revisit});
+    else
+      refused.push_back(InvalidUrl{std::move(url), kOutsideSiteReason});
+  }
   try {
     std::size_t saved = 0;
     try {
-      saved = saveQueue(downloadConnection, config, left);
+      saved = saveQueue(downloadConnection, left, refused);
     } catch (const mysqlpp::Exception& failure) {
       if (!isConnectionLoss(failure)) throw;
       downloadConnection.reconnect();
-      saved = saveQueue(downloadConnection, config, left);
+      saved = saveQueue(downloadConnection, left, refused);
     }
     if (saved != 0) writeLog(log, queueSavedLine(saved));
   } catch (const mysqlpp::Exception& failure) {

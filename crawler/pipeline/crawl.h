@@ -78,11 +78,4 @@ class Crawl {
   bool stopped = false;
 };
 
-// The crawl's own lines about the state it takes up and saves.
-[[nodiscard]] std::string unanalysedRemovedLine(std::uint64_t pages);
-[[nodiscard]] std::string queueResumedLine(std::size_t urls);
-[[nodiscard]] std::string refreshLine(std::size_t pages);
-[[nodiscard]] std::string queueSavedLine(std::size_t urls);
-[[nodiscard]] std::string queueNotSavedLine(const std::string& reason);
-
 }  // namespace theme_search

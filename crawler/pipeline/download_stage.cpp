@@ -6,7 +6,7 @@
 #include "common/text.h"
 #include "crawler/fetch/http_client.h"
 #include "crawler/fetch/url_rules.h"
-#include "crawler/pipeline/stage_log.h"
+#include "crawler/pipeline/crawl_log.h"
 #include "index/sql_text.h"
 #include "index/url_registry.h"
 
@@ -156,7 +156,7 @@ void DownloadStage::download(FetchedPage& page) {
     page.outcome = UrlOutcome::fetched;
     return;
   }
-  if (fetched.outcome == FetchResult::Outcome::timedOut) writeLog(messages, "ERROR TIMEOUT\n");
+  if (fetched.outcome == FetchResult::Outcome::timedOut) writeLog(messages, kTimeoutLine);
   writeLog(log, downloadErrorLine(page.url, fetched.reason));
   page.outcome = isGoneReply(fetched.reply) ? UrlOutcome::gone : UrlOutcome::failed;
   page.reason = std::move(fetched.reason);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/log_line.h"
+#include "crawler/pipeline/crawl_log.h"
 
 namespace theme_search {
 
@@ -20,14 +21,6 @@ bool reopened(IndexConnection& connection) {
 }
 
 }  // namespace
-
-std::string databaseUnavailableLine(const std::string& reason) {
-  return "the index database is unavailable: " + reason + "; waiting\n";
-}
-
-std::string databaseBackLine() {
-  return "the index database is back\n";
-}
 
 std::chrono::seconds IndexOutage::nextPause(std::chrono::seconds pause) {
   return std::min(pause * 2, longestPause);

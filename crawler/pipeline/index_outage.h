@@ -77,8 +77,4 @@ class IndexOutage {
   bool down = false;
 };
 
-// The line written when the index server goes away, and when it is back.
-[[nodiscard]] std::string databaseUnavailableLine(const std::string& reason);
-[[nodiscard]] std::string databaseBackLine();
-
 }  // namespace theme_search

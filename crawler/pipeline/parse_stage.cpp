@@ -7,7 +7,7 @@
 
 #include "common/log_line.h"
 #include "crawler/analysis/page_analysis.h"
-#include "crawler/pipeline/stage_log.h"
+#include "crawler/pipeline/crawl_log.h"
 #include "index/url_registry.h"
 
 namespace theme_search {
@@ -19,7 +19,7 @@ ParseStage::ParseStage(const EngineConfig& config, IndexConnection& registry,
     : config(config),
       registry(registry),
       indexer(indexer),
-      keywords(indexer, [handover = &pages] { return handover->isClosed(); }),
+      writer(indexer, [handover = &pages] { return handover->isClosed(); }),
       urls(urls),
       pages(pages),
       known(known),
@@ -147,24 +147,23 @@ void ParseStage::handlePage(FetchedPage& page) {
   writeLog(log, parseLine(page.priority, page.url));
   const auto start = std::chrono::steady_clock::now();
   const auto waitedBefore = registry.statementTime() + indexer.statementTime();
-  // The reply is kept until the document is in the index: a lost session
-  // has the whole document analysed and sent again.
-  PageAnalysis analysis;
-  const bool done = throughOutages(indexer, [&] {
-    analysis = analysePage(page.url, page.content, config, keywords, page.revisit);
-  });
-  if (!done || analysis.stopped) {
+  const PageAnalysis analysis = analysePage(page.url, std::move(page.content), config);
+  if (analysis.conversionFailure)
+    writeLog(log, conversionErrorLine(page.url, *analysis.conversionFailure));
+  // A lost session has the whole page written again on a new one.
+  PageWriteResult written;
+  const bool done = throughOutages(
+      indexer, [&] { written = writer.write(page.url, analysis.record, page.revisit); });
+  if (!done || written.stopped) {
     interrupted.push_back(page);
     return;
   }
-  std::string().swap(page.content);
-  if (!analysis.logLines.empty()) writeLog(log, analysis.logLines);
-  if (!analysis.messages.empty()) writeLog(messages, analysis.messages);
-  queueLinks(analysis.links, analysis.themeWordCount, page.priority);
+  if (!written.messages.empty()) writeLog(messages, written.messages);
+  queueLinks(analysis.links, analysis.record.themeWordCount, page.priority);
   if (timings)
     writeLog(*timings, timingLine(std::chrono::steady_clock::now() - start, analysis.scanTime,
                                   registry.statementTime() + indexer.statementTime() - waitedBefore,
-                                  analysis.themeWordCount, page.url));
+                                  analysis.record.themeWordCount, page.url));
 }
 
 std::optional<std::int32_t> linkPriority(int themeWordCount, std::int32_t pagePriority,

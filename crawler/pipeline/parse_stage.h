@@ -8,18 +8,19 @@
 #include <thread>
 #include <vector>
 
-#include "crawler/analysis/keyword_indexer.h"
 #include "crawler/config/engine_config.h"
 #include "crawler/pipeline/index_outage.h"
 #include "crawler/pipeline/known_urls.h"
 #include "crawler/pipeline/stage_queues.h"
 #include "index/index_connection.h"
+#include "index/page_writer.h"
 #include "index/url_registry.h"
 
 namespace theme_search {
 
 // The parse stage: its thread takes the fetched pages in fetch order, has
-// each analysed and indexed (one transaction a document), and queues the
+// each analysed (analysePage) and written (PageWriter: one transaction a
+// document), and queues the
 // page's links that the index does not know, best-first (see linkPriority);
 // the links of one page are looked up together, in one statement for those
 // `known` does not hold. An off-theme page past the depth limit has its
@@ -76,7 +77,7 @@ class ParseStage {
   const EngineConfig& config;
   IndexConnection& registry;
   IndexConnection& indexer;
-  KeywordIndexer keywords;
+  PageWriter writer;
   UrlQueue& urls;
   PageHandover& pages;
   KnownUrls& known;

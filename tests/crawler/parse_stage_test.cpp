@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "crawler/pipeline/crawl_log.h"
 #include "crawler/pipeline/parse_stage.h"
-#include "crawler/pipeline/stage_log.h"
 
 namespace {
 

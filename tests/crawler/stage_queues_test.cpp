@@ -40,6 +40,47 @@ TEST(UrlQueue, HandsOutHighestPriorityFirstInHeapOrder) {
   }
 }
 
+// A URL waits once, with the highest priority it was pushed with, and stays
+// a revisit or a requested URL if any push was one; while it is being
+// fetched it is not queued again, and once finished it may be.
+TEST(UrlQueue, HoldsAUrlOnceWithItsBestPushAndNotWhileItIsFetched) {
+  UrlQueue queue;
+  queue.push(CrawlItem("http://a/", 1));
+  queue.push(CrawlItem("http://b/", 2));
+  queue.push(CrawlItem("http://a/", 3, true));
+  queue.push(CrawlItem("http://a/", 0, false, true));
+  queue.push(CrawlItem("http://b/", 1));
+  EXPECT_EQ(queue.size(), 2u);
+  EXPECT_TRUE(queue.holds("http://a/"));
+  EXPECT_FALSE(queue.holds("http://c/"));
+
+  const std::optional<CrawlItem> first = queue.pop();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->url, "http://a/");
+  EXPECT_EQ(first->priority, 3);
+  EXPECT_TRUE(first->revisit);
+  EXPECT_TRUE(first->requested);
+
+  queue.push(CrawlItem("http://a/", 9));  // being fetched: dropped
+  EXPECT_TRUE(queue.holds("http://a/"));
+  const std::optional<CrawlItem> second = queue.pop();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->url, "http://b/");
+  EXPECT_EQ(second->priority, 2);
+  EXPECT_FALSE(second->revisit);
+  EXPECT_EQ(queue.size(), 0u);
+
+  queue.finished("http://a/");
+  EXPECT_FALSE(queue.holds("http://a/"));
+  queue.push(CrawlItem("http://a/", -1));
+  queue.push(CrawlItem("http://c/", 5));
+  std::vector<std::string> drained;
+  for (const CrawlItem& item : queue.drain())
+    drained.push_back(item.url + ":" + std::to_string(item.priority));
+  EXPECT_EQ(drained, (std::vector<std::string>{"http://c/:5", "http://a/:-1"}));
+  EXPECT_EQ(queue.size(), 0u);
+}
+
 TEST(UrlQueue, PopBlocksUntilAnItemOrClose) {
   UrlQueue queue;
   auto waiter = std::async(std::launch::async, [&] { return queue.pop(); });

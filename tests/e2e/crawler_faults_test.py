@@ -70,6 +70,7 @@ def wait_for_requests(site, count, limit=30):
 
 
 def compare(checks, what, db, stdout_lines):
+    checks.index_invariants(db)
     result = dump(db) + ["stdout " + line for line in sorted(stdout_lines)]
     expected = expected_lines()
     missing = [line for line in expected if line not in result]
@@ -248,6 +249,7 @@ def refresh(checks, build, db):
         checks.expect("refresh: pages analysed less than 3 days ago stay",
                       status == 0 and site.requests == [], str(site.requests))
         site.close()
+        checks.index_invariants(db)
 
 
 class OwnServer:

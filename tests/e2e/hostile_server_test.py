@@ -201,6 +201,7 @@ def main():
         checks.expect("the good page is analysed", "PARSE0 " + BASE + "good.html" in log, log)
         checks.expect("the good page is indexed", db.column(
             "SELECT nbMotsTheme FROM Url WHERE url='%sgood.html'" % BASE) == ["1"])
+        checks.index_invariants(db)
         invalid = set(db.column("SELECT url FROM UrlInvalide"))
         checks.expect("every hostile URL is recorded as invalid", set(hostile) <= invalid,
                       str(invalid))

@@ -146,4 +146,44 @@ TEST_F(UrlRegistryTest, KnownAmongAsksOnceForManyUrls) {
   EXPECT_EQ(selectCount(db()) - before, 0);
 }
 
+// A URL is in Url or in UrlInvalide, never both: recording a fetch takes it
+// out of UrlInvalide with its reason, recording a fetched URL invalid does
+// nothing, a later reason replaces an earlier one, and a page that is gone
+// leaves the index whole.
+TEST_F(UrlRegistryTest, AUrlIsFetchedOrInvalidNeverBoth) {
+  const auto invalid = [this] {
+    std::vector<std::string> rows;
+    for (const Row& row : db().query("SELECT i.url, r.raison FROM UrlInvalide i LEFT JOIN "
+                                     "UrlInvalideRaison r USING (url) ORDER BY i.url"))
+      rows.push_back(row.at(0) + " (" + row.at(1) + ")");
+    return rows;
+  };
+  using Rows = std::vector<std::string>;
+  markAllInvalid(db(), {{"http://srv/a", "status 500"},
+                        {"http://srv/b\"", "depth limit"},
+                        {"http://srv/b\"", "depth limit"}});
+  EXPECT_EQ(invalid(), (Rows{"http://srv/a (status 500)", "http://srv/b\" (depth limit)"}));
+
+  recordFetched(db(), "http://srv/a");
+  EXPECT_EQ(invalid(), Rows{"http://srv/b\" (depth limit)"});
+  EXPECT_EQ(db().count("SELECT COUNT(*) FROM UrlInvalideRaison"), 1u);
+  EXPECT_EQ(db().count("SELECT COUNT(*) FROM Url WHERE url = 'http://srv/a' AND lastVisit IS NULL"),
+            1u);
+  EXPECT_TRUE(isFetched(db(), "http://srv/a"));
+  EXPECT_FALSE(isFetched(db(), "http://srv/b\""));
+
+  markInvalid(db(), "http://srv/a", "status 404");
+  markInvalid(db(), "http://srv/b\"", "status 404 " + std::string(300, 'x'));
+  const Rows afterBoth = invalid();
+  ASSERT_EQ(afterBoth.size(), 1u);
+  EXPECT_EQ(afterBoth[0].size(), std::string("http://srv/b\" ()").size() + kMaxReasonBytes);
+
+  db().execute("INSERT INTO CorrespMotUrl (idMot, idUrl, ratio) SELECT 7, idUrl, 2 FROM Url");
+  db().execute("INSERT INTO Document (idUrl, titre, texte) SELECT idUrl, 't', 'x' FROM Url");
+  removePage(db(), "http://srv/a", "status 410");
+  for (const char* table : {"Url", "CorrespMotUrl", "Document"})
+    EXPECT_EQ(db().count(std::string("SELECT COUNT(*) FROM ") + table), 0u) << table;
+  EXPECT_EQ(invalid().front(), "http://srv/a (status 410)");
+}
+
 }  // namespace

@@ -1,4 +1,4 @@
-#include "crawler/analysis/keyword_indexer.h"
+#include "index/page_writer.h"
 
 #include <algorithm>
 #include <optional>
@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "crawler/analysis/document_record.h"
+#include "crawler/analysis/keyword_selection.h"
 #include "index/sql_text.h"
 #include "test_database.h"
 
@@ -23,6 +25,40 @@ EngineConfig withThemeWords(std::map<std::string, std::uint32_t> themeWords) {
   config.themeWords = std::move(themeWords);
   return config;
 }
+
+// What the parse stage does with a document's text: the keyword selection
+// makes its record, the page writer writes it.
+struct IndexedDocument {
+  int themeWordCount = 0;
+  std::string messages;
+  bool stopped = false;
+};
+struct DocumentDisplay {
+  std::string title, displayText;
+};
+class Indexer {
+ public:
+  explicit Indexer(IndexConnection& connection, std::function<bool()> stopRequested = nullptr,
+                   PageWriter::Writes writes = PageWriter::Writes::batched)
+      : writer(connection, std::move(stopRequested), writes) {}
+
+  IndexedDocument index(const std::string& url, const std::string& type, const std::string& text,
+                        const EngineConfig& config, const DocumentDisplay& display = {},
+                        bool replacing = false) {
+    KeywordSelection selection = selectKeywords(text, config);
+    PageRecord record{type, std::move(selection.keywords), selection.themeWordCount, {}};
+    if (selection.onTheme) record.document = makeDocumentRecord(display.title, display.displayText);
+    const PageWriteResult written = writer.write(url, record, replacing);
+    return {selection.themeWordCount, written.messages, written.stopped};
+  }
+
+  void recordVisit(const std::string& url, bool replacing) {
+    static_cast<void>(writer.write(url, PageRecord{}, replacing));
+  }
+
+ private:
+  PageWriter writer;
+};
 
 TEST(KeywordStatements, AreBuiltByteForByteWithQuotedValues) {
   EXPECT_EQ(extensionStatement("pdf"),
@@ -92,8 +128,8 @@ TEST(IsOnTheme, NeedsAWeightedWordAtItsWeightAndEveryRequiredWord) {
 
 // Every indexer test runs twice: with the batched statements and with the
 // per-word statements alone; both must leave the same rows and messages.
-class KeywordIndexerTest : public FreshIndexTest,
-                           public ::testing::WithParamInterface<KeywordIndexer::Writes> {
+class PageWriterTest : public FreshIndexTest,
+                       public ::testing::WithParamInterface<PageWriter::Writes> {
  protected:
   void SetUp() override {
     FreshIndexTest::SetUp();
@@ -133,22 +169,21 @@ class KeywordIndexerTest : public FreshIndexTest,
   }
 
   std::string messages;
-  std::optional<KeywordIndexer> indexer;
+  std::optional<Indexer> indexer;
   // The stop is requested from the stopAfter-th question on (never when
   // negative).
   int stopAfter = -1;
   int stopAsked = 0;
 };
 
-INSTANTIATE_TEST_SUITE_P(Writes, KeywordIndexerTest,
-                         ::testing::Values(KeywordIndexer::Writes::batched,
-                                           KeywordIndexer::Writes::perWord),
+INSTANTIATE_TEST_SUITE_P(Writes, PageWriterTest,
+                         ::testing::Values(PageWriter::Writes::batched,
+                                           PageWriter::Writes::perWord),
                          [](const auto& info) {
-                           return info.param == KeywordIndexer::Writes::batched ? "batched"
-                                                                                : "perWord";
+                           return info.param == PageWriter::Writes::batched ? "batched" : "perWord";
                          });
 
-TEST_P(KeywordIndexerTest, OffThemeDocumentRecordsOnlyItsTypeAndZero) {
+TEST_P(PageWriterTest, OffThemeDocumentRecordsOnlyItsTypeAndZero) {
   for (const auto& theme : {withThemeWords({{"moteur", 2}}),
                             withThemeWords({{"le", 1}, {"web", 0}}), withThemeWords({})}) {
     EXPECT_EQ(index(kText, theme), 0);
@@ -162,7 +197,7 @@ TEST_P(KeywordIndexerTest, OffThemeDocumentRecordsOnlyItsTypeAndZero) {
   EXPECT_EQ(messages, "");
 }
 
-TEST_P(KeywordIndexerTest, OnThemeDocumentRecordsEveryWordWithItsCountInByteOrder) {
+TEST_P(PageWriterTest, OnThemeDocumentRecordsEveryWordWithItsCountInByteOrder) {
   EXPECT_EQ(index(kText + " web", withThemeWords({{"le", 1}, {"web", 0}})), 1);
   EXPECT_EQ(
       keywords(),
@@ -176,7 +211,7 @@ TEST_P(KeywordIndexerTest, OnThemeDocumentRecordsEveryWordWithItsCountInByteOrde
 // An on-theme document gets its Document row (title and display text,
 // readable with UNCOMPRESS in SQL), written again when it is indexed again;
 // an off-theme document gets none, and neither does a URL missing from Url.
-TEST_P(KeywordIndexerTest, OnThemeDocumentKeepsItsTitleAndDisplayText) {
+TEST_P(PageWriterTest, OnThemeDocumentKeepsItsTitleAndDisplayText) {
   const auto documentRows = [this] {
     std::vector<std::pair<std::string, std::string>> rows;
     for (const Row& row : db().query("SELECT titre, UNCOMPRESS(texte) FROM Document JOIN Url "
@@ -205,7 +240,7 @@ TEST_P(KeywordIndexerTest, OnThemeDocumentKeepsItsTitleAndDisplayText) {
 
 // A Document statement the server rejects (an index made before the table
 // existed) is reported; the keywords are committed all the same.
-TEST_P(KeywordIndexerTest, MissingDocumentTableIsReportedAndTheKeywordsCommit) {
+TEST_P(PageWriterTest, MissingDocumentTableIsReportedAndTheKeywordsCommit) {
   db().execute("DROP TABLE Document");
   EXPECT_EQ(index("le moteur", withThemeWords({{"moteur", 1}})), 1);
   EXPECT_EQ(messages, "EXCEPTION Document " + kUrl + "\n");
@@ -213,7 +248,7 @@ TEST_P(KeywordIndexerTest, MissingDocumentTableIsReportedAndTheKeywordsCommit) {
   EXPECT_EQ(storedThemeCount(), 1);
 }
 
-TEST_P(KeywordIndexerTest, CountsPositiveThemeWordsButWritesNoOneByteOrNegativeWord) {
+TEST_P(PageWriterTest, CountsPositiveThemeWordsButWritesNoOneByteOrNegativeWord) {
   // "a" and "spam" are counted words; "a" (one byte, weight 1) adds to the
   // theme count but is not written, "spam" (negative weight) neither.
   const EngineConfig theme = withThemeWords(
@@ -227,7 +262,7 @@ TEST_P(KeywordIndexerTest, CountsPositiveThemeWordsButWritesNoOneByteOrNegativeW
 // A word longer than the keyword column is skipped, not stored cut short
 // (a cut word would have no row linking it to the page); words that the
 // column's collation takes for one are counted as one.
-TEST_P(KeywordIndexerTest, SkipsWordsTooLongForTheIndexAndMergesCollationEquals) {
+TEST_P(PageWriterTest, SkipsWordsTooLongForTheIndexAndMergesCollationEquals) {
   const std::string longest(kMaxKeywordBytes, 'x');
   const std::string tooLong(kMaxKeywordBytes + 1, 'y');
   EXPECT_EQ(index("le " + longest + " " + tooLong + " \xc9T\xc9 \xe9t\xe9 \xc9t\xe9",
@@ -238,7 +273,7 @@ TEST_P(KeywordIndexerTest, SkipsWordsTooLongForTheIndexAndMergesCollationEquals)
   EXPECT_EQ(messages, "");
 }
 
-TEST_P(KeywordIndexerTest, StoresWordsWithQuotesAndBackslashesAsThemselves) {
+TEST_P(PageWriterTest, StoresWordsWithQuotesAndBackslashesAsThemselves) {
   const std::string text = "say\"hi end\\ c'est back\\slash \"\" le";
   EXPECT_EQ(index(text, withThemeWords({{"le", 1}})), 1);
   EXPECT_EQ(
@@ -248,7 +283,7 @@ TEST_P(KeywordIndexerTest, StoresWordsWithQuotesAndBackslashesAsThemselves) {
   EXPECT_EQ(messages, "");
 }
 
-TEST_P(KeywordIndexerTest, ReportsRejectedStatementsAndGoesOn) {
+TEST_P(PageWriterTest, ReportsRejectedStatementsAndGoesOn) {
   const EngineConfig theme = withThemeWords({{"le", 1}});
   EXPECT_EQ(index("le le de", theme), 1);
   ASSERT_EQ(messages, "");
@@ -270,7 +305,7 @@ TEST_P(KeywordIndexerTest, ReportsRejectedStatementsAndGoesOn) {
   EXPECT_EQ(storedThemeCount(), 1);
 }
 
-TEST_P(KeywordIndexerTest, DocumentMissingFromUrlGetsNoLinksAndNoMessage) {
+TEST_P(PageWriterTest, DocumentMissingFromUrlGetsNoLinksAndNoMessage) {
   const IndexedDocument indexed =
       indexer->index("http://srv/other.html", "html", "le", withThemeWords({{"le", 1}}));
   EXPECT_EQ(indexed.themeWordCount, 1);
@@ -279,7 +314,7 @@ TEST_P(KeywordIndexerTest, DocumentMissingFromUrlGetsNoLinksAndNoMessage) {
   EXPECT_EQ(messages, "");
 }
 
-TEST_P(KeywordIndexerTest, RejectedThemeCountUpdateReachesTheCaller) {
+TEST_P(PageWriterTest, RejectedThemeCountUpdateReachesTheCaller) {
   db().execute("DROP TABLE Url");
   EXPECT_THROW(static_cast<void>(indexer->index(kUrl, "html", "le", withThemeWords({{"le", 1}}))),
                MysqlBadQuery);
@@ -291,7 +326,7 @@ TEST_P(KeywordIndexerTest, RejectedThemeCountUpdateReachesTheCaller) {
 // the theme-count update at its end, a link row refused as a deadlock
 // victim (which ends the transaction), and the same after a batch that the
 // per-word statements replaced.
-TEST_P(KeywordIndexerTest, ADocumentIsAllOrNothing) {
+TEST_P(PageWriterTest, ADocumentIsAllOrNothing) {
   const EngineConfig theme = withThemeWords({{"le", 1}});
   const std::string failures[] = {
       "CREATE TRIGGER fail BEFORE UPDATE ON Url FOR EACH ROW "
@@ -322,7 +357,7 @@ TEST_P(KeywordIndexerTest, ADocumentIsAllOrNothing) {
 
 // A row the server refuses is reported and the rest of the document is
 // committed.
-TEST_P(KeywordIndexerTest, ARefusedRowIsReportedAndTheDocumentCommits) {
+TEST_P(PageWriterTest, ARefusedRowIsReportedAndTheDocumentCommits) {
   db().execute(
       "CREATE TRIGGER refuse BEFORE INSERT ON CorrespMotUrl FOR EACH ROW "
       "IF NEW.ratio = 2 THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused'; END IF");
@@ -335,9 +370,9 @@ TEST_P(KeywordIndexerTest, ARefusedRowIsReportedAndTheDocumentCommits) {
 
 // The stop is asked before each word's statements (per word) and before the
 // commit; a stop at any of these leaves nothing of the document.
-TEST_P(KeywordIndexerTest, AStopRollsTheDocumentBack) {
+TEST_P(PageWriterTest, AStopRollsTheDocumentBack) {
   std::vector<int> stops = {0};
-  if (GetParam() == KeywordIndexer::Writes::perWord) stops.push_back(2);  // two words written
+  if (GetParam() == PageWriter::Writes::perWord) stops.push_back(2);  // two words written
   for (int stop : stops) {
     stopAfter = stop;
     stopAsked = 0;
@@ -389,13 +424,13 @@ TEST(KeywordBatches, GiveTheRowsAndMessagesOfThePerWordStatements) {
   };
   const EngineConfig theme = withThemeWords({{"le", 1}, {"say\"hi", 2}});
   std::vector<std::string> rows[2], messages[2];
-  for (const auto writes : {KeywordIndexer::Writes::perWord, KeywordIndexer::Writes::batched}) {
-    const int run = writes == KeywordIndexer::Writes::batched;
+  for (const auto writes : {PageWriter::Writes::perWord, PageWriter::Writes::batched}) {
+    const int run = writes == PageWriter::Writes::batched;
     resetDatabase(TEST_DB_NAME);
     IndexConnection db(testSettings());
     for (const char* url : {"http://srv/a", "http://srv/b", "http://srv/c"})
       db.execute("INSERT INTO Url (url) VALUES (" + quote(url) + ")");
-    KeywordIndexer indexer(db, nullptr, writes);
+    Indexer indexer(db, nullptr, writes);
     for (const auto& document : documents) {
       const IndexedDocument indexed = indexer.index(document.url, "html", document.text, theme);
       messages[run].push_back(std::to_string(indexed.themeWordCount) + " " + indexed.messages);
@@ -417,7 +452,7 @@ TEST(KeywordBatches, LargeDocumentTakesSeveralStatements) {
   std::string text = "le";
   const unsigned words = 120000;  // about 1.9 MB of keyword rows
   for (unsigned n = 0; n < words; ++n) text += " mot" + std::to_string(n);
-  KeywordIndexer indexer(db);
+  Indexer indexer(db);
   const IndexedDocument indexed =
       indexer.index("http://srv/big", "html", text, withThemeWords({{"le", 1}}));
   EXPECT_EQ(indexed.messages, "");
@@ -432,7 +467,7 @@ namespace {
 // A page indexed again (a refresh) keeps only its new words, its new theme
 // count and a new visit time; a visit without indexing clears what an
 // earlier visit wrote. The first visit is what sets lastVisit.
-TEST_P(KeywordIndexerTest, ARevisitReplacesThePagesRowsAndSetsItsVisit) {
+TEST_P(PageWriterTest, ARevisitReplacesThePagesRowsAndSetsItsVisit) {
   const EngineConfig config = withThemeWords({{"moteur", 1}, {"recherche", 1}});
   const auto visited = [this] {
     return db().count("SELECT COUNT(*) FROM Url WHERE lastVisit IS NOT NULL AND url = " +

@@ -10,9 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/stored_text.h"
 #include "crawler/analysis/page_analysis.h"
-#include "index/index_connection.h"
-#include "test_database.h"
 
 namespace {
 
@@ -23,27 +22,27 @@ using Links = std::vector<std::string>;
 class PageAnalysisTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    resetDatabase();
-    db.emplace(testSettings());
-    indexer.emplace(testSettings());
-    keywords.emplace(*indexer);
     config.siteHost = "srv.lan";
     config.sitePath = "site/";
     config.acceptedTypes = {"html", "pdf"};
     config.themeWords = {{"abeille", 1}};
   }
 
-  // The values of one column, in the server's order.
-  std::vector<std::string> column(const std::string& statement) {
-    std::vector<std::string> values;
-    for (const Row& row : db->query(statement)) values.push_back(row[0]);
-    return values;
-  }
-
-  std::optional<IndexConnection> db, indexer;
-  std::optional<KeywordIndexer> keywords;
   EngineConfig config;
 };
+
+// The words a record gives the index, in byte order.
+Links keywordsOf(const PageRecord& record) {
+  Links words;
+  for (const auto& entry : record.keywords) words.push_back(entry.first);
+  return words;
+}
+
+// The display text a record stores, as the search reads it back.
+std::string storedText(const PageRecord& record) {
+  if (!record.document) return "(no document)";
+  return expandStoredText(record.document->storedText).value_or("(unreadable)");
+}
 
 std::string htmlReply(const std::string& body) {
   return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n" + body;
@@ -82,39 +81,48 @@ TEST_F(PageAnalysisTest, RedirectsAndPagesThatAreNotAnalysed) {
   for (Case& c : cases) {
     EngineConfig pageConfig = config;
     if (!c.htmlAccepted) pageConfig.acceptedTypes = {"pdf"};
-    const PageAnalysis page = analysePage(c.url, c.reply, pageConfig, *keywords);
+    const PageAnalysis page = analysePage(c.url, c.reply, pageConfig);
     EXPECT_EQ(page.links, c.links) << "url: " << c.url << "\nreply: " << c.reply;
-    EXPECT_EQ(page.themeWordCount, 0) << "url: " << c.url << "\nreply: " << c.reply;
-    EXPECT_EQ(page.messages, "");
+    // Only the visit is recorded.
+    EXPECT_EQ(page.record.documentType, "") << "url: " << c.url << "\nreply: " << c.reply;
+    EXPECT_EQ(page.record.themeWordCount, 0);
+    EXPECT_TRUE(page.record.keywords.empty());
+    EXPECT_FALSE(page.record.document);
   }
-  EXPECT_EQ(column("SELECT extension FROM Extension"), Links{});
 }
 
 TEST_F(PageAnalysisTest, HtmlPageIsIndexedAndItsLinksMadeAbsolute) {
-  db->execute("INSERT INTO Url (url) VALUES (\"http://srv.lan/site/a.html\")");
-  const PageAnalysis page =
-      analysePage("http://srv.lan/site/a.html", htmlReply(beePage), config, *keywords);
+  const PageAnalysis page = analysePage("http://srv.lan/site/a.html", htmlReply(beePage), config);
   EXPECT_EQ(page.links, (Links{"http://srv.lan/site/b.html", "http://other.lan/x.html"}));
-  EXPECT_EQ(page.themeWordCount, 1);
-  EXPECT_EQ(column("SELECT extension FROM Extension"), Links{"html"});
-  EXPECT_EQ(column("SELECT mot FROM MotCle ORDER BY mot"),
-            (Links{"abeille", "ailleurs", "miel", "voir"}));
+  EXPECT_EQ(page.record.themeWordCount, 1);
+  EXPECT_EQ(page.record.documentType, "html");
+  EXPECT_EQ(keywordsOf(page.record), (Links{"abeille", "ailleurs", "miel", "voir"}));
+  EXPECT_EQ(page.record.keywords.at("abeille"), 2u);
   // No title: the first words name the page.
-  EXPECT_EQ(column("SELECT titre FROM Document"), Links{"abeille abeille miel voir ailleurs"});
-  EXPECT_EQ(column("SELECT UNCOMPRESS(texte) FROM Document"),
-            Links{"abeille abeille miel voir ailleurs"});
+  ASSERT_TRUE(page.record.document);
+  EXPECT_EQ(page.record.document->title, "abeille abeille miel voir ailleurs");
+  EXPECT_EQ(storedText(page.record), "abeille abeille miel voir ailleurs");
+
+  // Off theme: its type and visit only, and still its links.
+  const PageAnalysis off = analysePage("http://srv.lan/site/a.html",
+                                       htmlReply("<p>miel</p><a href=c.html>c</a>"), config);
+  EXPECT_EQ(off.record.documentType, "html");
+  EXPECT_EQ(off.record.themeWordCount, 0);
+  EXPECT_TRUE(off.record.keywords.empty());
+  EXPECT_FALSE(off.record.document);
+  EXPECT_EQ(off.links, Links{"http://srv.lan/site/c.html"});
 }
 
 TEST_F(PageAnalysisTest, HtmlPageKeepsItsTitleAndDisplayTextWithAccents) {
-  db->execute("INSERT INTO Url (url) VALUES (\"http://srv.lan/site/t.html\")");
   const std::string page =
       "<html><head><title>L&rsquo;abeille &amp; l'&eacute;t&eacute;</title></head>"
       "<body><p>Une abeille, 12 fleurs&nbsp;!</p></body></html>";
-  EXPECT_EQ(
-      analysePage("http://srv.lan/site/t.html", htmlReply(page), config, *keywords).themeWordCount,
-      1);
-  EXPECT_EQ(column("SELECT titre FROM Document"), Links{"L'abeille & l'\xe9t\xe9"});
-  EXPECT_EQ(column("SELECT UNCOMPRESS(texte) FROM Document"), Links{"Une abeille, 12 fleurs !"});
+  const PageRecord record =
+      analysePage("http://srv.lan/site/t.html", htmlReply(page), config).record;
+  EXPECT_EQ(record.themeWordCount, 1);
+  ASSERT_TRUE(record.document);
+  EXPECT_EQ(record.document->title, "L'abeille & l'\xe9t\xe9");
+  EXPECT_EQ(storedText(record), "Une abeille, 12 fleurs !");
 }
 
 // Names in the working directory left by the converter's temporary files.
@@ -139,14 +147,13 @@ TEST_F(PageAnalysisTest, PdfDocumentIsConvertedAndIndexedAsPdf) {
   std::remove("bee.ps");
   std::remove("bee.pdf");
 
-  db->execute("INSERT INTO Url (url) VALUES (\"http://srv.lan/site/bee.pdf\")");
   const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: application/pdf\r\n\r\n" + body;
-  const PageAnalysis page = analysePage("http://srv.lan/site/bee.pdf", reply, config, *keywords);
+  const PageAnalysis page = analysePage("http://srv.lan/site/bee.pdf", reply, config);
   EXPECT_EQ(page.links, Links{});
-  EXPECT_EQ(page.themeWordCount, 1);
-  EXPECT_EQ(column("SELECT extension FROM Extension"), Links{"pdf"});
-  EXPECT_EQ(column("SELECT mot FROM MotCle ORDER BY mot"), (Links{"abeille", "ruche"}));
-  EXPECT_EQ(column("SELECT UNCOMPRESS(texte) FROM Document"), Links{"abeille ruche abeille"});
+  EXPECT_EQ(page.record.themeWordCount, 1);
+  EXPECT_EQ(page.record.documentType, "pdf");
+  EXPECT_EQ(keywordsOf(page.record), (Links{"abeille", "ruche"}));
+  EXPECT_EQ(storedText(page.record), "abeille ruche abeille");
   EXPECT_EQ(leftoverTempFiles(), Links{});
   ASSERT_EQ(chdir("/tmp"), 0);
   rmdir(scratch);

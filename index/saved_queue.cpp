@@ -1,12 +1,9 @@
-#include "crawler/pipeline/saved_queue.h"
+#include "index/saved_queue.h"
 
 #include <charconv>
 #include <unordered_set>
 
-#include "crawler/fetch/url_rules.h"
-#include "crawler/pipeline/stage_log.h"
 #include "index/sql_text.h"
-#include "index/url_registry.h"
 
 namespace theme_search {
 
@@ -54,14 +51,14 @@ std::uint64_t removeUnanalysedPages(IndexConnection& connection) {
   return removed;
 }
 
-std::vector<CrawlItem> takeSavedQueue(IndexConnection& connection, const EngineConfig& config) {
+std::vector<SavedUrl> takeSavedQueue(IndexConnection& connection, const SiteTest& inSite) {
   Transaction transaction(connection);
-  std::vector<CrawlItem> taken;
+  std::vector<SavedUrl> taken;
   std::vector<std::string> urls;
   for (Row& row : connection.query("SELECT url, priorite, revisite FROM FileAttente FOR UPDATE")) {
-    if (!config.inScope(row.at(0))) continue;
+    if (!inSite(row.at(0))) continue;
     urls.push_back(row.at(0));
-    taken.emplace_back(std::move(row.at(0)), priorityText(row.at(1)), row.at(2) != "0");
+    taken.push_back(SavedUrl{std::move(row.at(0)), priorityText(row.at(1)), row.at(2) != "0"});
   }
   for (const std::string& list : joinedBatches(quoted(urls)))
     connection.execute(queueRemovalStatement(list));
@@ -69,21 +66,14 @@ std::vector<CrawlItem> takeSavedQueue(IndexConnection& connection, const EngineC
   return taken;
 }
 
-std::size_t saveQueue(IndexConnection& connection, const EngineConfig& config,
-                      const std::vector<CrawlItem>& items) {
+std::size_t saveQueue(IndexConnection& connection, const std::vector<SavedUrl>& left,
+                      const std::vector<InvalidUrl>& refused) {
   std::vector<std::string> rows, saved;
-  std::vector<InvalidUrl> refused;
   std::unordered_set<std::string> seen;
-  for (const CrawlItem& item : items) {
-    std::string url = canonicalUrl(item.url);
-    if (url.size() > kMaxUrlBytes) continue;
-    if (!config.inScope(url)) {
-      refused.push_back(InvalidUrl{std::move(url), kOutsideSiteReason});
-      continue;
-    }
-    rows.push_back("(" + quote(url) + "," + std::to_string(item.priority) + "," +
+  for (const SavedUrl& item : left) {
+    rows.push_back("(" + quote(item.url) + "," + std::to_string(item.priority) + "," +
                    (item.revisit ? "1" : "0") + ")");
-    if (seen.insert(url).second) saved.push_back(std::move(url));
+    if (seen.insert(item.url).second) saved.push_back(item.url);
   }
   Transaction transaction(connection);
   for (const std::string& list : joinedBatches(rows)) connection.execute(queueSaveStatement(list));
@@ -94,11 +84,9 @@ std::size_t saveQueue(IndexConnection& connection, const EngineConfig& config,
   return saved.size();
 }
 
-std::vector<CrawlItem> pagesToRefresh(IndexConnection& connection, const EngineConfig& config,
-                                      unsigned days) {
-  std::vector<CrawlItem> pages;
-  for (Row& row : connection.query(refreshStatement(days)))
-    if (config.inScope(row.at(0))) pages.emplace_back(std::move(row.at(0)), 0, true);
+std::vector<std::string> pagesAnalysedBefore(IndexConnection& connection, unsigned days) {
+  std::vector<std::string> pages;
+  for (Row& row : connection.query(refreshStatement(days))) pages.push_back(std::move(row.at(0)));
   return pages;
 }
 

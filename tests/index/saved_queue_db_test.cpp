@@ -1,4 +1,4 @@
-#include "crawler/pipeline/saved_queue.h"
+#include "index/saved_queue.h"
 
 #include <algorithm>
 #include <vector>
@@ -11,11 +11,8 @@ namespace {
 
 using namespace theme_search;
 
-EngineConfig site() {
-  EngineConfig config;
-  config.siteHost = "srv";
-  config.sitePath = "site/";
-  return config;
+bool inSite(const std::string& url) {
+  return url.rfind("http://srv/site/", 0) == 0;
 }
 
 TEST(SavedQueueStatements, AreBuiltByteForByte) {
@@ -32,31 +29,32 @@ class SavedQueueTest : public FreshIndexTest {};
 
 // What a stop leaves is what the next start of the same site takes: the
 // URLs of the site with their best priority, the revisits still revisits;
-// URLs outside the site are recorded invalid as the crawl would have; pages
-// fetched but not analysed lose their Url row; other sites' entries stay.
+// refused URLs are recorded invalid with their reason; pages fetched but not
+// analysed lose their Url row; other sites' entries stay.
 TEST_F(SavedQueueTest, AStopSavesTheSitesUrlsAndTheNextStartTakesThem) {
   db().execute(
       "INSERT INTO Url (url, lastVisit) VALUES ('http://srv/site/fetched.html', NULL),"
       " ('http://srv/site/done.html', NOW())");
   db().execute("INSERT INTO FileAttente VALUES ('http://other/x.html', 2, 0)");
-  const std::vector<CrawlItem> left = {
-      {"http://srv/site/a.html", 3},        {"http://srv/site/a.html", 5},
-      {"http://srv/site/fetched.html", -1}, {"http://srv/site/done.html", 0, true},
-      {"http://elsewhere/b.html", 4},       {"exit", 0},
+  const std::vector<SavedUrl> left = {
+      {"http://srv/site/a.html", 3},
+      {"http://srv/site/a.html", 5},
+      {"http://srv/site/fetched.html", -1},
+      {"http://srv/site/done.html", 0, true},
   };
-  EXPECT_EQ(saveQueue(db(), site(), left), 3u);
+  EXPECT_EQ(saveQueue(db(), left, {{"http://elsewhere/b.html", "outside the site"}}), 3u);
   EXPECT_EQ(db().query("SELECT url, priorite, revisite FROM FileAttente ORDER BY url"),
             (std::vector<Row>{{"http://other/x.html", "2", "0"},
                               {"http://srv/site/a.html", "5", "0"},
                               {"http://srv/site/done.html", "0", "1"},
                               {"http://srv/site/fetched.html", "-1", "0"}}));
   EXPECT_EQ(db().query("SELECT url FROM Url"), (std::vector<Row>{{"http://srv/site/done.html"}}));
-  EXPECT_EQ(db().query("SELECT url FROM UrlInvalide ORDER BY url"),
-            (std::vector<Row>{{"exit"}, {"http://elsewhere/b.html"}}));
+  EXPECT_EQ(db().query("SELECT url, raison FROM UrlInvalideRaison"),
+            (std::vector<Row>{{"http://elsewhere/b.html", "outside the site"}}));
 
-  std::vector<CrawlItem> taken = takeSavedQueue(db(), site());
+  std::vector<SavedUrl> taken = takeSavedQueue(db(), inSite);
   std::sort(taken.begin(), taken.end(),
-            [](const CrawlItem& a, const CrawlItem& b) { return a.url < b.url; });
+            [](const SavedUrl& a, const SavedUrl& b) { return a.url < b.url; });
   ASSERT_EQ(taken.size(), 3u);
   EXPECT_EQ(taken[0].url, "http://srv/site/a.html");
   EXPECT_EQ(taken[0].priority, 5);
@@ -65,7 +63,7 @@ TEST_F(SavedQueueTest, AStopSavesTheSitesUrlsAndTheNextStartTakesThem) {
   EXPECT_TRUE(taken[1].revisit);
   EXPECT_EQ(taken[2].priority, -1);
   EXPECT_EQ(db().query("SELECT url FROM FileAttente"), (std::vector<Row>{{"http://other/x.html"}}));
-  EXPECT_TRUE(takeSavedQueue(db(), site()).empty());
+  EXPECT_TRUE(takeSavedQueue(db(), inSite).empty());
 }
 
 TEST_F(SavedQueueTest, StartRemovesPagesFetchedAndNeverAnalysedWithTheirLinks) {
@@ -80,7 +78,7 @@ TEST_F(SavedQueueTest, StartRemovesPagesFetchedAndNeverAnalysedWithTheirLinks) {
   EXPECT_EQ(removeUnanalysedPages(db()), 0u);
 }
 
-TEST_F(SavedQueueTest, RefreshTakesTheSitesPagesAnalysedLongEnoughAgo) {
+TEST_F(SavedQueueTest, RefreshTakesThePagesAnalysedLongEnoughAgo) {
   db().execute(
       "INSERT INTO Url (url, lastVisit) VALUES ('http://srv/site/old', NOW() - INTERVAL 10 DAY),"
       " ('http://srv/site/new', NOW()), ('http://other/old', NOW() - INTERVAL 10 DAY),"
@@ -90,16 +88,11 @@ TEST_F(SavedQueueTest, RefreshTakesTheSitesPagesAnalysedLongEnoughAgo) {
     std::vector<std::string> urls;
   } cases[] = {
       {30, {}},
-      {5, {"http://srv/site/old"}},
-      {0, {"http://srv/site/new", "http://srv/site/old"}},
+      {5, {"http://other/old", "http://srv/site/old"}},
+      {0, {"http://other/old", "http://srv/site/new", "http://srv/site/old"}},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> urls;
-    for (const CrawlItem& item : pagesToRefresh(db(), site(), c.days)) {
-      EXPECT_TRUE(item.revisit) << item.url;
-      EXPECT_EQ(item.priority, 0) << item.url;
-      urls.push_back(item.url);
-    }
+    std::vector<std::string> urls = pagesAnalysedBefore(db(), c.days);
     std::sort(urls.begin(), urls.end());
     EXPECT_EQ(urls, c.urls) << "days: " << c.days;
   }

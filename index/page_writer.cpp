@@ -1,62 +1,53 @@
-// The keyword indexer: word counting, the theme decision and the statements
-// that record an on-theme document's keywords, one transaction a document.
-#include "crawler/analysis/keyword_indexer.h"
+// Writing an analysed page into the index: its keywords, its Document row
+// and its visit, one transaction a page.
+#include "index/page_writer.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
-#include "common/text.h"
 #include "index/sql_text.h"
 
 namespace theme_search {
 
-KeywordIndexer::KeywordIndexer(IndexConnection& connection, std::function<bool()> stopRequested,
-                               Writes writes)
+PageWriter::PageWriter(IndexConnection& connection, std::function<bool()> stopRequested,
+                       Writes writes)
     : connection(connection), stopRequested(std::move(stopRequested)), writes(writes) {}
 
-bool KeywordIndexer::stopped() const {
+bool PageWriter::stopped() const {
   return stopRequested && stopRequested();
 }
 
-IndexedDocument KeywordIndexer::index(const std::string& url, const std::string& documentType,
-                                      const std::string& text, const EngineConfig& config,
-                                      const DocumentDisplay& display, bool replacing) {
-  IndexedDocument indexed;
+PageWriteResult PageWriter::write(const std::string& url, const PageRecord& record,
+                                  bool replacing) {
+  PageWriteResult result;
+  if (record.documentType.empty()) {
+    recordVisit(url, replacing);
+    return result;
+  }
   Transaction transaction(connection);
   if (replacing) connection.execute(linksRemovalStatement(url));
-  sendReported(extensionStatement(documentType), "EXCEPTION extension " + documentType + "\n",
-               indexed.messages);
-  WordCounts wordCounts;
-  countWords(text, wordCounts);
-  std::vector<const Keyword*> keywords;
-  const bool onTheme = isOnTheme(wordCounts, config);
-  if (onTheme) {
-    for (const Keyword& entry : wordCounts) {
-      // Weights of 2^31 and more are negative: such words are kept out.
-      const auto weight = static_cast<std::int32_t>(config.themeWeight(entry.first));
-      if (weight > 0) ++indexed.themeWordCount;
-      // A word the keyword column cannot hold whole is skipped, not cut.
-      const std::size_t length = entry.first.size();
-      if (length >= 2 && length <= kMaxKeywordBytes && weight >= 0) keywords.push_back(&entry);
-    }
-  }
+  sendReported(extensionStatement(record.documentType),
+               "EXCEPTION extension " + record.documentType + "\n", result.messages);
   KeywordIds learned;
-  if (!writeKeywords(url, keywords, learned, indexed.messages) || stopped()) {
-    indexed.stopped = true;
-    return indexed;  // the transaction rolls back
+  if (!writeKeywords(url, record.keywords, learned, result.messages) || stopped()) {
+    result.stopped = true;
+    return result;  // the transaction rolls back
   }
-  if (onTheme)
-    sendReported(documentStatement(url, makeDocumentRecord(display.title, display.displayText)),
-                 "EXCEPTION Document " + url + "\n", indexed.messages);
+  if (record.document)
+    sendReported(documentStatement(url, *record.document), "EXCEPTION Document " + url + "\n",
+                 result.messages);
   else if (replacing)
     connection.execute(documentRemovalStatement(url));
-  connection.execute(themeCountStatement(indexed.themeWordCount, url));
+  connection.execute(themeCountStatement(record.themeWordCount, url));
   transaction.commit();
   remember(learned);
-  return indexed;
+  return result;
 }
 
-void KeywordIndexer::recordVisit(const std::string& url, bool replacing) {
+// A page that is analysed but not indexed: one statement, or one
+// transaction when it replaces an earlier visit.
+void PageWriter::recordVisit(const std::string& url, bool replacing) {
   if (!replacing) {
     connection.execute(themeCountStatement(0, url));
     return;
@@ -71,8 +62,8 @@ void KeywordIndexer::recordVisit(const std::string& url, bool replacing) {
 // Sends one statement whose rejection is reported and absorbed: a rejected
 // statement adds `message` (a whole line or lines) to `messages`. A
 // rejection that ends the transaction is thrown on.
-void KeywordIndexer::sendReported(const std::string& statement, const std::string& message,
-                                  std::string& messages) {
+void PageWriter::sendReported(const std::string& statement, const std::string& message,
+                              std::string& messages) {
   try {
     connection.execute(statement);
   } catch (const MysqlBadQuery& rejected) {
@@ -84,9 +75,8 @@ void KeywordIndexer::sendReported(const std::string& statement, const std::strin
 // Writes the keywords and their links; false when a stop came first. The
 // batch runs inside a savepoint, so a rejected batch leaves nothing behind
 // for the per-word statements that replace it.
-bool KeywordIndexer::writeKeywords(const std::string& url,
-                                   const std::vector<const Keyword*>& keywords, KeywordIds& learned,
-                                   std::string& messages) {
+bool PageWriter::writeKeywords(const std::string& url, const WordCounts& keywords,
+                               KeywordIds& learned, std::string& messages) {
   if (keywords.empty()) return true;
   if (writes == Writes::batched) {
     connection.execute("SAVEPOINT keywords");
@@ -99,9 +89,8 @@ bool KeywordIndexer::writeKeywords(const std::string& url,
       learned.clear();
     }
   }
-  for (const Keyword* keyword : keywords) {
+  for (const auto& [word, count] : keywords) {
     if (stopped()) return false;
-    const auto& [word, count] = *keyword;
     sendReported(keywordStatement(word), "EXCEPTION MotCle " + word + "\n", messages);
     const std::string link = linkStatement(word, count, url);
     sendReported(link,
@@ -116,10 +105,9 @@ bool KeywordIndexer::writeKeywords(const std::string& url,
 // there are ignored), their ids are read back, then every keyword with an
 // id gets its link row. A keyword no MotCle row matches (one cut to the
 // column's length) gets no link, as its per-word statement would insert
-// none; so does every keyword of a document missing from Url.
-void KeywordIndexer::writeBatched(const std::string& url,
-                                  const std::vector<const Keyword*>& keywords,
-                                  KeywordIds& learned) {
+// none; so does every keyword of a page missing from Url.
+void PageWriter::writeBatched(const std::string& url, const WordCounts& keywords,
+                              KeywordIds& learned) {
   learnIds(keywords, learned);
   const std::vector<Row> urlRows = connection.query(urlIdStatement(url));
   if (urlRows.empty()) return;
@@ -128,14 +116,14 @@ void KeywordIndexer::writeBatched(const std::string& url,
   // for the server to insert than rows in word order.
   std::vector<std::pair<std::uint64_t, std::string>> rows;
   rows.reserve(keywords.size());
-  for (const Keyword* keyword : keywords) {
-    auto id = keywordIds.find(keyword->first);
+  for (const auto& [word, count] : keywords) {
+    auto id = keywordIds.find(word);
     if (id == keywordIds.end()) {
-      id = learned.find(keyword->first);
+      id = learned.find(word);
       if (id == learned.end()) continue;
     }
     rows.emplace_back(std::stoull(id->second),
-                      "(" + id->second + "," + urlId + "," + std::to_string(keyword->second) + ")");
+                      "(" + id->second + "," + urlId + "," + std::to_string(count) + ")");
   }
   std::sort(rows.begin(), rows.end());
   std::vector<std::string> links;
@@ -147,15 +135,15 @@ void KeywordIndexer::writeBatched(const std::string& url,
 // Inserts the keywords whose ids are not remembered and reads their ids
 // into `learned`; the server matches each word to its row by the column's
 // own comparison.
-void KeywordIndexer::learnIds(const std::vector<const Keyword*>& keywords, KeywordIds& learned) {
+void PageWriter::learnIds(const WordCounts& keywords, KeywordIds& learned) {
   std::vector<const std::string*> asked;
   std::vector<std::string> inserts, lookups;
-  for (const Keyword* keyword : keywords) {
-    if (keywordIds.count(keyword->first) != 0) continue;
-    const std::string quoted = quote(keyword->first);
+  for (const auto& keyword : keywords) {
+    if (keywordIds.count(keyword.first) != 0) continue;
+    const std::string quoted = quote(keyword.first);
     lookups.push_back("(" + std::to_string(asked.size()) + "," + quoted + ")");
     inserts.push_back("(" + quoted + ")");
-    asked.push_back(&keyword->first);
+    asked.push_back(&keyword.first);
   }
   for (const std::string& rows : joinedBatches(inserts))
     connection.execute(keywordBatchStatement(rows));
@@ -164,38 +152,10 @@ void KeywordIndexer::learnIds(const std::vector<const Keyword*>& keywords, Keywo
       learned[*asked.at(std::stoul(row.at(0)))] = std::move(row.at(1));
 }
 
-void KeywordIndexer::remember(KeywordIds& learned) {
+void PageWriter::remember(KeywordIds& learned) {
   if (keywordIds.size() + learned.size() > maxRememberedKeywords) keywordIds.clear();
   if (learned.size() > maxRememberedKeywords) return;
   keywordIds.merge(learned);
-}
-
-void countWords(const std::string& text, WordCounts& wordCounts) {
-  std::string::size_type end = 0;
-  while (true) {
-    std::string::size_type begin = end;
-    while (begin < text.size() && isAsciiSpace(text[begin])) ++begin;
-    if (begin == text.size()) return;
-    end = begin;
-    while (end < text.size() && !isAsciiSpace(text[end])) ++end;
-    std::string word = text.substr(begin, end - begin);
-    // Words the keyword column's collation takes for one (DEUX, Deux, and
-    // accented capitals) are counted as one.
-    ++wordCounts[toLowerLatin1(word)];
-  }
-}
-
-bool isOnTheme(const WordCounts& wordCounts, const EngineConfig& config) {
-  bool weightedReached = false;
-  for (const auto& [themeWord, weight] : config.themeWords) {
-    auto found = wordCounts.find(themeWord);
-    if (weight == 0) {
-      if (found == wordCounts.end()) return false;  // a required word is missing
-    } else if (found != wordCounts.end() && weight <= found->second) {
-      weightedReached = true;
-    }
-  }
-  return weightedReached;
 }
 
 std::string extensionStatement(const std::string& documentType) {

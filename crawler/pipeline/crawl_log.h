@@ -6,8 +6,11 @@
 
 namespace theme_search {
 
-// The crawl's log lines, each a whole line (or, for the queue fragment, the
-// start of one) written by the stage that owns the log with one write.
+// Every line the crawler writes, each a whole line (or, for the queue
+// fragment, the start of one) written by the stage that owns the stream
+// with one write. The configuration reader's messages are with the reader
+// (crawler/config/config_reader.h), the index writer's "EXCEPTION" lines
+// with the writer (index/page_writer.h).
 
 // Before a fetch: "PILE URL: <queued URLs> -> <waiting pages> ", no line end;
 // the next line of the log completes it.
@@ -68,6 +71,50 @@ inline constexpr const char* kDepthLimitReason = "depth limit";
 // with this line.
 [[nodiscard]] inline std::string threadErrorLine(const std::string& what) {
   return "ERROR THREAD " + what + "\n";
+}
+
+// A download that got no data for too long (standard output).
+inline constexpr const char* kTimeoutLine = "ERROR TIMEOUT\n";
+
+// A PDF or PostScript document that could not be converted; it is indexed
+// with an empty text.
+[[nodiscard]] inline std::string conversionErrorLine(const std::string& url,
+                                                     const std::string& reason) {
+  return "ERROR CONVERSION " + url + " : " + reason + "\n";
+}
+
+// The index server went away (the crawl waits), and came back.
+[[nodiscard]] inline std::string databaseUnavailableLine(const std::string& reason) {
+  return "the index database is unavailable: " + reason + "; waiting\n";
+}
+[[nodiscard]] inline std::string databaseBackLine() {
+  return "the index database is back\n";
+}
+
+// The state the crawl takes up at its start and saves at its stop.
+[[nodiscard]] inline std::string unanalysedRemovedLine(std::uint64_t pages) {
+  return "pages fetched but never analysed, removed to be fetched again: " + std::to_string(pages) +
+         "\n";
+}
+[[nodiscard]] inline std::string queueResumedLine(std::size_t urls) {
+  return "URLs queued again from the last run: " + std::to_string(urls) + "\n";
+}
+[[nodiscard]] inline std::string refreshLine(std::size_t pages) {
+  return "pages queued again to refresh them: " + std::to_string(pages) + "\n";
+}
+[[nodiscard]] inline std::string queueSavedLine(std::size_t urls) {
+  return "URLs saved for the next run: " + std::to_string(urls) + "\n";
+}
+[[nodiscard]] inline std::string queueNotSavedLine(const std::string& reason) {
+  return "the queue could not be saved for the next run: " + reason + "\n";
+}
+
+// Start-up failures of the crawler's entry (standard error).
+[[nodiscard]] inline std::string connectionFailureLine(const std::string& reason) {
+  return "cannot connect to the index database: " + reason + "\n";
+}
+[[nodiscard]] inline std::string threadStartFailureLine(const std::string& reason) {
+  return "cannot create thread: " + reason + "\n";
 }
 
 }  // namespace theme_search
