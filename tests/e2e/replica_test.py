@@ -12,7 +12,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from crawler_run import Checks, Crawler, Site, in_private_network, write_config  # noqa: E402
+from crawler_run import Checks, Crawler, Database, Site, in_private_network, write_config  # noqa: E402,E501
 from crawler_crawl_test import crawl  # noqa: E402
 
 in_private_network(sys.argv)
@@ -106,6 +106,9 @@ def main():
             crawler.type(BASE + "index.html\n")
             checks.expect("the crawl of the primary ends with status 0",
                           crawl(crawler, site, 4) == 0, crawler.stderr())
+        primary = Database(BUILD, "search_engine")
+        primary.socket = os.path.join(server_dir("primary"), "mysqld.sock")
+        checks.index_invariants(primary)
         checks.expect("the replica caught up with the primary", wait_for_replica())
         pages = root_sql("replica", "SELECT count(*) FROM search_engine.Url")
         checks.expect("the replica holds the crawled pages", pages == ["4"], str(pages))
