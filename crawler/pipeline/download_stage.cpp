@@ -7,7 +7,6 @@
 #include "crawler/fetch/http_client.h"
 #include "crawler/fetch/url_rules.h"
 #include "crawler/pipeline/crawl_log.h"
-#include "index/sql_text.h"
 #include "index/url_registry.h"
 
 namespace theme_search {
