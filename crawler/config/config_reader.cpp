@@ -2,13 +2,19 @@
 #include "crawler/config/config_reader.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <istream>
 #include <ostream>
+#include <sstream>
+#include <string_view>
+#include <vector>
 
 #include "common/text.h"
+#include "common/text_folding.h"
+#include "crawler/fetch/charset.h"
 
 namespace theme_search {
 
@@ -100,19 +106,74 @@ std::string readConfigValues(std::istream& in, ConfigReading& reading) {
   return line.substr(0, line.find(' '));
 }
 
-void readThemeWords(std::istream& in, std::map<std::string, std::uint32_t>& themeWords) {
-  while (in.good() && !in.eof()) {
-    std::string word;
-    in >> word;
-    if (in.eof() || !in.good()) break;
-    // A sign is not part of an unsigned weight: stop before it.
-    in >> std::ws;
-    if (!std::isdigit(static_cast<unsigned char>(in.peek()))) break;
-    std::uint32_t weight = 0;
-    in >> weight;
-    if (in.fail()) break;
-    themeWords.emplace(word, weight);
+// The theme-word file seen as "word weight" pairs: both are runs of bytes
+// other than white space, the weight a run of digits (an unsigned 32-bit
+// number) that may be followed at once by the next word ("2mot").
+class PairReader {
+ public:
+  explicit PairReader(std::string_view text) : text(text) {}
+
+  // The next word, its line and its weight; false at the end of the text, at
+  // a word without a following weight and at a weight that is not an
+  // unsigned 32-bit number.
+  [[nodiscard]] bool next(std::string_view& word, unsigned& line, std::uint32_t& weight) {
+    skipSpace();
+    const std::size_t start = at;
+    while (at < text.size() && !isAsciiSpace(text[at])) ++at;
+    if (at == start) return false;
+    word = text.substr(start, at - start);
+    line = lineNumber;
+    skipSpace();
+    if (at == text.size() || !std::isdigit(static_cast<unsigned char>(text[at]))) return false;
+    std::uint64_t value = 0;
+    for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at) {
+      value = value * 10 + static_cast<unsigned>(text[at] - '0');
+      if (value > UINT32_MAX) return false;
+    }
+    weight = static_cast<std::uint32_t>(value);
+    return true;
   }
+
+ private:
+  void skipSpace() {
+    for (; at < text.size() && isAsciiSpace(text[at]); ++at)
+      if (text[at] == '\n') ++lineNumber;
+  }
+
+  std::string_view text;
+  std::size_t at = 0;
+  unsigned lineNumber = 1;
+};
+
+std::string themeEntryMessage(const std::string& fileName, unsigned line, const std::string& entry,
+                              const char* problem) {
+  return "theme word file " + fileName + ", line " + std::to_string(line) + ": \"" + entry +
+         "\" gives " + problem + "; ignored\n";
+}
+
+// Reads the theme-word file's text into the configuration's theme words,
+// adding a message for each entry that is not one page word.
+void readThemeWords(const std::string& text, const std::string& fileName, ConfigReading& reading) {
+  const bool utf8 = isMultiByteUtf8(text);
+  PairReader pairs(text);
+  std::string_view written;
+  unsigned line = 0;
+  std::uint32_t weight = 0;
+  while (pairs.next(written, line, weight)) {
+    const std::string entry = utf8 ? utf8ToLatin1(written) : std::string(written);
+    std::vector<std::string> words = wordsOf(entry);
+    if (words.size() == 1)
+      reading.config.themeWords.emplace(toLowerLatin1(words.front()), weight);
+    else
+      reading.messages +=
+          themeEntryMessage(fileName, line, entry, words.empty() ? "no word" : "several words");
+  }
+}
+
+std::string wholeFile(std::istream& in) {
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 }  // namespace
@@ -131,7 +192,7 @@ ConfigReading readEngineConfig(const std::string& fileName) {
   if (!themes.is_open())
     reading.messages += themeFileMissingMessage(themeFile);
   else
-    readThemeWords(themes, reading.config.themeWords);
+    readThemeWords(wholeFile(themes), themeFile, reading);
   return reading;
 }
 

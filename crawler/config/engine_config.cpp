@@ -70,8 +70,9 @@ bool EngineConfig::inScope(const std::string& url) const {
 }
 
 bool EngineConfig::isAcceptedType(const std::string& type) const {
+  const std::string wanted = lowered(type);
   for (const std::string& accepted : acceptedTypes)
-    if (accepted == type) return true;
+    if (lowered(accepted) == wanted) return true;
   return false;
 }
 

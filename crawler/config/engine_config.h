@@ -16,6 +16,8 @@ struct EngineConfig {
   std::int32_t reservedValue = 0;
   std::string siteHost;  // empty: any host
   std::string sitePath;  // without its leading '/'; empty: any path
+  // Theme words as page words are counted: folded to their unaccented
+  // letters and lower-cased (config_reader.h).
   std::map<std::string, std::uint32_t> themeWords;
   std::vector<std::string> acceptedTypes;
   // Set by the crawler's entry, not read from the file: the politeness
@@ -32,7 +34,8 @@ struct EngineConfig {
   // them. A port other than the default one is part of the host. URLs are
   // expected in canonical form (canonicalUrl).
   [[nodiscard]] bool inScope(const std::string& url) const;
-  // True when the word equals an entry of acceptedTypes, byte for byte.
+  // True when the word equals an entry of acceptedTypes, the letter case of
+  // A-Z ignored ("HTML" accepts "html"); document types are ASCII tokens.
   [[nodiscard]] bool isAcceptedType(const std::string& type) const;
   // The weight of a theme word; 0 for a required word and for any other word.
   [[nodiscard]] std::uint32_t themeWeight(const std::string& word) const;

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "common/text.h"
 #include "crawler/config/engine_config.h"
@@ -12,81 +14,166 @@ namespace theme_search {
 
 namespace {
 
-// Hands out the words of a text one at a time, without copying the text.
-class WordReader {
- public:
-  explicit WordReader(const std::string& text) : text(text) {}
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
-  // False, leaving `word` as it is, when the text has no word left.
-  [[nodiscard]] bool next(std::string& word) {
-    while (position < text.size() && isAsciiSpace(text[position])) ++position;
-    if (position == text.size()) return false;
-    const std::size_t start = position;
-    while (position < text.size() && !isAsciiSpace(text[position])) ++position;
-    word.assign(text, start, position - start);
-    return true;
-  }
+std::string_view trimmed(std::string_view text) {
+  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
 
- private:
-  const std::string& text;
-  std::size_t position = 0;
+// One header line: its name as written, its value without the blanks
+// around it (continuation lines joined with one blank).
+struct HeaderField {
+  std::string_view name;
+  std::string value;
 };
 
-// The second word; empty when the reply has fewer than two.
-std::string readStatus(WordReader& words) {
-  std::string version;
-  std::string status;
-  if (!words.next(version) || !words.next(status)) return std::string();
-  return status;
-}
+// The status line and the header lines of a reply, read up to the first
+// empty line; the views point into the reply.
+struct HeaderBlock {
+  std::string_view statusLine;
+  std::vector<HeaderField> fields;
 
-// Lower-cases `word` and the words after it until one is `name`; false when
-// the words run out first.
-bool seekHeader(WordReader& words, std::string& word, const char* name) {
-  while (toLower(word) != name) {
-    if (!words.next(word)) return false;
+  // The value of the first field of that name (given in lower case) that
+  // has one; empty when there is none.
+  [[nodiscard]] std::string valueOf(std::string_view lowerName) const {
+    for (const HeaderField& field : fields)
+      if (!field.value.empty() && lowered(std::string(field.name)) == lowerName) return field.value;
+    return std::string();
   }
-  return true;
+};
+
+// The next line from `at`, without its "\n" or "\r\n"; moves `at` past it.
+std::string_view nextLine(std::string_view text, std::size_t& at) {
+  const std::size_t end = std::min(text.find('\n', at), text.size());
+  std::string_view line = text.substr(at, end - at);
+  at = end + 1;
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
 }
 
-// The sub-type of the first "content-type:" value after `word`, as written:
-// "text/html;" gives "html", "application/pdf" gives "pdf".
-bool readSubType(WordReader& words, std::string word, std::string& subType,
-                 std::string* value = nullptr) {
-  std::string own;
-  if (!value) value = &own;
-  if (!seekHeader(words, word, "content-type:") || !words.next(*value)) return false;
-  if (!value->empty() && value->back() == ';') value->pop_back();
-  const std::size_t slash = value->rfind('/');
-  subType = slash == std::string::npos ? *value : value->substr(slash + 1);
-  return true;
+HeaderBlock readHeaderBlock(std::string_view reply) {
+  HeaderBlock block;
+  std::size_t at = 0;
+  block.statusLine = nextLine(reply, at);
+  while (at < reply.size()) {
+    const std::string_view line = nextLine(reply, at);
+    if (line.empty()) break;
+    if (isBlank(line.front())) {
+      // A folded line continues the previous value.
+      if (block.fields.empty()) continue;
+      std::string& value = block.fields.back().value;
+      const std::string_view more = trimmed(line);
+      if (!value.empty() && !more.empty()) value += ' ';
+      value += more;
+      continue;
+    }
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;
+    block.fields.push_back(
+        HeaderField{trimmed(line.substr(0, colon)), std::string(trimmed(line.substr(colon + 1)))});
+  }
+  return block;
 }
 
-// The value of the first "location:" header after `word`, as written;
-// repeated "location:" words are passed over.
-bool readLocation(WordReader& words, std::string word, std::string& target) {
-  if (!seekHeader(words, word, "location:")) return false;
-  do {
-    if (!words.next(word)) return false;
-  } while (lowered(word) == "location:");
-  target = word;
-  return true;
+// The second blank-separated word of the status line; empty when it has
+// fewer than two.
+std::string statusOf(std::string_view statusLine) {
+  std::size_t at = 0;
+  std::string_view words[2];
+  for (std::string_view& word : words) {
+    while (at < statusLine.size() && isBlank(statusLine[at])) ++at;
+    const std::size_t start = at;
+    while (at < statusLine.size() && !isBlank(statusLine[at])) ++at;
+    word = statusLine.substr(start, at - start);
+  }
+  return std::string(words[1]);
+}
+
+// A quoted string from its opening quote at `at`: its text with the
+// backslash escapes undone, up to the closing quote or the end of the
+// value. Moves `at` past it.
+std::string quotedString(std::string_view value, std::size_t& at) {
+  std::string text;
+  for (++at; at < value.size() && value[at] != '"'; ++at) {
+    if (value[at] == '\\' && at + 1 < value.size()) ++at;
+    text += value[at];
+  }
+  ++at;
+  return text;
+}
+
+// What a Content-Type value says.
+struct MediaType {
+  std::string written;  // "type/subtype" as written, without parameters
+  std::string subType;  // lower-cased
+  std::string charset;  // lower-cased, unquoted; empty without one
+};
+
+// The "charset" parameter among the parameters that follow the media type
+// (`at` is on the first ';'): the first one, lower-cased.
+std::string charsetParameter(std::string_view value, std::size_t at) {
+  while (at < value.size()) {
+    while (at < value.size() && (isBlank(value[at]) || value[at] == ';')) ++at;
+    const std::size_t nameStart = at;
+    while (at < value.size() && value[at] != '=' && value[at] != ';') ++at;
+    const std::string name = lowered(std::string(trimmed(value.substr(nameStart, at - nameStart))));
+    if (at >= value.size() || value[at] != '=') continue;
+    ++at;
+    while (at < value.size() && isBlank(value[at])) ++at;
+    std::string parameter;
+    if (at < value.size() && value[at] == '"') {
+      parameter = quotedString(value, at);
+    } else {
+      const std::size_t start = at;
+      while (at < value.size() && value[at] != ';') ++at;
+      parameter = std::string(trimmed(value.substr(start, at - start)));
+      // Some servers quote with apostrophes, which HTTP does not know.
+      if (parameter.size() >= 2 && parameter.front() == '\'' && parameter.back() == '\'')
+        parameter = parameter.substr(1, parameter.size() - 2);
+    }
+    if (name == "charset") return toLower(parameter);
+    // Whatever follows a quoted string up to the next ';' is passed over.
+    while (at < value.size() && value[at] != ';') ++at;
+  }
+  return std::string();
+}
+
+// The media type of a Content-Type value; nullopt for an empty one. The
+// type ends at the first ';' or blank.
+std::optional<MediaType> mediaTypeOf(std::string_view value) {
+  std::size_t end = 0;
+  while (end < value.size() && value[end] != ';' && !isBlank(value[end])) ++end;
+  if (end == 0) return std::nullopt;
+  MediaType type;
+  type.written = std::string(value.substr(0, end));
+  const std::size_t slash = type.written.find('/');
+  type.subType =
+      lowered(slash == std::string::npos ? type.written : type.written.substr(slash + 1));
+  const std::size_t parameters = value.find(';', end);
+  if (parameters != std::string_view::npos) type.charset = charsetParameter(value, parameters);
+  return type;
+}
+
+std::optional<MediaType> contentTypeOf(const HeaderBlock& block) {
+  return mediaTypeOf(block.valueOf("content-type"));
 }
 
 }  // namespace
 
 std::optional<std::string> refusalReason(const EngineConfig& config, const std::string& reply) {
-  WordReader words(reply);
-  const std::string status = readStatus(words);
+  const HeaderBlock block = readHeaderBlock(reply);
+  const std::string status = statusOf(block.statusLine);
   if (status.empty()) return "no status line";
   if (isRedirectStatus(status)) return std::nullopt;
   if (status != "200") return "status " + status;
-  // The sub-type is compared as written: "text/HTML" is not "html".
-  std::string subType;
-  std::string contentType;
-  if (!readSubType(words, status, subType, &contentType)) return "no content type";
-  if (config.isAcceptedType(subType)) return std::nullopt;
-  return "content type " + contentType + " not accepted";
+  const std::optional<MediaType> type = contentTypeOf(block);
+  if (!type) return "no content type";
+  if (config.isAcceptedType(type->subType)) return std::nullopt;
+  return "content type " + type->written + " not accepted";
 }
 
 bool acceptReply(const EngineConfig& config, const std::string& reply) {
@@ -95,17 +182,17 @@ bool acceptReply(const EngineConfig& config, const std::string& reply) {
 
 ReplyReading interpretReply(const std::string& reply, const std::string& baseUrl) {
   ReplyReading reading;
-  WordReader words(reply);
-  const std::string status = readStatus(words);
+  const HeaderBlock block = readHeaderBlock(reply);
+  const std::string status = statusOf(block.statusLine);
   if (status == "200") {
-    std::string subType;
-    if (readSubType(words, status, subType)) reading.documentType = toLower(subType);
-    reading.charset = contentTypeCharset(reply);
+    if (std::optional<MediaType> type = contentTypeOf(block)) {
+      reading.documentType = std::move(type->subType);
+      reading.charset = std::move(type->charset);
+    }
   } else if (isRedirectStatus(status)) {
     reading.redirected = true;
-    std::string target;
-    if (readLocation(words, status, target))
-      reading.redirectTarget = resolveRedirect(baseUrl, target);
+    const std::string target = block.valueOf("location");
+    if (!target.empty()) reading.redirectTarget = resolveRedirect(baseUrl, target);
   } else {
     reading.documentType = "bad";
   }
@@ -118,23 +205,8 @@ bool isRedirectStatus(const std::string& status) {
 }
 
 std::string contentTypeCharset(const std::string& reply) {
-  const std::size_t headerEnd = std::min(reply.find("\r\n\r\n"), reply.size());
-  for (std::size_t line = 0; line < headerEnd;) {
-    const std::size_t end = std::min(reply.find('\n', line), headerEnd);
-    std::string text = lowered(reply.substr(line, end - line));
-    line = end + 1;
-    if (!startsWith(text, "content-type:")) continue;
-    const std::size_t key = text.find("charset=");
-    if (key == std::string::npos) return std::string();
-    std::size_t start = key + 8;
-    while (start < text.size() && (text[start] == '"' || text[start] == '\'')) ++start;
-    std::size_t stop = start;
-    while (stop < text.size() && !isAsciiSpace(text[stop]) &&
-           std::string_view("\"';,").find(text[stop]) == std::string_view::npos)
-      ++stop;
-    return text.substr(start, stop - start);
-  }
-  return std::string();
+  const std::optional<MediaType> type = contentTypeOf(readHeaderBlock(reply));
+  return type ? type->charset : std::string();
 }
 
 void removeHeader(std::string& reply) {

@@ -8,16 +8,30 @@ namespace theme_search {
 
 struct EngineConfig;
 
-// Reading of an HTTP reply as a sequence of white-space separated words:
-// the second word is the status, header names are recognised as whole words
-// compared in lower case ("content-type:", "location:") and the next word is
-// their value. Not a full HTTP parser: no folded lines, no status other than
-// "200" and the redirects 301, 302, 303, 307 and 308. Pure functions of text.
+// Reading of an HTTP reply's header block. The block is the status line
+// and the header lines that follow it, up to the first empty line (lines
+// end in "\r\n" or a bare "\n"); a reply without an empty line is all
+// header. The status is the second blank-separated word of the status line.
+// A header line is "name:value": the name is compared without regard to
+// letter case, blanks around the value are dropped, a line beginning with a
+// blank continues the previous line's value, a line without ':' is passed
+// over. Where a header should appear once, the first line of that name that
+// has a value counts. Nothing of the document after the empty line is read.
+// Not a full HTTP parser: no status other than "200" and the redirects 301,
+// 302, 303, 307 and 308 is given a meaning. Pure functions of text.
+//
+// A Content-Type value is a media type "type/subtype" followed by
+// parameters, each after a ';' with or without blanks around it
+// ("text/html;charset=UTF-8", "text/html ; charset=\"utf-8\""). Type,
+// sub-type and parameter names are read without regard to letter case; a
+// value without '/' is taken as the sub-type alone ("html").
 
 // Why a reply's header block is refused, or nullopt when it is accepted:
-// status "200" with an accepted content sub-type (compared as written), or
-// a redirect status. Reasons read "status 404", "content type image/gif not
-// accepted", "no content type", "no status line".
+// status "200" with a content sub-type that the configuration accepts
+// (EngineConfig::isAcceptedType, letter case ignored), or a redirect status.
+// Reasons read "status 404", "content type image/gif not accepted" (the
+// media type as written, without its parameters), "no content type", "no
+// status line".
 [[nodiscard]] std::optional<std::string> refusalReason(const EngineConfig& config,
                                                        const std::string& reply);
 
@@ -28,12 +42,12 @@ struct EngineConfig;
 // What a complete reply says about the page.
 struct ReplyReading {
   // The lower-cased content sub-type of a "200" reply ("html" for
-  // "text/html;"), empty without a content type; "bad" for any status other
-  // than "200" and "302".
+  // "TEXT/HTML;charset=UTF-8", "pdf" for "application/pdf"), empty without a
+  // content type; "bad" for a status that is neither "200" nor a redirect.
   std::string documentType;
   // A redirect (301, 302, 303, 307 or 308).
   bool redirected = false;
-  // The "location:" target of a redirect, made absolute against the base
+  // The Location target of a redirect, made absolute against the base
   // (resolveRedirect: its letter case kept, scheme and host lower-cased);
   // none without a target.
   std::optional<std::string> redirectTarget;
@@ -46,8 +60,8 @@ struct ReplyReading {
 // True for the redirect statuses the crawler follows: 301, 302, 303, 307, 308.
 [[nodiscard]] bool isRedirectStatus(const std::string& status);
 
-// The lower-cased "charset" parameter of the first Content-Type header line
-// of the reply's header block; empty when there is none.
+// The lower-cased "charset" parameter of the Content-Type header of the
+// reply's header block, unquoted; empty when there is none.
 [[nodiscard]] std::string contentTypeCharset(const std::string& reply);
 
 // Cuts the header block off a reply, leaving the document: everything up to

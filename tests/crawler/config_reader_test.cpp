@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -8,8 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include "common/text.h"
+#include "common/text_folding.h"
+#include "crawler/analysis/html_scanner.h"
 #include "crawler/config/config_reader.h"
 #include "crawler/config/engine_config.h"
+#include "crawler/fetch/charset.h"
 
 namespace {
 
@@ -121,14 +126,18 @@ TEST(ConfigReader, ThemeWordPairs) {
     std::string text;
     std::map<std::string, std::uint32_t> words;
   } cases[] = {
-      {"a 1\tb\n2\n\n  c   0", {{"a", 1}, {"b", 2}, {"c", 0}}},
-      {"a 1 a 5 A 3\n", {{"a", 1}, {"A", 3}}},
-      {"a 1 b\n", {{"a", 1}}},
-      {"a 1 b", {{"a", 1}}},
-      {"a 1 b -2 c 3\n", {{"a", 1}}},
-      {"a 1 b x c 3\n", {{"a", 1}}},
-      {"a 1 b 99999999999 c 3\n", {{"a", 1}}},
-      {"caf\xe9 4\n", {{"caf\xe9", 4}}},
+      {"ab 1\tbc\n2\n\n  cd   0", {{"ab", 1}, {"bc", 2}, {"cd", 0}}},
+      {"ab 1 ab 5 AB 3\n", {{"ab", 1}}},
+      {"ab 1 bc\n", {{"ab", 1}}},
+      {"ab 1 bc", {{"ab", 1}}},
+      {"ab 1 bc -2 cd 3\n", {{"ab", 1}}},
+      {"ab 1 bc +2 cd 3\n", {{"ab", 1}}},
+      {"ab 1 bc x cd 3\n", {{"ab", 1}}},
+      {"ab 1 bc 99999999999 cd 3\n", {{"ab", 1}}},
+      {"ab 4294967295 bc 4294967296 cd 3\n", {{"ab", 4294967295u}}},
+      {"ab 12cd 3\r\nef 4\r\n", {{"ab", 12}, {"cd", 3}, {"ef", 4}}},
+      {"mp3 2 Tour2 1", {{"mp3", 2}, {"tour2", 1}}},
+      {"caf\xe9 4\n", {{"cafe", 4}}},
       {"", {}},
   };
   for (const Case& c : cases) {
@@ -139,6 +148,93 @@ TEST(ConfigReader, ThemeWordPairs) {
     EXPECT_EQ(file.config.themeWords, c.words) << "themes: " << c.text;
     EXPECT_EQ(file.messages, "") << "themes: " << c.text;
   }
+}
+
+// The whole file is UTF-8 or the whole file is Latin-1 (Windows-1252);
+// either way a theme word is stored folded and lower-cased, as page words
+// are counted.
+TEST(ConfigReader, ThemeWordsAreFoldedLikePageWordsInEitherEncoding) {
+  using Weights = std::map<std::string, std::uint32_t>;
+  struct Case {
+    std::string text;
+    Weights words;
+  } cases[] = {
+      // UTF-8: e-acute, oe, capital E-acute, a sharp s.
+      {"d\xc3\xa9pendances 1\nC\xc5\x93ur 2\n\xc3\x89T\xc3\x89 3\nstra\xc3\x9f"
+       "e 4\n",
+       {{"dependances", 1}, {"coeur", 2}, {"ete", 3}, {"strasse", 4}}},
+      // Latin-1 with Windows-1252's oe (0x9C).
+      {"d\xe9pendances 1\n\x9cuvre 2\n\xc9T\xc9 3\nstra\xdf"
+       "e 4\n",
+       {{"dependances", 1}, {"oeuvre", 2}, {"ete", 3}, {"strasse", 4}}},
+      // The same word in several spellings: the first weight stays.
+      {"D\xc3\xa9pendances 3\ndependances 5\nD\xc3\x89PENDANCES 7\n", {{"dependances", 3}}},
+      {"dependances 2 D\xc9PENDANCES 4 d\xe9pendances 6", {{"dependances", 2}}},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    std::string themes = dir.write("themes.txt", c.text);
+    std::string config = dir.write("engineconfig.cfg", "0\n0\n//\n\n//\n\"\"\n" + themes + "\n");
+    const ConfigReading file = readEngineConfig(config);
+    EXPECT_EQ(file.config.themeWords, c.words) << "themes: " << c.text;
+    EXPECT_EQ(file.messages, "") << "themes: " << c.text;
+  }
+}
+
+// The words of a page as the crawler counts them: the scanner's words of its
+// Latin-1 text, lower-cased.
+std::vector<std::string> pageWords(const std::string& latin1Html) {
+  std::vector<std::string> words = wordsOf(HtmlScanner(latin1Html).getPageText());
+  for (std::string& word : words) toLowerLatin1(word);
+  return words;
+}
+
+// A page that writes the word in Latin-1, with a named or a numeric entity,
+// or in UTF-8 bytes (converted to Latin-1 as the crawler reads them), has
+// the accented theme word of a UTF-8 file among its words.
+TEST(ConfigReader, AccentedThemeWordIsAWordOfThePagesThatWriteIt) {
+  ScratchDir dir;
+  std::string themes = dir.write("themes.txt", "d\xc3\xa9pendances 1\n");
+  std::string config = dir.write("engineconfig.cfg", "0\n0\n//\n\n//\n\"\"\n" + themes + "\n");
+  const EngineConfig engine = readEngineConfig(config).config;
+  const std::string pages[] = {"<p>Les D&eacute;pendances</p>", "<p>les d\xe9pendances</p>",
+                               "<p>LES D&#201;PENDANCES</p>",
+                               toLatin1("<p>les d\xc3\xa9pendances</p>", "utf-8")};
+  for (const std::string& page : pages) {
+    const std::vector<std::string> words = pageWords(page);
+    EXPECT_TRUE(std::any_of(words.begin(), words.end(), [&](const std::string& word) {
+      return engine.themeWeight(word) == 1;
+    })) << page;
+  }
+  EXPECT_EQ(engine.themeWeight(pageWords("<p>d&eacute;pendance</p>").at(0)), 0u);
+}
+
+TEST(ConfigReader, ThemeEntryThatIsNotOneWordIsWarnedAboutAndSkipped) {
+  ScratchDir dir;
+  // UTF-8 as a whole: the entry is named in Latin-1, as every message is.
+  std::string themes = dir.write("themes.txt",
+                                 "abeille 1\nl' 2\r\n\npomme-de-terre 2\n  - 3 miel 1\nx 4\n"
+                                 "\xc3\xa9t\xc3\xa9-hiver 5 ruche 2\n");
+  std::string config = dir.write("engineconfig.cfg", "0\n0\n//\n\n//\n\"\"\n" + themes + "\n");
+  const ConfigReading file = readEngineConfig(config);
+  EXPECT_EQ(file.config.themeWords,
+            (std::map<std::string, std::uint32_t>{{"abeille", 1}, {"miel", 1}, {"ruche", 2}}));
+  EXPECT_EQ(file.messages,
+            "theme word file themes.txt, line 2: \"l'\" gives no word; ignored\n"
+            "theme word file themes.txt, line 4: \"pomme-de-terre\" gives several words; ignored\n"
+            "theme word file themes.txt, line 5: \"-\" gives no word; ignored\n"
+            "theme word file themes.txt, line 6: \"x\" gives no word; ignored\n"
+            "theme word file themes.txt, line 7: \"\xe9t\xe9-hiver\" gives several words; "
+            "ignored\n");
+
+  // One byte that is not UTF-8 makes the whole file Latin-1: the UTF-8
+  // spelling of e-acute is then two Latin-1 characters and cuts the word.
+  themes = dir.write("themes.txt", "caf\xe9 1\nd\xc3\xa9pendances 2\n");
+  const ConfigReading latin1 = readEngineConfig(config);
+  EXPECT_EQ(latin1.config.themeWords, (std::map<std::string, std::uint32_t>{{"cafe", 1}}));
+  EXPECT_EQ(latin1.messages,
+            "theme word file themes.txt, line 2: \"d\xc3\xa9pendances\" gives several words; "
+            "ignored\n");
 }
 
 TEST(ConfigReader, MissingFilesGiveTheirMessage) {

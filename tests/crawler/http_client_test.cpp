@@ -262,6 +262,10 @@ TEST_F(HttpClient, ReadsRedirectsAndDocumentsToTheirEndWhateverTheirBytes) {
       {"HTTP/1.1 302 Found\r\nLocation: /b.html\r\n\r\n", ""},
       {"HTTP/1.1 308 Permanent Redirect\r\nLocation: /b.html\r\n\r\n", ""},
       {"HTTP/1.0 200 OK\r\nContent-Type: application/pdf\r\n\r\n", pdf},
+      // Content-Type in the spellings HTTP allows.
+      {"HTTP/1.1 200 OK\r\ncontent-type:TEXT/Html;charset=UTF-8\r\n\r\n",
+       "<p>\xc3\xa9t\xc3\xa9</p>"},
+      {"HTTP/1.1 200 OK\r\nContent-Type:  application/PDF ; name=\"a;b\"\r\n\r\n", pdf},
   };
   for (const Case& c : cases) {
     ScriptedServer server([&](const Connection& connection) {
@@ -282,7 +286,10 @@ TEST_F(HttpClient, RefusedReplyIsDroppedOnceItsHeaderBlockIsComplete) {
       {"HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\n\r\n", "status 404"},
       {"HTTP/1.1 304 Not Modified\r\n\r\n", "status 304"},
       {"HTTP/1.1 200 OK\r\nContent-Type: image/gif\r\n\r\n", "content type image/gif not accepted"},
-      {"HTTP/1.1 200 OK\r\nContent-Type: text/HTML\r\n\r\n", "content type text/HTML not accepted"},
+      {"HTTP/1.1 200 OK\r\nContent-Type:IMAGE/Gif;charset=x\r\n\r\n",
+       "content type IMAGE/Gif not accepted"},
+      // A header line is read whole: a type named inside a value is no type.
+      {"HTTP/1.1 200 OK\r\nX-Note: Content-Type: text/html\r\n\r\n", "no content type"},
       // The type arrives in a segment of its own: still seen.
       {"HTTP/1.1 200 OK\r\nServer: x\r\nContent-Type: image/png\r\n\r\n",
        "content type image/png not accepted"},

@@ -58,23 +58,37 @@ TEST(EarlyReplyCheck, AcceptsOk200WithAnAcceptedTypeOrARedirect) {
   for (const Case& c : cases) EXPECT_EQ(acceptReply(config, c.reply), c.accepted) << c.reply;
 }
 
-TEST(EarlyReplyCheck, ReadsTheFirstContentTypeHeaderWordAndKeepsTheCaseOfItsValue) {
+TEST(EarlyReplyCheck, ReadsContentTypeAsAHeaderLineInAnySpelling) {
   const EngineConfig config = acceptingHtmlAndPdf();
   struct Case {
     std::string header;
     bool accepted;
   } cases[] = {
       {"CONTENT-TYPE: text/html", true},
-      {"Content-type: text/html", true},
+      {"content-type: text/html", true},
+      {"Content-Type:text/html", true},
+      {"Content-Type:\ttext/html;\t", true},
+      {"Content-Type :  text/html  ", true},
+      {"Content-Type: text/HTML", true},
+      {"Content-Type: TEXT/html; charset=ISO-8859-1", true},
+      {"Content-Type: text/html;charset=UTF-8", true},
+      {"Content-Type: text/html ; charset=\"utf-8\"", true},
+      {"Content-Type: text/html charset=utf-8", true},
+      {"Content-Type: Application/PDF", true},
       {"Content-Type: html", true},
-      {"Content-Type: html;", true},
-      {"Content-Type:\ttext/html;\r\n", true},
-      {"Content-Type:text/html", false},
-      {"Content-Type: text/HTML", false},
-      {"Content-Type: text/html;charset=ISO-8859-1", false},
+      // The sub-type is the whole token, never a part or a parameter.
+      {"Content-Type: text/htmlx", false},
+      {"Content-Type: image/gif; x=html", false},
       {"Content-Type: application/postscript", false},
+      // The first Content-Type line with a value counts.
       {"Content-Type: text/plain\r\nContent-Type: text/html", false},
-      {"X-Note: content-type: text/html", true},
+      {"Content-Type:\r\nContent-Type: text/html", true},
+      // A line that begins with a blank continues the value.
+      {"Content-Type:\r\n  text/html", true},
+      // Only a header line's name is a header name.
+      {"X-Note: content-type: text/html", false},
+      {"X-Content-Type: text/html", false},
+      {"Content-Type text/html", false},
       {"Content-Type:", false},
       {"Server: x", false},
   };
@@ -84,6 +98,33 @@ TEST(EarlyReplyCheck, ReadsTheFirstContentTypeHeaderWordAndKeepsTheCaseOfItsValu
   }
 }
 
+TEST(EarlyReplyCheck, ReadsNoHeaderPastTheEmptyLine) {
+  const EngineConfig config = acceptingHtmlAndPdf();
+  struct Case {
+    std::string reply;
+    bool accepted;
+  } cases[] = {
+      {"HTTP/1.1 200 OK\nServer: x\nContent-Type: text/html\n\n<html>", true},
+      {"HTTP/1.1 200 OK\r\nServer: x\r\n\r\nContent-Type: text/html\r\n", false},
+      {"HTTP/1.1 200 OK\nServer: x\n\nContent-Type: text/html\r\n\r\n", false},
+      {"HTTP/1.1 200 OK\r\nContent-Type: image/gif\r\n\r\nContent-Type: text/html\r\n", false},
+      {"HTTP/1.1 200 OK\r\n\r\n\r\nContent-Type: text/html\r\n", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(acceptReply(config, c.reply), c.accepted) << c.reply;
+}
+
+TEST(EarlyReplyCheck, ComparesTheConfiguredTypesWithoutLetterCase) {
+  EngineConfig config;
+  config.acceptedTypes = {"HTML", "Pdf"};
+  for (const std::string type : {"text/html", "TEXT/HTML", "application/pdf", "application/PDF"})
+    EXPECT_TRUE(acceptReply(config, "HTTP/1.1 200 OK\r\nContent-Type: " + type + "\r\n")) << type;
+  EXPECT_FALSE(acceptReply(config, "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"));
+  EXPECT_TRUE(config.isAcceptedType("html"));
+  EXPECT_TRUE(config.isAcceptedType("PDF"));
+  EXPECT_FALSE(config.isAcceptedType("htm"));
+  EXPECT_FALSE(config.isAcceptedType("htmll"));
+}
+
 TEST(EarlyReplyCheck, NamesWhyAReplyIsRefused) {
   const EngineConfig config = acceptingHtmlAndPdf();
   struct Case {
@@ -91,9 +132,17 @@ TEST(EarlyReplyCheck, NamesWhyAReplyIsRefused) {
   } cases[] = {
       {"HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\n", "status 404"},
       {"HTTP/1.1 200 OK\r\nContent-Type: image/gif\r\n", "content type image/gif not accepted"},
+      {"HTTP/1.1 200 OK\r\nContent-Type:image/gif\r\n", "content type image/gif not accepted"},
+      {"HTTP/1.1 200 OK\r\ncontent-type: IMAGE/Gif;charset=x\r\n",
+       "content type IMAGE/Gif not accepted"},
       {"HTTP/1.1 200 OK\r\nContent-Type: text/plain;\r\n", "content type text/plain not accepted"},
+      {"HTTP/1.1 200 OK\r\nContent-Type: text/plain ; charset=utf-8\r\n",
+       "content type text/plain not accepted"},
       {"HTTP/1.1 200 OK\r\n\r\n", "no content type"},
+      {"HTTP/1.1 200 OK\r\nContent-Type:  \r\n", "no content type"},
+      {"HTTP/1.1 200 OK\r\n\r\nContent-Type: text/html\r\n", "no content type"},
       {"HTTP/1.1", "no status line"},
+      {"\r\nHTTP/1.1 200 OK\r\nContent-Type: text/html\r\n", "no status line"},
   };
   for (const Case& c : cases) EXPECT_EQ(refusalReason(config, c.reply), c.reason) << c.reply;
 }
@@ -106,7 +155,12 @@ TEST(ReplyReading, TypesA200ReplyByItsLowerCasedSubType) {
       {"HTTP/1.0 200 OK\r\nContent-Type: text/HTML; charset=x\r\n\r\n", "html"},
       {"HTTP/1.1 200 OK\r\ncontent-TYPE: Application/PDF\r\n\r\n", "pdf"},
       {"HTTP/1.1 200 OK\r\nContent-Type: application/postscript\r\n\r\n", "postscript"},
-      {"HTTP/1.1 200 OK\r\nContent-Type:text/html\r\n\r\n", ""},
+      {"HTTP/1.1 200 OK\r\nContent-Type:text/html\r\n\r\n", "html"},
+      {"HTTP/1.1 200 OK\r\nContent-Type: text/html;charset=UTF-8\r\n\r\n", "html"},
+      {"HTTP/1.1 200 OK\r\nContent-Type: TEXT/html; charset=ISO-8859-1\r\n\r\n", "html"},
+      {"HTTP/1.1 200 OK\nContent-Type: text/html ; charset=\"utf-8\"\n\n", "html"},
+      {"HTTP/1.1 200 OK\r\nContent-Type: PS\r\n\r\n", "ps"},
+      {"HTTP/1.1 200 OK\r\n\r\nContent-Type: text/html\r\n", ""},
       {"HTTP/1.1 200 OK\r\n\r\n<html>", ""},
       {"HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\n\r\n", "bad"},
       {"HTTP/1.1 304 Not Modified\r\nLocation: /x\r\n\r\n", "bad"},
@@ -132,7 +186,11 @@ TEST(ReplyReading, TurnsARedirectTargetIntoOneLinkKeepingItsCase) {
       {"http://srv/dir", "Location: https://Other.lan/A/", "https://other.lan/A/"},
       {"https://srv:8443/dir", "Location: /A.html", "https://srv:8443/A.html"},
       {"https://srv/dir", "Location: //Mirror.lan/A.html", "https://mirror.lan/A.html"},
-      {"http://srv/dir", "Location: location: LOCATION: x.html", "http://srv/dir/x.html"},
+      {"http://srv/dir", "Location:/new/page.html", "http://srv/new/page.html"},
+      {"http://srv/dir", "location:\tpage.html\t", "http://srv/dir/page.html"},
+      {"http://srv/dir", "X-Location: /wrong.html\r\nLocation: /right.html",
+       "http://srv/right.html"},
+      {"http://srv/dir", "Location:\r\nLocation: /second.html", "http://srv/second.html"},
       {"http://srv/dir/", "Location: page.html", "http://srv/dir//page.html"},
       {"http://srv/dir/", "Location: /page.html", "http://srv/page.html"},
   };
@@ -155,19 +213,32 @@ TEST(ReplyReading, TakesTheCharsetOfTheContentTypeHeader) {
       {"Content-Type: text/html; charset=UTF-8", "utf-8"},
       {"content-type: text/html;charset=\"ISO-8859-1\"", "iso-8859-1"},
       {"Content-Type:text/html; Charset=windows-1252; x=y", "windows-1252"},
+      {"Content-Type: text/html;charset=UTF-8", "utf-8"},
+      {"Content-Type: text/html ; charset=\"utf-8\"", "utf-8"},
+      {"Content-Type: text/html; CHARSET = Latin1 ;x=y", "latin1"},
+      {"Content-Type: text/html; charset='UTF-8'", "utf-8"},
+      {"Content-Type: text/html; charset=\"utf\\-8\"; x=\"a", "utf-8"},
+      // Only a parameter named charset counts, wherever it stands.
+      {"Content-Type: text/html; xcharset=koi8-r; charset=utf-8", "utf-8"},
+      {"Content-Type: text/html; title=\"a;charset=koi8-r\"; charset=utf-8", "utf-8"},
+      {"Content-Type: text/html; title=\"a;charset=koi8-r\"", ""},
+      {"Content-Type: text/html; charset", ""},
       {"Content-Type: text/html", ""},
       {"X-Charset: charset=utf-8", ""},
+      {"Content-Type: text/html\r\nContent-Type: text/html; charset=koi8-r", ""},
   };
   for (const Case& c : cases) {
     const std::string reply = "HTTP/1.1 200 OK\r\n" + c.header + "\r\n\r\ncharset=koi8-r";
     EXPECT_EQ(interpretReply(reply, "http://srv").charset, c.charset) << c.header;
+    EXPECT_EQ(contentTypeCharset(reply), c.charset) << c.header;
   }
 }
 
 TEST(ReplyReading, A302WithoutTargetGivesNoLink) {
   for (const std::string reply :
        {"HTTP/1.1 302 Found\r\n\r\n", "HTTP/1.1 302 Found\r\nLocation:\r\n",
-        "HTTP/1.1 302 Found\r\nLocation:/x.html\r\n\r\n"}) {
+        "HTTP/1.1 302 Found\r\nLocation: \t \r\n\r\n", "HTTP/1.1 302 Found\r\nX-Location: /x\r\n",
+        "HTTP/1.1 302 Found\r\n\r\nLocation: /x.html\r\n"}) {
     const Interpreted result = interpreted(reply);
     EXPECT_TRUE(result.redirected) << reply;
     EXPECT_TRUE(result.links.empty()) << reply;
