@@ -121,6 +121,13 @@ TEST(ConfigReader, ReadingRulesForEachValue) {
   }
 }
 
+// Reads a configuration naming the theme-word file "themes.txt", which
+// holds `text`, in the scratch directory.
+ConfigReading readWithThemes(const ScratchDir& dir, const std::string& text) {
+  std::string themes = dir.write("themes.txt", text);
+  return readEngineConfig(dir.write("engineconfig.cfg", "0\n0\n//\n\n//\n\"\"\n" + themes + "\n"));
+}
+
 TEST(ConfigReader, ThemeWordPairs) {
   struct Case {
     std::string text;
@@ -137,29 +144,10 @@ TEST(ConfigReader, ThemeWordPairs) {
       {"ab 4294967295 bc 4294967296 cd 3\n", {{"ab", 4294967295u}}},
       {"ab 12cd 3\r\nef 4\r\n", {{"ab", 12}, {"cd", 3}, {"ef", 4}}},
       {"mp3 2 Tour2 1", {{"mp3", 2}, {"tour2", 1}}},
-      {"caf\xe9 4\n", {{"cafe", 4}}},
       {"", {}},
-  };
-  for (const Case& c : cases) {
-    ScratchDir dir;
-    std::string themes = dir.write("themes.txt", c.text);
-    std::string config = dir.write("engineconfig.cfg", "0\n0\n//\n\n//\n\"\"\n" + themes + "\n");
-    const ConfigReading file = readEngineConfig(config);
-    EXPECT_EQ(file.config.themeWords, c.words) << "themes: " << c.text;
-    EXPECT_EQ(file.messages, "") << "themes: " << c.text;
-  }
-}
-
-// The whole file is UTF-8 or the whole file is Latin-1 (Windows-1252);
-// either way a theme word is stored folded and lower-cased, as page words
-// are counted.
-TEST(ConfigReader, ThemeWordsAreFoldedLikePageWordsInEitherEncoding) {
-  using Weights = std::map<std::string, std::uint32_t>;
-  struct Case {
-    std::string text;
-    Weights words;
-  } cases[] = {
-      // UTF-8: e-acute, oe, capital E-acute, a sharp s.
+      // The whole file is UTF-8 or the whole file is Latin-1 (Windows-1252);
+      // either way a theme word is stored folded and lower-cased, as page
+      // words are counted. UTF-8: e-acute, oe, capital E-acute, sharp s.
       {"d\xc3\xa9pendances 1\nC\xc5\x93ur 2\n\xc3\x89T\xc3\x89 3\nstra\xc3\x9f"
        "e 4\n",
        {{"dependances", 1}, {"coeur", 2}, {"ete", 3}, {"strasse", 4}}},
@@ -173,9 +161,7 @@ TEST(ConfigReader, ThemeWordsAreFoldedLikePageWordsInEitherEncoding) {
   };
   for (const Case& c : cases) {
     ScratchDir dir;
-    std::string themes = dir.write("themes.txt", c.text);
-    std::string config = dir.write("engineconfig.cfg", "0\n0\n//\n\n//\n\"\"\n" + themes + "\n");
-    const ConfigReading file = readEngineConfig(config);
+    const ConfigReading file = readWithThemes(dir, c.text);
     EXPECT_EQ(file.config.themeWords, c.words) << "themes: " << c.text;
     EXPECT_EQ(file.messages, "") << "themes: " << c.text;
   }
@@ -194,9 +180,7 @@ std::vector<std::string> pageWords(const std::string& latin1Html) {
 // the accented theme word of a UTF-8 file among its words.
 TEST(ConfigReader, AccentedThemeWordIsAWordOfThePagesThatWriteIt) {
   ScratchDir dir;
-  std::string themes = dir.write("themes.txt", "d\xc3\xa9pendances 1\n");
-  std::string config = dir.write("engineconfig.cfg", "0\n0\n//\n\n//\n\"\"\n" + themes + "\n");
-  const EngineConfig engine = readEngineConfig(config).config;
+  const EngineConfig engine = readWithThemes(dir, "d\xc3\xa9pendances 1\n").config;
   const std::string pages[] = {"<p>Les D&eacute;pendances</p>", "<p>les d\xe9pendances</p>",
                                "<p>LES D&#201;PENDANCES</p>",
                                toLatin1("<p>les d\xc3\xa9pendances</p>", "utf-8")};
@@ -212,11 +196,10 @@ TEST(ConfigReader, AccentedThemeWordIsAWordOfThePagesThatWriteIt) {
 TEST(ConfigReader, ThemeEntryThatIsNotOneWordIsWarnedAboutAndSkipped) {
   ScratchDir dir;
   // UTF-8 as a whole: the entry is named in Latin-1, as every message is.
-  std::string themes = dir.write("themes.txt",
-                                 "abeille 1\nl' 2\r\n\npomme-de-terre 2\n  - 3 miel 1\nx 4\n"
-                                 "\xc3\xa9t\xc3\xa9-hiver 5 ruche 2\n");
-  std::string config = dir.write("engineconfig.cfg", "0\n0\n//\n\n//\n\"\"\n" + themes + "\n");
-  const ConfigReading file = readEngineConfig(config);
+  const ConfigReading file =
+      readWithThemes(dir,
+                     "abeille 1\nl' 2\r\n\npomme-de-terre 2\n  - 3 miel 1\nx 4\n"
+                     "\xc3\xa9t\xc3\xa9-hiver 5 ruche 2\n");
   EXPECT_EQ(file.config.themeWords,
             (std::map<std::string, std::uint32_t>{{"abeille", 1}, {"miel", 1}, {"ruche", 2}}));
   EXPECT_EQ(file.messages,
@@ -229,8 +212,7 @@ TEST(ConfigReader, ThemeEntryThatIsNotOneWordIsWarnedAboutAndSkipped) {
 
   // One byte that is not UTF-8 makes the whole file Latin-1: the UTF-8
   // spelling of e-acute is then two Latin-1 characters and cuts the word.
-  themes = dir.write("themes.txt", "caf\xe9 1\nd\xc3\xa9pendances 2\n");
-  const ConfigReading latin1 = readEngineConfig(config);
+  const ConfigReading latin1 = readWithThemes(dir, "caf\xe9 1\nd\xc3\xa9pendances 2\n");
   EXPECT_EQ(latin1.config.themeWords, (std::map<std::string, std::uint32_t>{{"cafe", 1}}));
   EXPECT_EQ(latin1.messages,
             "theme word file themes.txt, line 2: \"d\xc3\xa9pendances\" gives several words; "
