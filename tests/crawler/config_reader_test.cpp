@@ -1,6 +1,5 @@
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -9,12 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "common/text.h"
-#include "common/text_folding.h"
-#include "crawler/analysis/html_scanner.h"
 #include "crawler/config/config_reader.h"
 #include "crawler/config/engine_config.h"
-#include "crawler/fetch/charset.h"
 
 namespace {
 
@@ -165,32 +160,6 @@ TEST(ConfigReader, ThemeWordPairs) {
     EXPECT_EQ(file.config.themeWords, c.words) << "themes: " << c.text;
     EXPECT_EQ(file.messages, "") << "themes: " << c.text;
   }
-}
-
-// The words of a page as the crawler counts them: the scanner's words of its
-// Latin-1 text, lower-cased.
-std::vector<std::string> pageWords(const std::string& latin1Html) {
-  std::vector<std::string> words = wordsOf(HtmlScanner(latin1Html).getPageText());
-  for (std::string& word : words) toLowerLatin1(word);
-  return words;
-}
-
-// A page that writes the word in Latin-1, with a named or a numeric entity,
-// or in UTF-8 bytes (converted to Latin-1 as the crawler reads them), has
-// the accented theme word of a UTF-8 file among its words.
-TEST(ConfigReader, AccentedThemeWordIsAWordOfThePagesThatWriteIt) {
-  ScratchDir dir;
-  const EngineConfig engine = readWithThemes(dir, "d\xc3\xa9pendances 1\n").config;
-  const std::string pages[] = {"<p>Les D&eacute;pendances</p>", "<p>les d\xe9pendances</p>",
-                               "<p>LES D&#201;PENDANCES</p>",
-                               toLatin1("<p>les d\xc3\xa9pendances</p>", "utf-8")};
-  for (const std::string& page : pages) {
-    const std::vector<std::string> words = pageWords(page);
-    EXPECT_TRUE(std::any_of(words.begin(), words.end(), [&](const std::string& word) {
-      return engine.themeWeight(word) == 1;
-    })) << page;
-  }
-  EXPECT_EQ(engine.themeWeight(pageWords("<p>d&eacute;pendance</p>").at(0)), 0u);
 }
 
 TEST(ConfigReader, ThemeEntryThatIsNotOneWordIsWarnedAboutAndSkipped) {
