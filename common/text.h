@@ -22,6 +22,8 @@ std::string& toLowerLatin1(std::string& text);
 
 // True when text begins with prefix, compared byte for byte.
 [[nodiscard]] bool startsWith(std::string_view text, std::string_view prefix);
+// True when text ends with suffix, compared byte for byte.
+[[nodiscard]] bool endsWith(std::string_view text, std::string_view suffix);
 
 // Space, tab, line feed, vertical tab, form feed or carriage return.
 [[nodiscard]] bool isAsciiSpace(char byte);

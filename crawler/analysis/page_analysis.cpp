@@ -46,13 +46,14 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
     title = scanner.getTitle();
     displayText = scanner.getDisplayText();
   } else if (isConvertedType(reading.documentType) && config.isAcceptedType(reading.documentType)) {
-    // The converter prints UTF-8 with its accents; fold it to the Latin-1
-    // base letters the HTML scanner gives, so a word is the same in both.
+    // The converter prints UTF-8 with its accents; its words are cut and
+    // folded by the rules the HTML scanner follows, so a word is the same
+    // in both.
     // The converter runs once: its text gives both the words and the
     // display text.
     const ConvertedText converted = convertDocument(reply);
     analysis.conversionFailure = converted.failure;
-    text = foldUtf8Text(converted.text);
+    for (const std::string& word : wordsOf(utf8ToLatin1(converted.text))) text += word + ' ';
     displayText = convertedDisplayText(converted.text);
   } else {
     return analysis;

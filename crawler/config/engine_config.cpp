@@ -8,13 +8,14 @@ namespace theme_search {
 
 namespace {
 
-const std::size_t kSchemeLength = 7;  // "http://", assumed without looking
+// "http://", assumed without looking.
+const std::size_t kSchemeLength = kHttpPrefix.size();
 
 // The URL without its scheme: "https://" when it starts with that (so the
 // http:// and https:// URLs of a host are one site), otherwise its first
 // seven characters; empty for a shorter URL.
 std::string afterScheme(const std::string& url) {
-  if (startsWith(url, "https://")) return url.substr(kSchemeLength + 1);
+  if (startsWith(url, kHttpsPrefix)) return url.substr(kHttpsPrefix.size());
   return url.size() < kSchemeLength ? std::string() : url.substr(kSchemeLength);
 }
 

@@ -14,6 +14,7 @@
 #include "crawler/fetch/http_client_detail.h"
 #include "crawler/fetch/reply.h"
 #include "crawler/fetch/stop_signal.h"
+#include "crawler/fetch/url_rules.h"
 
 namespace theme_search {
 
@@ -227,7 +228,7 @@ HeaderList requestHeaders() {
 
 void setOptions(CURL* curl, const FetchTarget& parts, Transfer& transfer, curl_slist* headers,
                 char* errorText) {
-  const std::string origin = (parts.secure ? "https://" : "http://") + parts.host;
+  const std::string origin = std::string(parts.secure ? kHttpsPrefix : kHttpPrefix) + parts.host;
   // The path is sent as it stands; libcurl would refuse blanks and drop a
   // fragment. A followed redirect needs the whole URL instead.
   if (transfer.anyReply) {
@@ -270,11 +271,11 @@ void setOptions(CURL* curl, const FetchTarget& parts, Transfer& transfer, curl_s
 FetchTarget splitTarget(const std::string& target) {
   FetchTarget parts;
   std::string rest = target;
-  if (startsWith(target, "https://")) {
+  if (startsWith(target, kHttpsPrefix)) {
     parts.secure = true;
-    rest.erase(0, 8);
-  } else if (startsWith(target, "http://")) {
-    rest.erase(0, 7);
+    rest.erase(0, kHttpsPrefix.size());
+  } else if (startsWith(target, kHttpPrefix)) {
+    rest.erase(0, kHttpPrefix.size());
   }
   const std::size_t slash = rest.find('/');
   parts.host = rest.substr(0, slash);

@@ -199,6 +199,12 @@ ReplyReading interpretReply(const std::string& reply, const std::string& baseUrl
   return reading;
 }
 
+bool isGoneReply(const std::string& reply) {
+  std::size_t at = 0;
+  const std::string status = statusOf(nextLine(reply, at));
+  return status == "404" || status == "410";
+}
+
 bool isRedirectStatus(const std::string& status) {
   return status == "301" || status == "302" || status == "303" || status == "307" ||
          status == "308";

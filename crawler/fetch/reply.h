@@ -60,6 +60,10 @@ struct ReplyReading {
 // True for the redirect statuses the crawler follows: 301, 302, 303, 307, 308.
 [[nodiscard]] bool isRedirectStatus(const std::string& status);
 
+// True when the reply's status says the page does not exist: 404 or 410.
+// The download stage takes such a page out of the index.
+[[nodiscard]] bool isGoneReply(const std::string& reply);
+
 // The lower-cased "charset" parameter of the Content-Type header of the
 // reply's header block, unquoted; empty when there is none.
 [[nodiscard]] std::string contentTypeCharset(const std::string& reply);

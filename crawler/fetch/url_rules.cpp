@@ -30,7 +30,8 @@ void cutToEmbeddedUrl(std::string& link) {
   if (link.size() < kSchemeLength) return;
   const std::string lower = lowered(link);
   for (std::size_t start = link.size() - kSchemeLength + 1; start-- > 0;) {
-    if (lower.compare(start, 7, "http://") == 0 || lower.compare(start, 8, "https://") == 0 ||
+    if (lower.compare(start, kHttpPrefix.size(), kHttpPrefix) == 0 ||
+        lower.compare(start, kHttpsPrefix.size(), kHttpsPrefix) == 0 ||
         lower.compare(start, 6, "file:/") == 0) {
       link.erase(0, start);
       return;
@@ -53,11 +54,11 @@ void trimEnd(std::string& link) {
 // false when the link is not to be followed.
 bool absoluteLink(const std::string& baseUrl, const std::string& link, std::string& absolute) {
   const std::string lower = lowered(link);
-  if (startsWith(lower, "http://") || startsWith(lower, "https://") ||
+  if (startsWith(lower, kHttpPrefix) || startsWith(lower, kHttpsPrefix) ||
       startsWith(lower, "file:/")) {
     absolute = link;
   } else if (startsWith(lower, "www")) {
-    absolute = "http://" + link;
+    absolute = std::string(kHttpPrefix) + link;
   } else if (startsWith(lower, "ftp://") || startsWith(lower, "mailto:") ||
              startsWith(lower, "javascript:")) {
     return false;
@@ -126,8 +127,8 @@ bool normalizeLink(const std::string& baseUrl, std::string& link) {
 // case; 0 for any other scheme.
 std::size_t webSchemeLength(const std::string& url) {
   const std::string start = lowered(url.substr(0, 8));
-  if (startsWith(start, "http://")) return 7;
-  if (startsWith(start, "https://")) return 8;
+  if (startsWith(start, kHttpPrefix)) return kHttpPrefix.size();
+  if (startsWith(start, kHttpsPrefix)) return kHttpsPrefix.size();
   return 0;
 }
 
@@ -142,8 +143,8 @@ std::string computeBase(std::string& url) {
   if (text[last - 1] == '/') {
     // "//" ending the scheme: the URL has no path and is its own base.
     if (last >= 6) toLower(text);
-    if (last == 1 || (last >= 6 && text.compare(last - 6, 7, "http://") == 0) ||
-        (last >= 7 && text.compare(last - 7, 8, "https://") == 0))
+    const std::string_view scheme = std::string_view(text).substr(0, last + 1);
+    if (last == 1 || endsWith(scheme, kHttpPrefix) || endsWith(scheme, kHttpsPrefix))
       return text.substr(0, text.find(' ', last));
   }
   std::size_t runStart = last;

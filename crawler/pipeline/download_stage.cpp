@@ -3,8 +3,8 @@
 #include <exception>
 
 #include "common/log_line.h"
-#include "common/text.h"
 #include "crawler/fetch/http_client.h"
+#include "crawler/fetch/reply.h"
 #include "crawler/fetch/url_rules.h"
 #include "crawler/pipeline/crawl_log.h"
 #include "index/url_registry.h"
@@ -15,17 +15,6 @@ std::string downloadTarget(const std::string& url) {
   // The client reads the scheme of an https:// URL itself.
   return url.compare(0, kHttpPrefix.size(), kHttpPrefix) == 0 ? url.substr(kHttpPrefix.size())
                                                               : url;
-}
-
-bool isGoneReply(const std::string& header) {
-  // The status is the second word of the status line: "HTTP/1.1 404 Not Found".
-  const std::string::size_type lineEnd = header.find('\n');
-  const std::string line = header.substr(0, lineEnd);
-  const std::string::size_type begin = line.find(' ');
-  if (begin == std::string::npos) return false;
-  const std::string status = line.substr(begin + 1, 3);
-  const char after = begin + 4 < line.size() ? line[begin + 4] : ' ';
-  return (status == "404" || status == "410") && isAsciiSpace(after);
 }
 
 DownloadStage::DownloadStage(const EngineConfig& config, IndexConnection* connection,

@@ -78,8 +78,4 @@ class DownloadStage {
 // "https://" URL is fetched over TLS).
 [[nodiscard]] std::string downloadTarget(const std::string& url);
 
-// True when the header block of a refused reply answers that the page does
-// not exist: status 404 or 410.
-[[nodiscard]] bool isGoneReply(const std::string& header);
-
 }  // namespace theme_search

@@ -140,7 +140,7 @@ TEST_F(PageAnalysisTest, PdfDocumentIsConvertedAndIndexedAsPdf) {
   ASSERT_NE(mkdtemp(scratch), nullptr);
   ASSERT_EQ(chdir(scratch), 0);
   std::ofstream("bee.ps") << "%!PS\n/Helvetica findfont 12 scalefont setfont\n"
-                             "72 700 moveto (abeille ruche abeille) show\nshowpage\n";
+                             "72 700 moveto (L'abeille, ruche abeille.) show\nshowpage\n";
   ASSERT_EQ(std::system("ps2pdf bee.ps bee.pdf"), 0);
   std::ifstream pdf("bee.pdf", std::ios::binary);
   std::string body((std::istreambuf_iterator<char>(pdf)), std::istreambuf_iterator<char>());
@@ -153,7 +153,7 @@ TEST_F(PageAnalysisTest, PdfDocumentIsConvertedAndIndexedAsPdf) {
   EXPECT_EQ(page.record.themeWordCount, 1);
   EXPECT_EQ(page.record.documentType, "pdf");
   EXPECT_EQ(keywordsOf(page.record), (Links{"abeille", "ruche"}));
-  EXPECT_EQ(storedText(page.record), "abeille ruche abeille");
+  EXPECT_EQ(storedText(page.record), "L'abeille, ruche abeille.");
   EXPECT_EQ(leftoverTempFiles(), Links{});
   ASSERT_EQ(chdir("/tmp"), 0);
   rmdir(scratch);

@@ -234,6 +234,16 @@ TEST(ReplyReading, TakesTheCharsetOfTheContentTypeHeader) {
   }
 }
 
+// Only 404 and 410 say a page is gone; the status is read from the status
+// line alone.
+TEST(ReplyReading, TellsAPageThatIsGone) {
+  for (const char* gone : {"HTTP/1.1 404 Not Found\r\n", "HTTP/2 410\r\n", "HTTP/1.0 404\n\nbody"})
+    EXPECT_TRUE(isGoneReply(gone)) << gone;
+  for (const char* other : {"HTTP/1.1 200 OK\r\n", "HTTP/1.1 4040 x\r\n", "HTTP/1.1 500\r\n", "",
+                            "404 HTTP/1.1 200\r\n", "HTTP/1.1 200 OK\r\n\r\nHTTP/1.1 404\r\n"})
+    EXPECT_FALSE(isGoneReply(other)) << other;
+}
+
 TEST(ReplyReading, A302WithoutTargetGivesNoLink) {
   for (const std::string reply :
        {"HTTP/1.1 302 Found\r\n\r\n", "HTTP/1.1 302 Found\r\nLocation:\r\n",
