@@ -10,6 +10,7 @@ packages=(
   libfcgi-dev
   flex libfl-dev
   libcurl4-openssl-dev zlib1g-dev ca-certificates openssl
+  libstemmer-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   aspell aspell-en aspell-fr
   ghostscript
