@@ -124,11 +124,105 @@ std::string copiedText(char32_t character) {
   return std::string(1, static_cast<char>(byte));
 }
 
+// Cuts a decoded entity into words as the page text does: a letter joins
+// the current word, an unknown name (nullopt) ends it.
+void cutCharacter(WordAssembler& cutter, std::optional<char32_t> character) {
+  if (character) {
+    cutter.addCharacter(*character);
+  } else {
+    cutter.endWord();
+  }
+}
+
+// The offset just past the end of a comment whose "<!--" has its dashes at
+// `dashes`: past the first "-->" or "--!>" from there (so "<!-->" and
+// "<!--->" are whole comments, as a browser reads them), or the end of the
+// document when there is none.
+std::size_t commentEndFrom(std::string_view document, std::size_t dashes) {
+  for (auto i = document.find("--", dashes); i != std::string_view::npos;
+       i = document.find("--", i + 1)) {
+    const std::string_view after = document.substr(i + 2, 2);
+    if (after.substr(0, 1) == ">") return i + 3;
+    if (after == "!>") return i + 4;
+  }
+  return document.size();
+}
+
+bool isHtmlSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
+
+bool isAsciiLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+char asciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalsIgnoringCase(std::string_view text, std::string_view lowerCase) {
+  return text.size() == lowerCase.size() &&
+         std::equal(text.begin(), text.end(), lowerCase.begin(),
+                    [](char a, char b) { return asciiLower(a) == b; });
+}
+
+// The value of the attribute `name` (lower case) in a tag's text after its
+// name and before its '>', read as a browser reads it: attribute names in
+// any case, the first of duplicates, values in double, single or no quotes
+// (an unclosed quote runs to the end of the text). nullopt when absent; an
+// attribute without a value has an empty one.
+std::optional<std::string_view> attributeValue(std::string_view tag, std::string_view name) {
+  std::size_t i = 0;
+  const auto skipSpaces = [&] {
+    while (i < tag.size() && isHtmlSpace(tag[i])) ++i;
+  };
+  while (true) {
+    while (i < tag.size() && (isHtmlSpace(tag[i]) || tag[i] == '/')) ++i;
+    if (i == tag.size()) return std::nullopt;
+    // A name has at least one character, even a leading '='.
+    const std::size_t nameStart = i++;
+    while (i < tag.size() && !isHtmlSpace(tag[i]) && tag[i] != '/' && tag[i] != '=') ++i;
+    const std::string_view attribute = tag.substr(nameStart, i - nameStart);
+    skipSpaces();
+    std::string_view value;
+    if (i < tag.size() && tag[i] == '=') {
+      ++i;
+      skipSpaces();
+      if (i < tag.size() && (tag[i] == '"' || tag[i] == '\'')) {
+        const std::size_t end = std::min(tag.find(tag[i], i + 1), tag.size());
+        value = tag.substr(i + 1, end - i - 1);
+        i = std::min(end + 1, tag.size());
+      } else {
+        const std::size_t start = i;
+        while (i < tag.size() && !isHtmlSpace(tag[i])) ++i;
+        value = tag.substr(start, i - start);
+      }
+    }
+    if (equalsIgnoringCase(attribute, name)) return value;
+  }
+}
+
+// The primary subtag of a language tag, lower case: the value's text before
+// its first '-' or '_', blanks around the value ignored. Empty unless it is
+// 2 to 8 ASCII letters (a one-letter "x" or "i" begins a private or
+// irregular tag, which names no language to rank by).
+std::string primaryLanguage(std::string_view value) {
+  while (!value.empty() && isHtmlSpace(value.front())) value.remove_prefix(1);
+  while (!value.empty() && isHtmlSpace(value.back())) value.remove_suffix(1);
+  const std::string_view subtag = value.substr(0, value.find_first_of("-_"));
+  if (subtag.size() < 2 || subtag.size() > 8) return {};
+  if (!std::all_of(subtag.begin(), subtag.end(), isAsciiLetter)) return {};
+  std::string language(subtag);
+  std::transform(language.begin(), language.end(), language.begin(), asciiLower);
+  return language;
+}
+
 }  // namespace
 
 HtmlScanner::HtmlScanner(const std::string& document) : yyFlexLexer(nullptr, nullptr) {
   // Only the bytes before the first NUL are scanned.
   const std::size_t length = std::min(document.find('\0'), document.size());
+  source = std::string_view(document.data(), length);
   std::istringstream input(document.substr(0, length));
   // A buffer that holds the whole text (read at once, see parse_html.l);
   // the lexer's destructor deletes it.
@@ -136,23 +230,29 @@ HtmlScanner::HtmlScanner(const std::string& document) : yyFlexLexer(nullptr, nul
   yy_switch_to_buffer(yy_create_buffer(input, static_cast<int>(size)));
   yylex();
   words.endWord();
-  // The stream ends with this constructor; leave no reader pointing at it.
+  headingCutter.endWord();
+  finishMeta();
+  // The stream and the document are only read by this constructor; leave
+  // nothing pointing at them.
   yyin.rdbuf(nullptr);
+  source = {};
 }
 
 void HtmlScanner::appendPlainText() {
   const std::string_view text(YYText(), YYLeng());
   words.addText(text);
   displayText.addText(text);
+  if (inHeading) headingCutter.addText(outsideComment());
 }
 
 void HtmlScanner::appendEntity() {
   const std::string_view entity(YYText(), YYLeng());
-  if (const auto character = entityCharacter(entity)) {
-    words.addCharacter(*character);
+  const auto character = entityCharacter(entity);
+  cutCharacter(words, character);
+  if (inHeading && !inComment()) cutCharacter(headingCutter, character);
+  if (character) {
     displayText.addCharacter(*character);
   } else {
-    words.endWord();
     // An unknown name is shown as written, as a browser shows it.
     displayText.addText(entity);
   }
@@ -160,14 +260,50 @@ void HtmlScanner::appendEntity() {
 
 void HtmlScanner::appendAmpersand() {
   words.endWord();
+  headingCutter.endWord();
   copyStarted = false;
   displayText.addText("&");
 }
 
 void HtmlScanner::separate() {
   words.endWord();
+  headingCutter.endWord();
   displayText.addBlank();
   copyStarted = false;
+}
+
+std::string_view HtmlScanner::outsideComment() const {
+  const std::string_view match(YYText(), YYLeng());
+  const std::size_t start = matchStart();
+  if (start >= commentEnd) return match;
+  return match.substr(std::min(match.size(), commentEnd - start));
+}
+
+void HtmlScanner::beginComment() {
+  separate();
+  // A "<!--" inside a comment is part of it. The match begins after '<'.
+  if (!inComment()) commentEnd = commentEndFrom(source, matchStart() + 1);
+}
+
+void HtmlScanner::readHtmlTag() {
+  separate();
+  if (htmlTagSeen || inComment()) return;
+  htmlTagSeen = true;
+  // The match begins with the tag's name, "html".
+  const std::string_view attributes = std::string_view(YYText(), YYLeng()).substr(4);
+  auto value = attributeValue(attributes, "lang");
+  if (!value) value = attributeValue(attributes, "xml:lang");
+  if (value) language = primaryLanguage(*value);
+}
+
+void HtmlScanner::beginHeading() {
+  separate();
+  if (!inComment()) inHeading = true;
+}
+
+void HtmlScanner::endHeading() {
+  separate();
+  if (!inComment()) inHeading = false;
 }
 
 void HtmlScanner::beginTitle() {
@@ -177,16 +313,34 @@ void HtmlScanner::beginTitle() {
 }
 
 void HtmlScanner::beginMeta() {
+  finishMeta();
   separate();
   inMeta = true;
   metaIsText = false;
   pendingMetaContent.clear();
+  metaIsDescription = false;
+  metaInComment = inComment();
 }
 
 void HtmlScanner::takeMetaText() {
   metaIsText = true;
   if (!pendingMetaContent.empty()) copyTarget() += pendingMetaContent;
   pendingMetaContent.clear();
+}
+
+void HtmlScanner::takeDescription() {
+  takeMetaText();
+  metaIsDescription = true;
+}
+
+void HtmlScanner::finishMeta() {
+  metaCutter.endWord();
+  if (metaIsDescription && !metaInComment && !metaWords.empty()) {
+    if (!descriptionWords.empty()) descriptionWords += ' ';
+    descriptionWords += metaWords;
+  }
+  metaWords.clear();
+  metaIsDescription = false;
 }
 
 std::string& HtmlScanner::copyTarget() {
@@ -199,26 +353,39 @@ std::string& HtmlScanner::copyTarget() {
   return pageText;
 }
 
+WordAssembler* HtmlScanner::metaTarget() {
+  if (!inMeta) return nullptr;
+  if (matchStart() != metaCutEnd) metaCutter.endWord();
+  metaCutEnd = scanned;
+  return &metaCutter;
+}
+
+// The copy operations also cut a meta's content into words: the text as it
+// stands in the document, where copyTarget() holds it folded.
 void HtmlScanner::copyMatch() {
   const std::string_view text(YYText(), YYLeng());
   copyTarget() += text;
+  if (WordAssembler* cutter = metaTarget()) cutter->addText(text);
   if (DisplayTextBuilder* target = titleTarget()) target->addText(text);
 }
 
 void HtmlScanner::copyFolded() {
   const std::string_view text(YYText(), YYLeng());
   copyTarget() += foldText(text);
+  if (WordAssembler* cutter = metaTarget()) cutter->addText(text);
   if (DisplayTextBuilder* target = titleTarget()) target->addText(text);
 }
 
 void HtmlScanner::copyBlank() {
   copyTarget() += ' ';
+  if (WordAssembler* cutter = metaTarget()) cutter->endWord();
   if (DisplayTextBuilder* target = titleTarget()) target->addBlank();
 }
 
 void HtmlScanner::copyEntity() {
   const std::string_view entity(YYText(), YYLeng());
   const auto character = entityCharacter(entity);
+  if (WordAssembler* cutter = metaTarget()) cutCharacter(*cutter, character);
   if (character) {
     copyTarget() += copiedText(*character);
   } else {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/display_text.h"
@@ -32,6 +34,14 @@ namespace theme_search {
 // out as for the words (an inline tag adds nothing, any other tag a blank);
 // and the text of its first non-empty title, decoded the same way.
 //
+// It also keeps, for ranking, the words of three parts of the document in
+// the form of the page text (see the accessors): its h1-h3 headings, its
+// description meta and the language its <html> tag declares. Comments are
+// read for these as a browser reads them, from "<!--" to "-->" (or "--!>",
+// or the end of the document): a heading, meta or <html> tag inside one does
+// not count. (The page text reads a comment as any other tag, up to its
+// first '>'; it is left as it is.)
+//
 // The whole document is scanned by the constructor, in time linear in its
 // size; afterwards the object only answers its accessors. One object per
 // document, used by one thread; it keeps no state shared with other
@@ -51,6 +61,27 @@ class HtmlScanner : public yyFlexLexer {
   [[nodiscard]] const std::string& getDisplayText() const { return displayText.str(); }
   // The first non-empty title as a reader sees it; empty when there is none.
   [[nodiscard]] const std::string& getTitle() const { return title.str(); }
+  // The words of the h1, h2 and h3 elements, all of them in document order,
+  // cut and separated as in the page text (inline tags join letters, other
+  // tags separate them; titles, metas, scripts and styles inside add
+  // nothing). h4-h6 are not headings. A heading ends at any </h1>-</h6>,
+  // at any <h1>-<h6> (a heading inside a heading ends the outer one, as a
+  // browser reads it), at the start or end tag of a block it cannot hold
+  // (p, div, li, table, td, section, body... see BLOCK_TAG in
+  // html_scanner.l), or at the end of the document: an unclosed heading
+  // takes no more than the rest of its block. Empty when there is none.
+  [[nodiscard]] const std::string& getHeadingWords() const { return headingWords; }
+  // The words of the quoted content of the <meta name="description"> tags
+  // outside comments (name and content in either order, name in any case),
+  // cut and separated as in the page text, in document order. Empty when
+  // there is none.
+  [[nodiscard]] const std::string& getDescriptionWords() const { return descriptionWords; }
+  // The primary subtag of the lang attribute of the first <html> tag, or of
+  // its xml:lang attribute when it has no lang: "fr" for "fr-FR", "en" for
+  // "EN". Lower case ASCII letters. Empty when the tag or attribute is
+  // absent, or the subtag (before the first '-' or '_', blanks around the
+  // value ignored) is not 2 to 8 ASCII letters.
+  [[nodiscard]] const std::string& getLanguage() const { return language; }
 
   int yylex() override;
 
@@ -67,16 +98,42 @@ class HtmlScanner : public yyFlexLexer {
   void separate();
   void addLink() { linkTargets.emplace_back(YYText(), YYLeng()); }
 
+  // Tags that read as any other tag in the text (they separate words) and
+  // also mark a part the ranking fields need.
+  // "<!--": the comment's end is looked up in the document.
+  void beginComment();
+  // <html ...>: its attributes give the language.
+  void readHtmlTag();
+  // <h1>-<h3>, and the tags that end a heading.
+  void beginHeading();
+  void endHeading();
+  // The offset in the document of the current match.
+  [[nodiscard]] std::size_t matchStart() const {
+    return scanned - static_cast<std::size_t>(YYLeng());
+  }
+  [[nodiscard]] bool inComment() const { return matchStart() < commentEnd; }
+  // The part of the current match after the end of the last comment.
+  [[nodiscard]] std::string_view outsideComment() const;
+
   // The title and meta texts.
   void beginTitle();
   void beginMeta();
   // The meta being read is a description or keywords meta: its content,
   // read so far or to come, is copied into the text.
   void takeMetaText();
+  // The meta being read is a description meta.
+  void takeDescription();
   void copyMatch();
   void copyFolded();
   void copyEntity();
   void copyBlank();
+  // Adds the words of the meta just read to the description words when it
+  // is a description meta outside comments.
+  void finishMeta();
+  // The cutter of the meta content's words while a meta is read, nullptr
+  // otherwise. Its word is ended first when the match does not follow the
+  // content last cut: a second content attribute is words of its own.
+  WordAssembler* metaTarget();
   // Where copied text goes: the page text, after a space that separates it
   // from what came before, or the content kept for a meta whose name is
   // not known yet.
@@ -95,6 +152,30 @@ class HtmlScanner : public yyFlexLexer {
   bool metaIsText = false;
   bool copyStarted = false;
   bool readingTitle = false;
+
+  // The document being scanned, during the constructor only; `scanned` is
+  // the count of its bytes the rules have matched so far (see
+  // YY_USER_ACTION in html_scanner.l).
+  std::string_view source;
+  std::size_t scanned = 0;
+  // The offset just past the end of the last comment seen.
+  std::size_t commentEnd = 0;
+
+  std::string headingWords;
+  WordAssembler headingCutter{headingWords};
+  bool inHeading = false;
+
+  std::string descriptionWords;
+  // The words of the current meta's content, kept until the meta is known
+  // to be a description (its name may follow its content).
+  std::string metaWords;
+  WordAssembler metaCutter{metaWords};
+  std::size_t metaCutEnd = 0;
+  bool metaIsDescription = false;
+  bool metaInComment = false;
+
+  std::string language;
+  bool htmlTagSeen = false;
 };
 
 }  // namespace theme_search

@@ -299,6 +299,148 @@ TEST(HtmlScanner, DisplayTextHoldsTheBodyWords) {
   }
 }
 
+struct FieldCase {
+  std::string html;
+  std::string value;
+};
+
+// Checks one of the fields kept for ranking against each case.
+void expectField(const std::string& (HtmlScanner::*field)() const,
+                 const std::vector<FieldCase>& cases) {
+  for (const FieldCase& c : cases)
+    EXPECT_EQ((HtmlScanner(c.html).*field)(), c.value) << "html: " << c.html;
+}
+
+TEST(HtmlScanner, KeepsTheWordsOfH1ToH3HeadingsAsPageWords) {
+  const std::vector<FieldCase> cases = {
+      // Cut as the page text: entities, accents and Windows-1252 bytes
+      // folded, inline tags joining, one-letter words dropped.
+      {"<h1>La r&eacute;<b>col</b>te d\x92\xe9t\xe9 &#x153;uf a mp3 2004</h1>",
+       "La recolte ete oeuf mp3"},
+      {"<h1>W<em>or</em>d<a href=\"x\">s</a> ab<br>cd mi<img src=\"y\">el</h1>",
+       "Words ab cd mi el"},
+      // Every h1-h3 in document order, in any case, with attributes; body
+      // text between them is not heading text.
+      {"<h1>Un titre</h1><p>corps</p><H2 class=\"t\" id=x>Deux</H2>texte<h3\n>Trois</h3>",
+       "Un titre Deux Trois"},
+      {"<h4>quatre</h4><h5>cinq</h5><h6>six</h6><h2>deux</h2>", "deux"},
+      {"<h12>non</h12><h1x>non</h1x><hr>non<header>non</header><h>non</h>", ""},
+      // Scripts, styles, titles and metas inside add nothing; headings
+      // inside them do not count.
+      {"<h1>ab<script>x</script>cd<style>p{}</style>ef<title>T</title>gh"
+       "<meta name=\"description\" content=\"no\">ij</h1>",
+       "ab cd ef gh ij"},
+      {"<script>document.write(\"<h1>non</h1>\")</script><title><h2>non</h2></title><h3>oui</h3>",
+       "oui"},
+      // Comments run from "<!--" to "-->", "--!>" or the end, whatever '>'
+      // they hold.
+      {"<!-- <div> <h1>non</h1> --><h1>oui</h1>", "oui"},
+      {"<!-- x -- > <h1>non</h1> --!><h2>oui</h2><!-- > <h1>non</h1>", "oui"},
+      {"<!--><h1>un</h1><!---><h1>deux</h1><!-- <!-- --><h1>trois</h1>", "un deux trois"},
+      {"<h1>ab <!-- > cd <b>x</b> --> ef</h1>", "ab ef"},
+      {"<h1>ab<!-- > </h1> -->cd</h1><!-- > <h2> -->non", "ab cd"},
+      {"<script><!-- </script><h1>oui</h1>", "oui"},
+      // A heading left open ends at the next heading tag, the start or end
+      // of a block, or the end of the document.
+      {"<h1>un<h2>deux</h2>trois</h1>", "un deux"},
+      {"<h1>un<h4>quatre</h4>cinq</h1><h5>cinq<h1>six</h1>", "un six"},
+      {"<h1>un</h3>deux<h2>trois</h6>quatre", "un trois"},
+      {"<h1>Titre<p>corps du texte</p><h2>Sous</div>suite<h3>Puce<li>x</h3>", "Titre Sous Puce"},
+      {"<div><h1>Titre</div>texte<table><tr><td><h2>Case</td>texte", "Titre Case"},
+      {"<h2>fin du document", "fin du document"},
+  };
+  expectField(&HtmlScanner::getHeadingWords, cases);
+}
+
+TEST(HtmlScanner, KeepsTheWordsOfTheDescriptionMeta) {
+  const std::vector<FieldCase> cases = {
+      // Cut as page words, where the page text copies the content nearly
+      // verbatim ("2x" from &#50;x).
+      {"<meta name=\"description\" content=\"La r&eacute;colte d&rsquo;\xe9t\xe9, c\x9cur &#50;x "
+       "mp3 a\">",
+       "La recolte ete coeur mp3"},
+      {"<meta name=\"description\" content=\"ab\ncd\xa0"
+       "ef&nbsp;gh &foo;ij a<b>cd\">",
+       "ab cd ef gh ij cd"},
+      // Name and content in either order, either quotes, any case, any
+      // white space.
+      {"<meta content='Miel &amp; cire' name=DESCRIPTION>", "Miel cire"},
+      {"<META\nNAME = \"Description\"\tCONTENT = \"la ruche\"/>", "la ruche"},
+      {"<meta content=\"en premier\" name='description'>", "en premier"},
+      // Two contents are two texts, though the page text joins them.
+      {"<meta name=\"description\" content=\"ab\" content=\"cd\">", "ab cd"},
+      // Descriptions only, all of them in order, outside comments.
+      {"<meta name=\"keywords\" content=\"motcle\"><meta name=\"description\" content=\"un\">"
+       "<meta name=\"robots\" content=\"all\"><meta content=\"deux\" name=\"description\">",
+       "un deux"},
+      {"<meta name=\"descriptions\" content=\"non\"><meta property=\"og:description\" "
+       "content=\"non\"><meta content=\"non\"><meta name=\"x\" content=\"description\">",
+       ""},
+      {"<!-- > <meta name=\"description\" content=\"non\"> --><meta name=description "
+       "content=\"oui\">",
+       "oui"},
+      // A content without quotes is not read, as for the page text.
+      {"<meta name=description content=miel>", ""},
+  };
+  expectField(&HtmlScanner::getDescriptionWords, cases);
+}
+
+TEST(HtmlScanner, ReadsThePrimaryLanguageOfTheHtmlTag) {
+  const std::vector<FieldCase> cases = {
+      {"<html lang=\"fr-FR\"><body>x", "fr"},
+      {"<HTML LANG='EN'>", "en"},
+      {"<!DOCTYPE html>\n<html\nlang = de dir=ltr>", "de"},
+      {"<html lang=\" pt_BR \">", "pt"},
+      {"<html lang=\"EN-us\"/>", "en"},
+      {"<html xmlns=\"http://www.w3.org/1999/xhtml\" xml:lang=\"it\">", "it"},
+      {"<html lang=\"es\" xml:lang=\"ca\">", "es"},
+      {"<html xml:lang=\"ca\" lang=\"es\">", "es"},
+      {"<html lang=\"en\" lang=\"fr\">", "en"},
+      {"<html data-lang=\"fr\" title=\"lang=de\" lang=\"nl\">", "nl"},
+      // Absent or unreadable.
+      {"<html>", ""},
+      {"<body lang=\"fr\">x", ""},
+      {"<htmlx lang=\"fr\">", ""},
+      {"<html title=\"lang=fr\">", ""},
+      {"<html lang=\"\" xml:lang=\"en\">", ""},
+      {"<html lang=\"x-klingon\">", ""},
+      {"<html lang=\"fr1\">", ""},
+      {"<html lang=en/>", ""},
+      {"<html lang=\"fran&ccedil;ais\">", ""},
+      {"<html lang=\"abcdefghi\">", ""},
+      // The first <html> tag outside comments decides.
+      {"<html lang=\"de\"><html lang=\"fr\">", "de"},
+      {"<html><html lang=\"fr\">", ""},
+      {"<!-- > <html lang=\"fr\"> --><html lang=\"en\">", "en"},
+  };
+  expectField(&HtmlScanner::getLanguage, cases);
+}
+
+// The fields for ranking change nothing of what the scanner gave before
+// them: these are its outputs for a page full of headings, metas, a
+// language and comments.
+TEST(HtmlScanner, KeepsItsOtherOutputsBesideTheRankingFields) {
+  const std::string page =
+      "<!DOCTYPE html>\n<html lang=\"fr-FR\"><head><title>Le rucher &amp; ses <b>abeilles</b>"
+      "</title>\n<meta content=\"La r&eacute;colte d&rsquo;&eacute;t&eacute;, &#50;x\" "
+      "name=\"Description\">\n<meta name='keywords' content='miel, cire'></head>\n"
+      "<body><!-- ancien > <h1>Vieux titre</h1> <a href=\"old.html\">x</a> -->\n"
+      "<h1 class=\"t\">Ti<b>tr</b>e &eacute;t&eacute;</h1><p>Le corps<h2>Sous-titre "
+      "<a href=\"s.html\">lien</a></h2>\n<h4>Quatre</h4><h3>Ouvert<p>suite</p>"
+      "<script>document.write(\"<h1>no</h1>\")</script>fin</body></html>\n";
+  const HtmlScanner scanner(page);
+  EXPECT_EQ(scanner.getPageText(),
+            "Le rucher & ses <b>abeilles</b> La recolte d'ete, 2x miel, cire Vieux titre Titre "
+            "ete Le corps Sous titre lien Quatre Ouvert suite fin");
+  EXPECT_EQ(scanner.getDisplayText(),
+            "Vieux titre x --> Titre \xe9t\xe9 Le corps Sous-titre lien Quatre Ouvert suite fin");
+  EXPECT_EQ(scanner.getTitle(), "Le rucher & ses <b>abeilles</b>");
+  EXPECT_EQ(scanner.getLinkTargets(), Links({"old.html", "s.html"}));
+  EXPECT_EQ(scanner.getHeadingWords(), "Titre ete Sous titre lien Ouvert");
+  EXPECT_EQ(scanner.getDescriptionWords(), "La recolte ete");
+  EXPECT_EQ(scanner.getLanguage(), "fr");
+}
+
 std::string readFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   EXPECT_TRUE(file) << "cannot open " << path;
@@ -324,6 +466,11 @@ TEST(HtmlScanner, ScansARealPage) {
             std::string::npos)
       << display;
   EXPECT_EQ(display.find("popup"), std::string::npos) << "script text: " << display;
+  EXPECT_EQ(scanner.getHeadingWords(),
+            "Bienvenue au club Prochaine soiree observation Conferences");
+  EXPECT_EQ(scanner.getDescriptionWords(),
+            "Le club astronomie de Lyon observations conferences et ateliers");
+  EXPECT_EQ(scanner.getLanguage(), "fr");
 }
 
 }  // namespace
