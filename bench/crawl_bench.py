@@ -21,139 +21,28 @@ import shutil
 import statistics
 import subprocess
 import sys
-import threading
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(HERE)
-TICKS = os.sysconf("SC_CLK_TCK")
-QUIET_SECONDS = 3.0   # a crawl whose log has been quiet this long is over
-CRAWL_LIMIT = 1800    # seconds: a crawl still running then is stopped
-
-
-def in_private_network():
-    if os.environ.get("SE_BENCH_NETNS") != "1":
-        env = dict(os.environ, SE_BENCH_NETNS="1")
-        os.execvpe("unshare", ["unshare", "-n", "--", sys.executable] + sys.argv, env)
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-
-
-def ensure_packages():
-    missing = [p for p in ("htdig", "lighttpd")
-               if subprocess.run(["dpkg-query", "-W", "-f=${Status}", p], capture_output=True,
-                                 text=True).stdout.find("install ok installed") < 0]
-    if missing:
-        env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
-        subprocess.run(["apt-get", "update", "-qq"], check=True, env=env)
-        subprocess.run(["apt-get", "install", "-y", "-qq"] + missing, check=True, env=env)
-
-
-def cpu_seconds(pid):
-    with open("/proc/%d/stat" % pid) as stat:
-        fields = stat.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / TICKS
-
-
-class Lighttpd:
-    def __init__(self, out, site):
-        self.log = os.path.join(out, "access.log")
-        config = os.path.join(out, "lighttpd.conf")
-        with open(config, "w") as conf:
-            conf.write('server.modules = ( "mod_accesslog" )\n'
-                       'server.bind = "127.0.0.1"\nserver.port = 80\n'
-                       'server.document-root = "%s"\nserver.errorlog = "%s"\n'
-                       'accesslog.filename = "%s"\nindex-file.names = ( "index.html" )\n'
-                       'mimetype.assign = ( ".html" => "text/html; charset=iso-8859-1", '
-                       '".txt" => "text/plain" )\n'
-                       % (site, os.path.join(out, "lighttpd-error.log"), self.log))
-        self.process = subprocess.Popen(["lighttpd", "-D", "-f", config])
-        for _ in range(100):
-            if subprocess.run(["curl", "-sf", "-o", "/dev/null", "http://127.0.0.1/"]).returncode == 0:
-                break
-            time.sleep(0.05)
-        self.mark()
-
-    def mark(self):
-        self.offset = os.path.getsize(self.log) if os.path.exists(self.log) else 0
-
-    def requests_since_mark(self):
-        """(GET requests answered 200, requests of any kind) since the last mark."""
-        with open(self.log, "rb") as log:
-            log.seek(self.offset)
-            lines = log.read().decode("latin-1").splitlines()
-        ok = sum(1 for line in lines if '"GET ' in line and '" 200 ' in line)
-        return ok, len(lines)
-
-    def stop(self):
-        self.process.terminate()
-        self.process.wait()
-
-
-class Database:
-    def __init__(self, out):
-        self.dir = os.path.join(out, "db")
-        self.script = os.path.join(ROOT, "scripts", "dbserver.sh")
-        # The server's own default buffer pool (the test servers use 32M).
-        env = dict(os.environ, SE_DB_BUFFER_POOL="128M")
-        subprocess.run([self.script, "reset", self.dir], check=True, stdout=subprocess.DEVNULL,
-                       env=env)
-        with open(os.path.join(self.dir, "mysqld.pid")) as pid:
-            self.pid = int(pid.read())
-        self.socket = os.path.join(self.dir, "mysqld.sock")
-
-    def sql(self, statement):
-        done = subprocess.run(["mariadb", "--no-defaults", "-S", self.socket, "-uroot", "-N", "-B",
-                               "search_engine", "-e", statement], check=True,
-                              stdout=subprocess.PIPE)
-        return done.stdout.decode("latin-1").split()
-
-    def stop(self):
-        subprocess.run([self.script, "stop", self.dir], stdout=subprocess.DEVNULL)
+from crawl_harness import (ROOT, HERE, ConsoleCrawl, Database, Lighttpd, cpu_seconds,
+                           ensure_packages, in_private_network, write_engine_config,
+                           write_htdig_conf)
 
 
 def run_crawler(build, out, site_out, db, server):
     work = os.path.join(out, "crawl")
     os.makedirs(work, exist_ok=True)
     shutil.copy(os.path.join(site_out, "themes.txt"), work)
-    with open(os.path.join(work, "engineconfig.cfg"), "w") as conf:
-        conf.write("// profondeur\n2\n0\n// types\nhtml\n// site\n\"http://127.0.0.1/\"\n"
-                   "// mots du theme\nthemes.txt\n")
+    write_engine_config(work, 2)
     timings = os.path.join(work, "timings.tsv")
     env = dict(os.environ, SE_DB_SOCKET=db.socket, SE_PARSE_TIMINGS=timings)
     server.mark()
     db_cpu_before = cpu_seconds(db.pid)
-    stamps = []
-    log = open(os.path.join(work, "crawler.log"), "wb")
-    process = subprocess.Popen([os.path.join(build, "crawler", "crawler")], cwd=work, env=env,
-                               stdin=subprocess.PIPE, stdout=open(os.path.join(work, "stdout.txt"),
-                                                                  "wb"), stderr=subprocess.PIPE)
-
-    def read_log():
-        while True:
-            chunk = os.read(process.stderr.fileno(), 65536)
-            if not chunk:
-                return
-            stamps.append(time.monotonic())
-            log.write(chunk)
-
-    reader = threading.Thread(target=read_log, daemon=True)
-    reader.start()
-    process.stdin.write(b"http://127.0.0.1/index.html\n")
-    process.stdin.flush()
-    started = time.monotonic()
-    while time.monotonic() - started < CRAWL_LIMIT:
-        time.sleep(0.2)
-        last = stamps[-1] if stamps else started
-        if time.monotonic() - last >= QUIET_SECONDS:
-            break
+    crawl = ConsoleCrawl(os.path.join(build, "crawler", "crawler"), work, env,
+                         ["http://127.0.0.1/index.html"])
+    crawl.wait_until_quiet()
     db_cpu = cpu_seconds(db.pid) - db_cpu_before
-    process.stdin.write(b"exit\n")
-    process.stdin.flush()
-    _, status, usage = os.wait4(process.pid, 0)
-    process.returncode = status
-    reader.join(10)
-    log.close()
-    span = stamps[-1] - stamps[0] if len(stamps) > 1 else 0.0
+    _, usage = crawl.finish()
+    span = crawl.span()
     fetched, requests = server.requests_since_mark()
     db.sql("ANALYZE TABLE Url, UrlInvalide, MotCle, CorrespMotUrl, Extension, Document")
     size = int(db.sql("SELECT SUM(data_length + index_length) FROM information_schema.TABLES "
@@ -209,12 +98,8 @@ def run_htdig(out, server):
     # word list's compression (it costs ht://Dig about 85% of its time on
     # this site) and a HEAD request before each GET. ht://Dig indexes
     # every page as it fetches it, so its crawl span includes its indexing.
-    with open(conf, "w") as config:
-        config.write("include: /etc/htdig/htdig.conf\n"
-                     "database_dir: %s\nstart_url: http://127.0.0.1/index.html\n"
-                     "limit_urls_to: http://127.0.0.1/\n"
-                     "wordlist_compress: false\nhead_before_get: false\n"
-                     % os.path.join(work, "db"))
+    write_htdig_conf(conf, os.path.join(work, "db"), "http://127.0.0.1/index.html",
+                     [("wordlist_compress", "false"), ("head_before_get", "false")])
     server.mark()
     started = time.monotonic()
     process = subprocess.Popen(["htdig", "-i", "-s", "-c", conf],
@@ -276,7 +161,7 @@ def main():
     parser.add_argument("--statement-log", action="store_true",
                         help="log every statement with its time (OUT/db/statements.log)")
     args = parser.parse_args()
-    ensure_packages()
+    ensure_packages(("htdig", "lighttpd"))
     in_private_network()
     args.build = os.path.abspath(args.build)
     out = os.path.abspath(os.path.join(args.out, str(args.pages)))
@@ -285,7 +170,7 @@ def main():
     subprocess.run([sys.executable, os.path.join(HERE, "site_generator.py"), out, "--pages",
                     str(args.pages), "--seed", str(args.seed)], check=True)
     server = Lighttpd(out, os.path.join(out, "site"))
-    db = Database(out)
+    db = Database(os.path.join(out, "db"))
     if args.statement_log:
         db.sql("SET GLOBAL slow_query_log_file = '%s', long_query_time = 0, slow_query_log = 1"
                % os.path.join(db.dir, "statements.log"))
