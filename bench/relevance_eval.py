@@ -170,26 +170,19 @@ def run_searchcgi(searchcgi, socket, query_string, path_info):
     return split_cgi_reply(done.stdout)[1]
 
 
-def our_json_ranking(searchcgi, socket, text):
+def our_ranking(searchcgi, socket, text, path_info):
+    """Our results for text in the view of path_info ("/json", or None for
+    the plain page), page after page until the top ten or the last."""
     urls = []
     for page in range(1, MAX_PAGES + 1):
         body = run_searchcgi(searchcgi, socket, "keyword=%s&page=%d" % (encode_keywords(text), page),
-                             "/json")
-        found, total = json_view_results(body)
+                             path_info)
+        if path_info == "/json":
+            found, total = json_view_results(body)
+        else:
+            found, total = plain_page_results(body), None
         urls += found
-        if not found or len(urls) >= TOP or len(urls) >= total:
-            break
-    return urls
-
-
-def our_plain_ranking(searchcgi, socket, text):
-    urls = []
-    for page in range(1, MAX_PAGES + 1):
-        body = run_searchcgi(searchcgi, socket, "keyword=%s&page=%d" % (encode_keywords(text), page),
-                             None)
-        found = plain_page_results(body)
-        urls += found
-        if not found or len(urls) >= TOP:
+        if not found or len(urls) >= TOP or (total is not None and len(urls) >= total):
             break
     return urls
 
@@ -270,8 +263,8 @@ def load_site(name):
 
 def rank_queries(searchcgi, socket, conf, queries, aliases):
     """{system: {query id: top paths}} for each of SYSTEMS."""
-    rankers = {SYSTEMS[0]: lambda text: our_json_ranking(searchcgi, socket, text),
-               SYSTEMS[1]: lambda text: our_plain_ranking(searchcgi, socket, text),
+    rankers = {SYSTEMS[0]: lambda text: our_ranking(searchcgi, socket, text, "/json"),
+               SYSTEMS[1]: lambda text: our_ranking(searchcgi, socket, text, None),
                SYSTEMS[2]: lambda text: htsearch_ranking(conf, text)}
     return {system: {q["id"]: top_paths(rank(q["text"]), aliases) for q in queries}
             for system, rank in rankers.items()}
