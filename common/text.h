@@ -22,6 +22,10 @@ std::string& toLowerLatin1(std::string& text);
 
 // True when text begins with prefix, compared byte for byte.
 [[nodiscard]] bool startsWith(std::string_view text, std::string_view prefix);
+// The text with every "%XY" of two hexadecimal digits replaced by the byte
+// XY; a '%' without them stays as it is.
+[[nodiscard]] std::string percentDecoded(std::string_view text);
+
 // True when text ends with suffix, compared byte for byte.
 [[nodiscard]] bool endsWith(std::string_view text, std::string_view suffix);
 

@@ -100,6 +100,8 @@ int main(int argc, char** argv) {
   if (const char* path = std::getenv("SE_PARSE_TIMINGS")) timings.open(path);
   reading.config.polite = polite;
   if (const char* caFile = std::getenv("SE_CA_FILE")) reading.config.extraCaFile = caFile;
+  if (const char* language = std::getenv("SE_LANGUAGE"); language && *language)
+    reading.config.defaultLanguage = language;
   // Conversion files of a run that was killed.
   removeLeftoverTemporaryFiles();
   try {

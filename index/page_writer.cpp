@@ -26,7 +26,11 @@ PageWriteResult PageWriter::write(const std::string& url, const PageRecord& reco
     return result;
   }
   Transaction transaction(connection);
-  if (replacing) connection.execute(linksRemovalStatement(url));
+  if (replacing) {
+    connection.execute(linksRemovalStatement(url));
+    sendReported(fieldWordsRemovalStatement(url), "EXCEPTION MotChamp " + url + "\n",
+                 result.messages);
+  }
   sendReported(extensionStatement(record.documentType),
                "EXCEPTION extension " + record.documentType + "\n", result.messages);
   KeywordIds learned;
@@ -39,6 +43,11 @@ PageWriteResult PageWriter::write(const std::string& url, const PageRecord& reco
                  result.messages);
   else if (replacing)
     connection.execute(documentRemovalStatement(url));
+  if (record.ranking)
+    writeRanking(url, *record.ranking, result.messages);
+  else if (replacing)
+    sendReported(measureRemovalStatement(url), "EXCEPTION DocumentMesure " + url + "\n",
+                 result.messages);
   connection.execute(themeCountStatement(record.themeWordCount, url));
   transaction.commit();
   remember(learned);
@@ -55,8 +64,26 @@ void PageWriter::recordVisit(const std::string& url, bool replacing) {
   Transaction transaction(connection);
   connection.execute(linksRemovalStatement(url));
   connection.execute(documentRemovalStatement(url));
+  // An index made before the ranking tables still records visits.
+  std::string ignored;
+  sendReported(fieldWordsRemovalStatement(url), "", ignored);
+  sendReported(measureRemovalStatement(url), "", ignored);
   connection.execute(themeCountStatement(0, url));
   transaction.commit();
+}
+
+// The page's DocumentMesure row and MotChamp rows; each rejection is
+// reported and absorbed, as an index made before these tables rejects them.
+void PageWriter::writeRanking(const std::string& url, const RankingSignals& signals,
+                              std::string& messages) {
+  sendReported(measureStatement(url, signals), "EXCEPTION DocumentMesure " + url + "\n", messages);
+  std::vector<std::string> rows;
+  for (const auto& [field, words] : signals.fieldWords)
+    for (const auto& [word, count] : words)
+      rows.push_back("SELECT " + quote(word) + ", " + std::to_string(static_cast<int>(field)) +
+                     ", " + std::to_string(count));
+  for (const std::string& list : joinedBatches(rows, maxBatchBytes, " UNION ALL "))
+    sendReported(fieldWordsStatement(url, list), "EXCEPTION MotChamp " + url + "\n", messages);
 }
 
 // Sends one statement whose rejection is reported and absorbed: a rejected
@@ -200,6 +227,43 @@ std::string documentStatement(const std::string& url, const DocumentRecord& reco
   return "INSERT INTO Document ( idUrl, titre, texte ) SELECT idUrl, " + quote(record.title) +
          ", " + text + " FROM Url WHERE url = " + quote(url) +
          " ON DUPLICATE KEY UPDATE titre = VALUES(titre), texte = VALUES(texte)";
+}
+
+std::string measureStatement(const std::string& url, const RankingSignals& signals) {
+  const auto length = [&signals](PageField field) {
+    const auto found = signals.fieldLengths.find(field);
+    return std::to_string(found == signals.fieldLengths.end() ? 0u : found->second);
+  };
+  return "INSERT INTO DocumentMesure ( idUrl, nbMots, nbMotsTitre, nbMotsIntertitres, "
+         "nbMotsChemin, nbMotsDescription, langue ) SELECT idUrl, " +
+         std::to_string(signals.wordCount) + ", " + length(PageField::title) + ", " +
+         length(PageField::headings) + ", " + length(PageField::urlPath) + ", " +
+         length(PageField::description) + ", " + quote(signals.language.substr(0, 8)) +
+         " FROM Url WHERE url = " + quote(url) +
+         " ON DUPLICATE KEY UPDATE nbMots = VALUES(nbMots), nbMotsTitre = VALUES(nbMotsTitre), "
+         "nbMotsIntertitres = VALUES(nbMotsIntertitres), nbMotsChemin = VALUES(nbMotsChemin), "
+         "nbMotsDescription = VALUES(nbMotsDescription), langue = VALUES(langue)";
+}
+
+std::string fieldWordsStatement(const std::string& url, const std::string& rows) {
+  // The first, empty select names the columns; each word finds its
+  // keyword by the keyword column's own comparison.
+  return "INSERT IGNORE INTO MotChamp ( idMot, idUrl, champ, nb ) SELECT M.idMot, U.idUrl, "
+         "v.champ, v.nb FROM (SELECT '' AS mot, 0 AS champ, 0 AS nb FROM DUAL WHERE FALSE "
+         "UNION ALL " +
+         rows +
+         ") v JOIN MotCle M ON M.mot = v.mot COLLATE latin1_general_ci JOIN Url U ON U.url = " +
+         quote(url);
+}
+
+std::string fieldWordsRemovalStatement(const std::string& url) {
+  return "DELETE FROM MotChamp WHERE idUrl IN (SELECT idUrl FROM Url WHERE url = " + quote(url) +
+         ")";
+}
+
+std::string measureRemovalStatement(const std::string& url) {
+  return "DELETE FROM DocumentMesure WHERE idUrl IN (SELECT idUrl FROM Url WHERE url = " +
+         quote(url) + ")";
 }
 
 std::string keywordBatchStatement(const std::string& rows) {

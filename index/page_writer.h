@@ -29,6 +29,24 @@ struct DocumentRecord {
   std::string storedText;
 };
 
+// The fields of a page that rank above its body, with their numbers in
+// MotChamp.champ.
+enum class PageField : int { title = 1, headings = 2, urlPath = 3, description = 4 };
+
+// What the readable views rank an on-theme page by (DocumentMesure and
+// MotChamp): its length, the keywords of each field with their counts, and
+// its language.
+struct RankingSignals {
+  // The page's words in all: the length of its body.
+  unsigned wordCount = 0;
+  // Each field's length in words, and the field's words that are keywords
+  // of the page, with their counts.
+  std::map<PageField, unsigned> fieldLengths;
+  std::map<PageField, WordCounts> fieldWords;
+  // "fr", "en", ...; empty when unknown.
+  std::string language;
+};
+
 // Everything the index records of one analysed page: a plain value that the
 // page's analysis makes and PageWriter writes in one transaction.
 struct PageRecord {
@@ -44,6 +62,8 @@ struct PageRecord {
   int themeWordCount = 0;
   // The title and text a result shows; on-theme pages only.
   std::optional<DocumentRecord> document;
+  // What the readable views rank it by; on-theme pages only.
+  std::optional<RankingSignals> ranking;
 };
 
 // What writing a page gave: the "EXCEPTION ..." lines of the statements the
@@ -56,20 +76,20 @@ struct PageWriteResult {
 
 // Writes analysed pages into the index, each in one transaction: its type
 // into Extension, its keywords into MotCle and CorrespMotUrl with their
-// counts, its Document row, and last its theme-word count into nbMotsTheme
+// counts, its Document row and ranking signals, and last its theme-word count into nbMotsTheme
 // of its Url row (found by equality on the URL) with the time of the visit
 // into lastVisit. So a Url row whose lastVisit is still NULL is a page
 // fetched and never analysed. A page that replaces its earlier visit (a
-// refresh) first loses its CorrespMotUrl rows, and its Document row when it
-// has none now, in the same transaction. A page visited but not indexed
-// only gets its visit and a theme count of 0.
+// refresh) first loses its CorrespMotUrl and MotChamp rows, and its Document
+// and DocumentMesure rows when it has none now, in the same transaction. A page visited but not
+// indexed only gets its visit and a theme count of 0.
 //
 // The keywords go in a few multi-row statements, using the ids of keywords
 // that earlier committed pages met (remembered, up to a bound). When one of
 // those statements is rejected, the keywords go again through two
 // statements per word, each rejection reported and absorbed, so the rows and
-// messages are those of the per-word statements; a rejected Extension or
-// Document statement is reported the same way. A lost connection, a
+// messages are those of the per-word statements; a rejected Extension,
+// Document, DocumentMesure or MotChamp statement is reported the same way. A lost connection, a
 // deadlock or any failure of the theme-count update rolls the page back and
 // throws (MysqlBadQuery); so does a rejection of the transaction's own
 // statements. A stop (stopRequested true, asked between statements) rolls
@@ -99,6 +119,7 @@ class PageWriter {
 
   bool stopped() const;
   void recordVisit(const std::string& url, bool replacing);
+  void writeRanking(const std::string& url, const RankingSignals& signals, std::string& messages);
   void sendReported(const std::string& statement, const std::string& message,
                     std::string& messages);
   bool writeKeywords(const std::string& url, const WordCounts& keywords, KeywordIds& learned,
@@ -127,6 +148,15 @@ class PageWriter {
 // The document's Document row, written or replaced; the stored text as a
 // hexadecimal literal. No row when the URL is not in Url.
 [[nodiscard]] std::string documentStatement(const std::string& url, const DocumentRecord& record);
+
+// The page's ranking signals: its DocumentMesure row, written or replaced,
+// and its MotChamp rows, given as selects joined by " UNION ALL "
+// (fieldRowsTable) of ("word", champ, count); no rows when the URL is not in
+// Url. The removal of both before a page is indexed again.
+[[nodiscard]] std::string measureStatement(const std::string& url, const RankingSignals& signals);
+[[nodiscard]] std::string fieldWordsStatement(const std::string& url, const std::string& rows);
+[[nodiscard]] std::string fieldWordsRemovalStatement(const std::string& url);
+[[nodiscard]] std::string measureRemovalStatement(const std::string& url);
 
 // The batched statements, each given its list of rows (see joinedBatches):
 // keywords as ("word"), id lookups as (n,"word") answered by rows (n, idMot),

@@ -92,3 +92,35 @@ CREATE TABLE IF NOT EXISTS Document (
   titre VARCHAR(255) CHARACTER SET latin1 COLLATE latin1_bin NOT NULL,
   texte BLOB NOT NULL
 ) ENGINE=InnoDB DEFAULT CHARSET=latin1;
+
+-- What the readable views rank by, for each on-theme page, written by the
+-- crawler in the same transaction as the page's keywords. An index without
+-- these rows still serves every view; the ranking then treats every page
+-- as of average length and without fields.
+-- nbMots: the page's words in all (its body's length); the others, the
+--   words of its title, of its headings (h1-h3), of its URL's path and of
+--   its description meta. langue: the page's language ("fr", "en"), from
+--   its html lang attribute or Content-Language, else the crawler's default.
+CREATE TABLE IF NOT EXISTS DocumentMesure (
+  idUrl INT UNSIGNED NOT NULL PRIMARY KEY,
+  nbMots INT NOT NULL DEFAULT 0,
+  nbMotsTitre INT NOT NULL DEFAULT 0,
+  nbMotsIntertitres INT NOT NULL DEFAULT 0,
+  nbMotsChemin INT NOT NULL DEFAULT 0,
+  nbMotsDescription INT NOT NULL DEFAULT 0,
+  langue VARCHAR(8) CHARACTER SET latin1 COLLATE latin1_bin NOT NULL DEFAULT ''
+) ENGINE=InnoDB DEFAULT CHARSET=latin1;
+
+-- How often a keyword of an on-theme page stands in one of its fields that
+-- rank above the body: champ 1 the title, 2 the headings, 3 the URL's path,
+-- 4 the description. Only words that are keywords of the page (in
+-- CorrespMotUrl) have rows. The key on idUrl serves the removal of a
+-- page's rows when it is indexed again.
+CREATE TABLE IF NOT EXISTS MotChamp (
+  idMot INT UNSIGNED NOT NULL,
+  idUrl INT UNSIGNED NOT NULL,
+  champ TINYINT UNSIGNED NOT NULL,
+  nb INT NOT NULL,
+  PRIMARY KEY (idMot, idUrl, champ),
+  KEY url_champ (idUrl)
+) ENGINE=InnoDB DEFAULT CHARSET=latin1;

@@ -59,8 +59,9 @@ void markAllInvalid(IndexConnection& connection, const std::vector<InvalidUrl>& 
 // markAllInvalid for one URL.
 void markInvalid(IndexConnection& connection, const std::string& url, const std::string& reason);
 
-// Takes a page out of the index, its keyword rows, Document row and Url
-// row, and records it invalid with the reason: a page the server says is
+// Takes a page out of the index, its keyword rows, Document row, ranking
+// rows (DocumentMesure, MotChamp) and Url row, and records it invalid with
+// the reason: a page the server says is
 // gone. One transaction.
 void removePage(IndexConnection& connection, const std::string& url, const std::string& reason);
 

@@ -2,6 +2,7 @@
 #include "searchcgi/json_view.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "searchcgi/json_text.h"
 
@@ -16,7 +17,13 @@ std::string resultJson(const ShownResult& result) {
   appendJsonString(json, result.url);
   json += ",\"title\":";
   appendJsonString(json, result.title);
-  return json + ",\"excerpt\":" + excerptJson(result.excerpt) + "}";
+  json += ",\"excerpt\":" + excerptJson(result.excerpt);
+  if (result.score) {
+    char score[32];
+    std::snprintf(score, sizeof score, "%.6g", *result.score);
+    json += std::string(",\"score\":") + score;
+  }
+  return json + "}";
 }
 
 // {"word":["suggestion",...],...}: each word once, with the answer to its

@@ -50,34 +50,6 @@ DecodedQuery decodeQuery(const std::string& queryString) {
   return decoded;
 }
 
-namespace {
-
-int hexValue(char digit) {
-  if (digit >= '0' && digit <= '9') return digit - '0';
-  if (digit >= 'a' && digit <= 'f') return digit - 'a' + 10;
-  if (digit >= 'A' && digit <= 'F') return digit - 'A' + 10;
-  return -1;
-}
-
-std::string percentDecoded(const std::string& text) {
-  std::string decoded;
-  decoded.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const bool escape = text[i] == '%' && i + 2 < text.size();
-    const int high = escape ? hexValue(text[i + 1]) : -1;
-    const int low = high >= 0 ? hexValue(text[i + 2]) : -1;
-    if (low >= 0) {
-      decoded += static_cast<char>(high * 16 + low);
-      i += 2;
-    } else {
-      decoded += text[i];
-    }
-  }
-  return decoded;
-}
-
-}  // namespace
-
 std::string decodeKeyword(const std::string& received) {
   std::string utf8;
   for (char32_t character : utf8OrLatin1Characters(percentDecoded(received)))
@@ -87,6 +59,26 @@ std::string decodeKeyword(const std::string& received) {
 
 bool sameTerm(std::string first, std::string second) {
   return toLowerLatin1(first) == toLowerLatin1(second);
+}
+
+ViewQuery takeOrderParameter(const std::string& queryString) {
+  ViewQuery view;
+  std::string rest = queryString;
+  bool first = true;
+  while (true) {
+    std::string parameter;
+    const bool more = rest.find('&') != std::string::npos;
+    rest = splitAt(rest, parameter, '&');
+    if (parameter.rfind("order=", 0) == 0) {
+      view.order = parameter == "order=count" ? ResultOrder::count : ResultOrder::relevance;
+    } else {
+      if (!first) view.queryString += '&';
+      view.queryString += parameter;
+      first = false;
+    }
+    if (!more) break;
+  }
+  return view;
 }
 
 KeywordLists splitKeywords(std::string keywordText) {

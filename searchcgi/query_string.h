@@ -38,6 +38,21 @@ struct DecodedQuery {
 
 [[nodiscard]] DecodedQuery decodeQuery(const std::string& queryString);
 
+// How the readable views order their results: by relevance (their
+// default), or by the plain page's counts.
+enum class ResultOrder { relevance, count };
+
+// The readable views' own parameter, read by name wherever it stands: every
+// "order=..." parameter is taken out of the query string, so the rest
+// decodes by position as the plain page's does (it never counts as the
+// spelling request). "order=count" asks for the plain page's order; any
+// other value, or none, for relevance.
+struct ViewQuery {
+  std::string queryString;
+  ResultOrder order = ResultOrder::relevance;
+};
+[[nodiscard]] ViewQuery takeOrderParameter(const std::string& queryString);
+
 // One keyword as the search uses it, from its text as received (after the
 // split at "+" and the removal of a leading "-"): every "%XY" with two hex
 // digits becomes the byte XY, and a "%" without them stays as it is. The

@@ -47,12 +47,14 @@ std::string navigation(const ResultList& list, const std::string& base) {
   const std::int64_t pageNumber = list.query.pageNumber;
   const std::string& keyword = list.query.keywordText;
   const bool spell = list.query.spellCheck;
+  // The navigation keeps the order that was chosen.
+  const std::string order = list.order == ResultOrder::count ? "&order=count" : "";
   std::string lines = "<p class=\"navigation\">\n";
   if (pageNumber > 1)
-    lines += "<a href=\"" + htmlText(navigationLink(base, keyword, pageNumber - 1, spell)) +
+    lines += "<a href=\"" + htmlText(navigationLink(base, keyword, pageNumber - 1, spell) + order) +
              "\">Previous</a>\n";
   if (pageNumber * resultsPerPage < list.total)
-    lines += "<a href=\"" + htmlText(navigationLink(base, keyword, pageNumber + 1, spell)) +
+    lines += "<a href=\"" + htmlText(navigationLink(base, keyword, pageNumber + 1, spell) + order) +
              "\">Next</a>\n";
   return lines + "</p>\n";
 }

@@ -4,6 +4,7 @@
 #include "common/stored_text.h"
 #include "common/text.h"
 #include "index/sql_text.h"
+#include "searchcgi/relevance.h"
 #include "searchcgi/result_page.h"
 #include "searchcgi/strategies.h"
 
@@ -32,7 +33,7 @@ std::map<std::string, StoredDocument> storedDocuments(const std::vector<Row>& ro
 
 ShownResult shownResult(const std::string& url, const StoredDocument* stored,
                         const std::vector<std::string>& queryTerms) {
-  ShownResult shown{url, url, {}};
+  ShownResult shown{url, url, {}, std::nullopt};
   if (!stored) return shown;
   if (!stored->title.empty()) shown.title = stored->title;
   if (!stored->displayText.empty()) shown.excerpt = cutExcerpt(stored->displayText, queryTerms);
@@ -42,28 +43,45 @@ ShownResult shownResult(const std::string& url, const StoredDocument* stored,
 ResultList searchResultList(IndexConnection& index, const std::string& queryString,
                             const CheckerCommand& checkerCommand) {
   ResultList list;
-  list.query = decodeQuery(queryString);
+  const ViewQuery view = takeOrderParameter(queryString);
+  list.order = view.order;
+  list.query = decodeQuery(view.queryString);
   list.words = splitKeywords(list.query.keywordText);
   if (list.query.spellCheck) {
     list.suggestions = spellSuggestions(allKeywords(list.words), checkerCommand);
   }
   const std::int64_t firstRow = (std::int64_t{list.query.pageNumber} - 1) * resultsPerPage;
-  const std::optional<SearchResult> found =
-      runSearch(index, list.words.searchTerms, list.words.excludedTerms, firstRow, resultsPerPage);
-  if (!found) return list;
+  SearchResult found;
+  std::vector<double> scores;
+  if (list.order == ResultOrder::count) {
+    std::optional<SearchResult> counted = runSearch(
+        index, list.words.searchTerms, list.words.excludedTerms, firstRow, resultsPerPage);
+    if (!counted) return list;
+    found = std::move(*counted);
+  } else {
+    std::optional<RankedSearch> ranked = runRankedSearch(
+        index, list.words.searchTerms, list.words.excludedTerms, firstRow, resultsPerPage);
+    if (!ranked) return list;
+    found.total = ranked->total;
+    for (RankedPage& page : ranked->pages) {
+      found.urls.push_back(std::move(page.url));
+      scores.push_back(page.score);
+    }
+  }
   list.searched = true;
-  list.total = found->total;
-  if (found->urls.empty()) return list;
+  list.total = found.total;
+  if (found.urls.empty()) return list;
   const std::map<std::string, StoredDocument> documents =
-      storedDocuments(index.query(documentsStatement(found->urls)));
+      storedDocuments(index.query(documentsStatement(found.urls)));
   // The terms keep the case they were typed in; excerpts compare in lower
   // case, as the index does.
   std::vector<std::string> queryTerms;
   for (std::string term : list.words.searchTerms) queryTerms.push_back(toLowerLatin1(term));
-  for (const std::string& url : found->urls) {
-    const auto document = documents.find(url);
-    list.results.push_back(
-        shownResult(url, document == documents.end() ? nullptr : &document->second, queryTerms));
+  for (std::size_t i = 0; i < found.urls.size(); ++i) {
+    const auto document = documents.find(found.urls[i]);
+    list.results.push_back(shownResult(
+        found.urls[i], document == documents.end() ? nullptr : &document->second, queryTerms));
+    if (i < scores.size()) list.results.back().score = scores[i];
   }
   return list;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,11 +32,14 @@ struct ShownResult {
   std::string url;
   std::string title;
   Excerpt excerpt;
+  // The relevance score, when the results are in relevance order.
+  std::optional<double> score;
 };
 
 // One page of a search for the readable views. A plain value.
 struct ResultList {
   DecodedQuery query;
+  ResultOrder order = ResultOrder::relevance;
   KeywordLists words;
   // The suggestion text of each word (searchWords, then excludedWords) when
   // spelling suggestions were asked for; empty otherwise.
@@ -62,9 +66,11 @@ struct ResultList {
 [[nodiscard]] ShownResult shownResult(const std::string& url, const StoredDocument* stored,
                                       const std::vector<std::string>& queryTerms);
 
-// Decodes the query string, asks the spelling checker when asked to (one run
-// for all words), runs the search for the requested page (runSearch) and,
-// when it found pages, reads their documents with one more statement.
+// Takes the order parameter out of the query string and decodes the rest,
+// asks the spelling checker when asked to (one run for all words), runs the
+// search for the requested page (runRankedSearch in relevance order,
+// runSearch in the plain page's) and, when it found pages, reads their
+// documents with one more statement.
 // Blocks on the database and the checker; throws mysqlpp::Exception when a
 // statement is rejected.
 [[nodiscard]] ResultList searchResultList(IndexConnection& index, const std::string& queryString,

@@ -12,6 +12,7 @@ KeywordSelection selectKeywords(const std::string& text, const EngineConfig& con
   KeywordSelection selection;
   WordCounts wordCounts;
   countWords(text, wordCounts);
+  for (const auto& entry : wordCounts) selection.wordCount += entry.second;
   selection.onTheme = isOnTheme(wordCounts, config);
   if (!selection.onTheme) return selection;
   for (const auto& [word, count] : wordCounts) {

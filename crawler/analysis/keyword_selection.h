@@ -23,6 +23,8 @@ void countWords(const std::string& text, WordCounts& wordCounts);
 // What a document's text gives the index.
 struct KeywordSelection {
   bool onTheme = false;
+  // The text's words in all, counted as countWords counts them.
+  unsigned wordCount = 0;
   // On theme: the number of distinct words of the text with a positive
   // theme weight (each counts once, whether or not it reached its weight),
   // so at least 1. Off theme: 0.

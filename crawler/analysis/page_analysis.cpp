@@ -5,6 +5,7 @@
 #include "crawler/analysis/document_text.h"
 #include "crawler/analysis/html_scanner.h"
 #include "crawler/analysis/keyword_selection.h"
+#include "crawler/analysis/ranking_signals.h"
 #include "crawler/fetch/charset.h"
 #include "crawler/fetch/reply.h"
 #include "crawler/fetch/url_rules.h"
@@ -33,6 +34,8 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
   std::string text;
   // What a result list shows: the title and the text as a reader sees them.
   std::string title, displayText;
+  // The fields that rank above the body.
+  PageFields fields;
   const auto scanStart = std::chrono::steady_clock::now();
   if (reading.redirected) {
     if (reading.redirectTarget) analysis.links.push_back(*reading.redirectTarget);
@@ -45,6 +48,9 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
     text = scanner.getPageText();
     title = scanner.getTitle();
     displayText = scanner.getDisplayText();
+    fields.headings = scanner.getHeadingWords();
+    fields.description = scanner.getDescriptionWords();
+    fields.language = scanner.getLanguage();
   } else if (isConvertedType(reading.documentType) && config.isAcceptedType(reading.documentType)) {
     // The converter prints UTF-8 with its accents; its words are cut and
     // folded by the rules the HTML scanner follows, so a word is the same
@@ -64,7 +70,13 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
     analysis.record.documentType = reading.documentType;
     analysis.record.themeWordCount = selection.themeWordCount;
     analysis.record.keywords = std::move(selection.keywords);
-    if (selection.onTheme) analysis.record.document = makeDocumentRecord(title, displayText);
+    if (selection.onTheme) {
+      analysis.record.document = makeDocumentRecord(title, displayText);
+      fields.title = title;  // a page without a title has no title field
+      if (fields.language.empty()) fields.language = reading.language;
+      analysis.record.ranking = rankingSignals(url, selection.wordCount, fields,
+                                               analysis.record.keywords, config.defaultLanguage);
+    }
   }
   normalizeLinks(baseUrl, analysis.links);
   return analysis;

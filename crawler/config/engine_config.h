@@ -26,6 +26,9 @@ struct EngineConfig {
   // system's store (empty: none).
   bool polite = false;
   std::string extraCaFile;
+  // The language of pages that name none (html lang, Content-Language),
+  // for their word stems: SE_LANGUAGE, French by default.
+  std::string defaultLanguage = "fr";
 
   // True when the URL lies within siteHost and sitePath: the host ends with
   // siteHost at a label boundary, and the path is sitePath or lies in the

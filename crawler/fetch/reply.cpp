@@ -189,6 +189,7 @@ ReplyReading interpretReply(const std::string& reply, const std::string& baseUrl
       reading.documentType = std::move(type->subType);
       reading.charset = std::move(type->charset);
     }
+    reading.language = block.valueOf("content-language");
   } else if (isRedirectStatus(status)) {
     reading.redirected = true;
     const std::string target = block.valueOf("location");

@@ -54,6 +54,9 @@ struct ReplyReading {
   // The lower-cased "charset" parameter of the Content-Type header of a
   // "200" reply ("utf-8"); empty when there is none.
   std::string charset;
+  // The Content-Language header of a "200" reply as written ("fr-FR, en");
+  // empty when there is none.
+  std::string language;
 };
 [[nodiscard]] ReplyReading interpretReply(const std::string& reply, const std::string& baseUrl);
 

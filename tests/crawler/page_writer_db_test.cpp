@@ -46,7 +46,7 @@ class Indexer {
                         const EngineConfig& config, const DocumentDisplay& display = {},
                         bool replacing = false) {
     KeywordSelection selection = selectKeywords(text, config);
-    PageRecord record{type, std::move(selection.keywords), selection.themeWordCount, {}};
+    PageRecord record{type, std::move(selection.keywords), selection.themeWordCount, {}, {}};
     if (selection.onTheme) record.document = makeDocumentRecord(display.title, display.displayText);
     const PageWriteResult written = writer.write(url, record, replacing);
     return {selection.themeWordCount, written.messages, written.stopped};
@@ -490,6 +490,55 @@ TEST_P(PageWriterTest, ARevisitReplacesThePagesRowsAndSetsItsVisit) {
   indexer->recordVisit(kUrl, /*replacing=*/true);
   EXPECT_TRUE(keywords().empty());
   EXPECT_EQ(storedThemeCount(), 0);
+}
+
+// An on-theme page gets its ranking rows, field words matched to their
+// keywords; indexed again they are replaced, and a page now off theme, or
+// only visited, keeps none. An index made before the ranking tables still
+// takes the page, with a message.
+TEST_P(PageWriterTest, RankingRowsFollowThePageAndOldIndexesGoOn) {
+  const auto rows = [this] {
+    std::vector<std::string> found;
+    for (const Row& row : db().query("SELECT nbMots, nbMotsTitre, nbMotsChemin, langue FROM "
+                                     "DocumentMesure"))
+      found.push_back(row[0] + " " + row[1] + " " + row[2] + " " + row[3]);
+    for (const Row& row : db().query("SELECT M.mot, F.champ, F.nb FROM MotChamp F JOIN MotCle M "
+                                     "USING (idMot) ORDER BY F.champ, M.mot"))
+      found.push_back(row[0] + " " + row[1] + " " + row[2]);
+    return found;
+  };
+  PageWriter writer(db(), nullptr, GetParam());
+  PageRecord record{"html", {{"moteur", 3}, {"recherche", 1}, {"web", 2}}, 2, DocumentRecord{}, {}};
+  RankingSignals signals;
+  signals.wordCount = 6;
+  signals.fieldLengths = {{PageField::title, 3}, {PageField::urlPath, 2}};
+  signals.fieldWords = {{PageField::title, {{"Moteur", 1}, {"web", 1}}},
+                        {PageField::urlPath, {{"recherche", 2}}}};
+  signals.language = "fr";
+  record.ranking = signals;
+  EXPECT_EQ(writer.write(kUrl, record).messages, "");
+  EXPECT_EQ(rows(),
+            (std::vector<std::string>{"6 3 2 fr", "moteur 1 1", "web 1 1", "recherche 3 2"}));
+
+  record.ranking->fieldWords.erase(PageField::urlPath);
+  record.ranking->wordCount = 9;
+  EXPECT_EQ(writer.write(kUrl, record, /*replacing=*/true).messages, "");
+  EXPECT_EQ(rows(), (std::vector<std::string>{"9 3 2 fr", "moteur 1 1", "web 1 1"}));
+
+  PageRecord offTheme{"html", {}, 0, std::nullopt, std::nullopt};
+  EXPECT_EQ(writer.write(kUrl, offTheme, /*replacing=*/true).messages, "");
+  EXPECT_EQ(rows(), std::vector<std::string>{});
+  EXPECT_EQ(writer.write(kUrl, record, /*replacing=*/true).messages, "");
+  EXPECT_EQ(writer.write(kUrl, PageRecord{}, /*replacing=*/true).messages, "");
+  EXPECT_EQ(rows(), std::vector<std::string>{});
+
+  db().execute("DROP TABLE MotChamp");
+  db().execute("DROP TABLE DocumentMesure");
+  const PageWriteResult old = writer.write(kUrl, record, /*replacing=*/true);
+  EXPECT_EQ(old.messages, "EXCEPTION MotChamp " + kUrl + "\nEXCEPTION DocumentMesure " + kUrl +
+                              "\nEXCEPTION MotChamp " + kUrl + "\n");
+  EXPECT_EQ(storedThemeCount(), 2);
+  EXPECT_NO_THROW(writer.write(kUrl, PageRecord{}, /*replacing=*/true));
 }
 
 }  // namespace

@@ -173,6 +173,13 @@ class Checks:
                 ("Document rows only for on-theme pages",
                  "SELECT d.idUrl FROM Document d LEFT JOIN Url u ON u.idUrl = d.idUrl "
                  "WHERE u.idUrl IS NULL OR u.nbMotsTheme = 0"),
+                ("ranking rows only for on-theme pages",
+                 "SELECT m.idUrl FROM DocumentMesure m LEFT JOIN Url u ON u.idUrl = m.idUrl "
+                 "WHERE u.idUrl IS NULL OR u.nbMotsTheme = 0 UNION SELECT f.idUrl FROM MotChamp f "
+                 "LEFT JOIN Url u ON u.idUrl = f.idUrl WHERE u.idUrl IS NULL OR u.nbMotsTheme = 0"),
+                ("every field word is a keyword of its page",
+                 "SELECT f.idUrl FROM MotChamp f LEFT JOIN CorrespMotUrl c "
+                 "ON c.idMot = f.idMot AND c.idUrl = f.idUrl WHERE c.idUrl IS NULL"),
         ) + ((("an idle crawl leaves no saved queue", "SELECT url FROM FileAttente"),)
              if idle else ()):
             faults = db.column(statement)

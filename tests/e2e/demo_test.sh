@@ -157,21 +157,44 @@ check "the demo reports the on-theme count" grep -q '^  on-theme pages: *36$' <<
 check "the search page is served, its form asking for the readable view" \
   bash -c "curl -fsS http://127.0.0.1:8080/ | grep -q 'action=\"/cgi-bin/searchcgi/html\"'"
 
-# The readable views list the plain page's results in its order, with the
-# pages' titles and excerpts that mark the query's words.
+# The readable views, asked for order=count, list the plain page's results
+# in its order, with the pages' titles and excerpts that mark the query's
+# words; by default they list the same pages in relevance order, the same
+# in both views, the JSON view with each result's score, highest first.
 html_page=$build/e2e/demo/view.html
 json_page=$build/e2e/demo/view.json
+html_urls() { grep -o '<li><a href="[^"]*">' "$html_page" | sed 's/<li><a href="\(.*\)">/\1/'; }
+json_urls() {
+  python3 -c 'import json,sys
+for r in json.load(open(sys.argv[1], encoding="utf-8"))["results"]: print(r["url"])' "$json_page"
+}
 for query in 'keyword=varroa&page=1' 'keyword=abeilles&page=2' 'keyword=miel+-lavande&page=1'; do
   fetch "$search?$query"
   plain=$(entries | sed '/^$/d')
+  curl -fsS "$search/html?$query&order=count" >"$html_page"
+  check "the HTML view of $query&order=count lists the plain page's URLs in order" \
+    [ "$plain" = "$(html_urls)" ]
+  curl -fsS -D "$json_page.head" "$search/json?$query&order=count" >"$json_page"
+  check "the JSON view of $query&order=count lists the plain page's URLs in order" \
+    [ "$plain" = "$(json_urls)" ]
   curl -fsS "$search/html?$query" >"$html_page"
-  readable=$(grep -o '<li><a href="[^"]*">' "$html_page" | sed 's/<li><a href="\(.*\)">/\1/')
-  check "the HTML view of $query lists the plain page's URLs in order" [ "$plain" = "$readable" ]
-  curl -fsS -D "$json_page.head" "$search/json?$query" >"$json_page"
-  from_json=$(python3 -c 'import json,sys
-for r in json.load(open(sys.argv[1], encoding="utf-8"))["results"]: print(r["url"])' "$json_page")
-  check "the JSON view of $query lists the plain page's URLs in order" [ "$plain" = "$from_json" ]
+  ranked=$(html_urls)
+  curl -fsS "$search/json?$query" >"$json_page"
+  check "the views of $query list the same pages in the same relevance order" \
+    [ "$ranked" = "$(json_urls)" ]
+  check "the JSON view of $query gives scores, highest first" python3 -c 'import json,sys
+s = [r["score"] for r in json.load(open(sys.argv[1], encoding="utf-8"))["results"]]
+assert s and s == sorted(s, reverse=True), s' "$json_page"
 done
+# The whole result set is the plain page's, reordered.
+all_pages() {
+  for page in 1 2 3 4; do curl -fsS "$1&page=$page"; done | grep -o "$2" | sed 's/.*href="\([^"]*\)".*/\1/' | sort
+}
+check "relevance order keeps the plain page's set of results" [ \
+  "$(all_pages "$search/html?keyword=abeilles&order=count" '<li><a href="[^"]*"')" = \
+  "$(all_pages "$search/html?keyword=abeilles" '<li><a href="[^"]*"')" ]
+check "the navigation keeps order=count" bash -c \
+  "curl -fsS '$search/html?keyword=abeilles&page=1&order=count' | grep -q 'page=2&amp;order=count\">Next'"
 check "the JSON view says it is UTF-8 JSON" \
   grep -qi '^Content-Type: application/json; charset=utf-8' "$json_page.head"
 curl -fsS "$search/html?keyword=varroa&page=1" >"$html_page"

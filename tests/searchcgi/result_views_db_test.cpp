@@ -121,6 +121,7 @@ class ResultViews : public ::testing::Test {
 
 const std::string kHostileTitle = "<script>alert('x')</script> \"Le\" & \x01\x1b\xc3\x28\xff";
 
+// Asked for the plain page's order (order=count), the views list its URLs.
 TEST_F(ResultViews, ListTheSameUrlsAsThePlainPageWithTitlesAndMarkedExcerpts) {
   addPage("http://site/a", "chat", 5, "Le chat noir",
           "Il \xe9tait une fois un Chat noir qui dormait.");
@@ -133,7 +134,7 @@ TEST_F(ResultViews, ListTheSameUrlsAsThePlainPageWithTitlesAndMarkedExcerpts) {
       between(searchView("", "keyword=chat&page=1").page, "<A HREF=\"", "\"");
   ASSERT_EQ(plainUrls.size(), 15u);
 
-  const Reply html = searchView("/html", "keyword=Chat&page=1");
+  const Reply html = searchView("/html", "keyword=Chat&order=count&page=1");
   EXPECT_EQ(html.status, 0);
   EXPECT_EQ(html.page.find("Content-Type: text/html; charset=iso-8859-1\n\n<!DOCTYPE html>"), 0u);
   EXPECT_EQ(between(html.page, "<li><a href=\"", "\""), plainUrls);
@@ -157,14 +158,15 @@ TEST_F(ResultViews, ListTheSameUrlsAsThePlainPageWithTitlesAndMarkedExcerpts) {
   EXPECT_NE(html.page.find("<b>Nombre de pages trouv\xe9"
                            "es : 18</b>"),
             std::string::npos);
-  // The navigation keeps the view; the form leads back to it.
+  // The navigation keeps the view and the order; the form leads back to
+  // the view.
   EXPECT_NE(html.page.find("<a href=\"http://search.example:8080/cgi-bin/searchcgi/html?keyword="
-                           "Chat&amp;page=2\">Next</a>"),
+                           "Chat&amp;page=2&amp;order=count\">Next</a>"),
             std::string::npos);
   EXPECT_NE(html.page.find("action=\"http://search.example:8080/cgi-bin/searchcgi/html\""),
             std::string::npos);
 
-  const Reply json = searchView("/json", "keyword=Chat&page=1");
+  const Reply json = searchView("/json", "keyword=Chat&page=1&order=count");
   EXPECT_EQ(json.status, 0);
   EXPECT_EQ(json.page.find("Content-Type: application/json; charset=utf-8\n\n"), 0u);
   const std::string body = bodyOf(json.page);

@@ -66,7 +66,7 @@ TEST(ResultViewParts, JsonReplyIsExactUtf8) {
   list.suggestions = {" miel, m\xeal\xe9\n", " autre\n", ""};
   list.searched = true;
   list.total = 16;
-  list.results.push_back({"http://a/\"", "T\xe9 \x01", {"le m\xe9l", {{3, 4}}}});
+  list.results.push_back({"http://a/\"", "T\xe9 \x01", {"le m\xe9l", {{3, 4}}}, {}});
   EXPECT_EQ(jsonReply(list),
             "Content-Type: application/json; charset=utf-8\n\n"
             "{\"query\":\"m\xc3\xa9l m\xc3\xa9l -x\",\"total\":16,\"page\":2,\"results\":["
@@ -84,7 +84,7 @@ TEST(ResultViewParts, ReadablePageEscapesAndKeepsTheViewInItsLinks) {
   list.words = splitKeywords(list.query.keywordText);
   list.searched = true;
   list.total = 31;
-  list.results.push_back({"http://a/<", "<T>", {"x \"a\" y", {{3, 1}}}});
+  list.results.push_back({"http://a/<", "<T>", {"x \"a\" y", {{3, 1}}}, {}});
   const std::string page = readablePage(list, "http://s/cgi/html");
   for (const char* expected :
        {"value=\"a&quot; b\"", "<ol class=\"resultats\" start=\"16\">",
