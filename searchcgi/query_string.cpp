@@ -83,21 +83,43 @@ ViewQuery takeOrderParameter(const std::string& queryString) {
 
 KeywordLists splitKeywords(std::string keywordText) {
   KeywordLists lists;
+  // The search words between a keyword that opens a double quote and the
+  // one that closes it (or the last one) make a phrase.
+  bool inPhrase = false;
   while (!keywordText.empty()) {
     std::string piece;
     keywordText = splitAt(keywordText, piece, '+');
-    const bool excluded = !piece.empty() && piece[0] == '-';
+    const bool excluded = !inPhrase && !piece.empty() && piece[0] == '-';
     std::vector<std::string>& list = excluded ? lists.excludedWords : lists.searchWords;
     if (list.size() >= maxWords) continue;
     list.push_back(decodeKeyword(excluded ? piece.substr(1) : piece));
+    const std::string& typed = list.back();
+    const bool opens = !excluded && !inPhrase && !typed.empty() && typed.front() == '"';
+    if (opens) lists.phrases.emplace_back();
     std::vector<std::string>& terms = excluded ? lists.excludedTerms : lists.searchTerms;
-    for (std::string& term : wordsOf(foldUtf8Text(list.back()))) {
+    for (std::string& term : wordsOf(foldUtf8Text(typed))) {
+      if (opens || inPhrase) lists.phrases.back().push_back(term);
       const auto known = [&term](const std::string& kept) { return sameTerm(kept, term); };
       if (terms.size() < maxWords && std::none_of(terms.begin(), terms.end(), known))
         terms.push_back(std::move(term));
     }
+    const bool closes = typed.size() > (opens ? 1u : 0u) && typed.back() == '"';
+    inPhrase = (opens || inPhrase) && !closes;
   }
+  // A phrase of fewer than two words asks for nothing more than its word.
+  lists.phrases.erase(std::remove_if(lists.phrases.begin(), lists.phrases.end(),
+                                     [](const auto& phrase) { return phrase.size() < 2; }),
+                      lists.phrases.end());
   return lists;
+}
+
+bool holdsPhrase(const std::string& latin1Text, const std::vector<std::string>& phrase) {
+  if (phrase.empty()) return true;
+  std::vector<std::string> words = wordsOf(latin1Text);
+  for (std::string& word : words) toLowerLatin1(word);
+  std::vector<std::string> wanted = phrase;
+  for (std::string& word : wanted) toLowerLatin1(word);
+  return std::search(words.begin(), words.end(), wanted.begin(), wanted.end()) != words.end();
 }
 
 std::vector<std::string> allKeywords(const KeywordLists& lists) {

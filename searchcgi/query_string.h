@@ -85,8 +85,17 @@ struct KeywordLists {
   std::vector<std::string> excludedWords;  // at most maxWords, query order
   std::vector<std::string> searchTerms;    // at most maxWords, query order
   std::vector<std::string> excludedTerms;  // at most maxWords, query order
+  // The phrases: search words typed between double quotes ("event loop"),
+  // each as the terms of its words in their order; a phrase of one term is
+  // none. Their terms are search terms too.
+  std::vector<std::vector<std::string>> phrases;
 };
 [[nodiscard]] KeywordLists splitKeywords(std::string keywordText);
+
+// True when the words of a Latin-1 text (wordsOf, without regard to letter
+// case) hold the phrase's terms one after the other.
+[[nodiscard]] bool holdsPhrase(const std::string& latin1Text,
+                               const std::vector<std::string>& phrase);
 
 // Every keyword as typed: the search words, then the excluded ones (without
 // their "-"), in query order.

@@ -1,6 +1,8 @@
 // The search's results with their titles and excerpts, for the readable views.
 #include "searchcgi/result_list.h"
 
+#include <algorithm>
+
 #include "common/stored_text.h"
 #include "common/text.h"
 #include "index/sql_text.h"
@@ -40,6 +42,27 @@ ShownResult shownResult(const std::string& url, const StoredDocument* stored,
   return shown;
 }
 
+std::vector<bool> holdPhrases(IndexConnection& index, const std::vector<std::string>& urls,
+                              const std::vector<std::vector<std::string>>& phrases) {
+  std::vector<bool> kept;
+  kept.reserve(urls.size());
+  for (std::size_t begin = 0; begin < urls.size(); begin += kPhraseBatch) {
+    const std::vector<std::string> batch(
+        urls.begin() + static_cast<std::ptrdiff_t>(begin),
+        urls.begin() + static_cast<std::ptrdiff_t>(std::min(urls.size(), begin + kPhraseBatch)));
+    const std::map<std::string, StoredDocument> documents =
+        storedDocuments(index.query(documentsStatement(batch)));
+    for (const std::string& url : batch) {
+      const auto document = documents.find(url);
+      kept.push_back(document != documents.end() &&
+                     std::all_of(phrases.begin(), phrases.end(), [&](const auto& phrase) {
+                       return holdsPhrase(document->second.displayText, phrase);
+                     }));
+    }
+  }
+  return kept;
+}
+
 ResultList searchResultList(IndexConnection& index, const std::string& queryString,
                             const CheckerCommand& checkerCommand) {
   ResultList list;
@@ -51,22 +74,42 @@ ResultList searchResultList(IndexConnection& index, const std::string& queryStri
     list.suggestions = spellSuggestions(allKeywords(list.words), checkerCommand);
   }
   const std::int64_t firstRow = (std::int64_t{list.query.pageNumber} - 1) * resultsPerPage;
+  // A phrase is checked on the stored text of every page found, before the
+  // page's window is cut.
+  const bool phrased = !list.words.phrases.empty();
+  const std::int64_t first = phrased ? 0 : firstRow;
+  const std::int64_t rows = phrased ? 0 : resultsPerPage;
   SearchResult found;
   std::vector<double> scores;
   if (list.order == ResultOrder::count) {
-    std::optional<SearchResult> counted = runSearch(
-        index, list.words.searchTerms, list.words.excludedTerms, firstRow, resultsPerPage);
+    std::optional<SearchResult> counted =
+        runSearch(index, list.words.searchTerms, list.words.excludedTerms, first, rows);
     if (!counted) return list;
     found = std::move(*counted);
   } else {
-    std::optional<RankedSearch> ranked = runRankedSearch(
-        index, list.words.searchTerms, list.words.excludedTerms, firstRow, resultsPerPage);
+    std::optional<RankedSearch> ranked =
+        runRankedSearch(index, list.words.searchTerms, list.words.excludedTerms, first, rows);
     if (!ranked) return list;
     found.total = ranked->total;
     for (RankedPage& page : ranked->pages) {
       found.urls.push_back(std::move(page.url));
       scores.push_back(page.score);
     }
+  }
+  if (phrased) {
+    const std::vector<bool> kept = holdPhrases(index, found.urls, list.words.phrases);
+    SearchResult window;
+    std::vector<double> windowScores;
+    for (std::size_t i = 0; i < found.urls.size(); ++i) {
+      if (!kept[i]) continue;
+      if (window.total >= firstRow && window.total < firstRow + resultsPerPage) {
+        window.urls.push_back(std::move(found.urls[i]));
+        if (i < scores.size()) windowScores.push_back(scores[i]);
+      }
+      ++window.total;
+    }
+    found = std::move(window);
+    scores = std::move(windowScores);
   }
   list.searched = true;
   list.total = found.total;

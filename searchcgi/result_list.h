@@ -66,11 +66,21 @@ struct ResultList {
 [[nodiscard]] ShownResult shownResult(const std::string& url, const StoredDocument* stored,
                                       const std::vector<std::string>& queryTerms);
 
+// The pages whose stored text holds every phrase (holdsPhrase), one flag a
+// URL in order; a page without a stored text holds none. The texts are read
+// a batch of kPhraseBatch pages at a time.
+inline constexpr std::size_t kPhraseBatch = 200;
+[[nodiscard]] std::vector<bool> holdPhrases(IndexConnection& index,
+                                            const std::vector<std::string>& urls,
+                                            const std::vector<std::vector<std::string>>& phrases);
+
 // Takes the order parameter out of the query string and decodes the rest,
 // asks the spelling checker when asked to (one run for all words), runs the
 // search for the requested page (runRankedSearch in relevance order,
-// runSearch in the plain page's) and, when it found pages, reads their
-// documents with one more statement.
+// runSearch in the plain page's), keeps only the pages that hold the
+// query's phrases, if any (holdPhrases, on every page found: a phrase is
+// checked in the first 32 KiB of a page's text, what the index stores),
+// and, when it found pages, reads their documents with one more statement.
 // Blocks on the database and the checker; throws mysqlpp::Exception when a
 // statement is rejected.
 [[nodiscard]] ResultList searchResultList(IndexConnection& index, const std::string& queryString,

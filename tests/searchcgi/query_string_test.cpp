@@ -151,6 +151,39 @@ TEST(QueryString, TermsAreTheSameAsTheIndexsCollationComparesThem) {
   EXPECT_FALSE(sameTerm("ete", "\xe9t\xe9"));
 }
 
+// Words between double quotes make a phrase of their terms, in order; a
+// phrase of one term, or none, is no phrase; an unclosed quote runs to the
+// last word. Phrase words are search words too.
+TEST(QueryString, QuotedWordsMakePhrases) {
+  using Phrases = std::vector<std::vector<std::string>>;
+  struct Case {
+    std::string keywordText;
+    Phrases phrases;
+  } cases[] = {
+      {"%22event+loop%22", {{"event", "loop"}}},
+      {"asyncio+%22event+loop%22+queue", {{"event", "loop"}}},
+      {"%22l%27%E9t%E9+arrive%22", {{"ete", "arrive"}}},
+      {"%22event%22+loop", {}},
+      {"%22event+loop", {{"event", "loop"}}},
+      {"%22a+b+c%22+%22task+group%22", {{"task", "group"}}},
+      {"%22event+-loop%22", {{"event", "loop"}}},
+      {"event+loop", {}},
+  };
+  for (const Case& c : cases) {
+    const KeywordLists lists = splitKeywords(c.keywordText);
+    EXPECT_EQ(lists.phrases, c.phrases) << c.keywordText;
+    EXPECT_TRUE(lists.excludedTerms.empty()) << c.keywordText;
+  }
+  EXPECT_EQ(splitKeywords("asyncio+%22event+loop%22").searchTerms,
+            (std::vector<std::string>{"asyncio", "event", "loop"}));
+
+  EXPECT_TRUE(holdsPhrase("The Event loop runs.", {"event", "loop"}));
+  EXPECT_TRUE(holdsPhrase("Enfin, l'\xe9t\xe9 arrive", {"ete", "arrive"}));
+  EXPECT_FALSE(holdsPhrase("the loop of events", {"event", "loop"}));
+  EXPECT_FALSE(holdsPhrase("an event, then a loop", {"event", "loop"}));
+  EXPECT_FALSE(holdsPhrase("event", {"event", "loop"}));
+}
+
 TEST(QueryString, IgnoresWordsBeyondEachListsCapacity) {
   std::string text;
   for (int i = 0; i < 70; ++i) text += "w" + std::to_string(i) + "+-x" + std::to_string(i) + "+";

@@ -189,6 +189,37 @@ TEST_F(ResultViews, ListTheSameUrlsAsThePlainPageWithTitlesAndMarkedExcerpts) {
             "[]}}\n");
 }
 
+// A phrase keeps the pages whose stored text holds its words in order, in
+// both orders of the views, and the count and windows follow.
+TEST_F(ResultViews, APhraseKeepsThePagesThatHoldItsWordsInOrder) {
+  addPage("http://site/in-order", "boucle", 2, "A", "La boucle d'\xe9v\xe9nements tourne.");
+  addPage("http://site/reversed", "boucle", 9, "B", "Des \xe9v\xe9nements dans une boucle.");
+  addPage("http://site/no-text", "boucle", 1, "", "");
+  for (int i = 0; i < 20; ++i)
+    addPage("http://site/more" + std::to_string(i), "boucle", 1, "C",
+            "une boucle d'evenements " + std::to_string(i));
+  // Every page holds both words.
+  index->execute("insert into MotCle (mot) values ('evenements')");
+  index->execute(
+      "insert into CorrespMotUrl (idMot, idUrl, ratio) select M.idMot, U.idUrl, 1 "
+      "from MotCle M, Url U where M.mot = 'evenements'");
+  for (const std::string order : {"", "&order=count"}) {
+    const std::string body =
+        bodyOf(searchView("/json", "keyword=%22boucle+d%27%E9v%E9nements%22&page=1" + order).page);
+    EXPECT_EQ(pythonJson(body, "v['total'], len(v['results'])"), "(21, 15)\n") << order;
+    EXPECT_EQ(pythonJson(body, "'http://site/reversed' in [r['url'] for r in v['results']]"),
+              "False\n")
+        << order;
+    const std::string second =
+        bodyOf(searchView("/json", "keyword=%22boucle+d%27%E9v%E9nements%22&page=2" + order).page);
+    EXPECT_EQ(pythonJson(second, "len(v['results'])"), "6\n") << order;
+  }
+  // The plain page knows no phrases: it finds every page of the words.
+  EXPECT_NE(searchView("", "keyword=%22boucle+d%27%E9v%E9nements%22&page=1")
+                .page.find("http://site/reversed"),
+            std::string::npos);
+}
+
 TEST_F(ResultViews, SpellingSuggestionsComeWhenAsked) {
   addPage("http://site/a", "hello", 1, "Hello", "hello world");
   const std::string body = bodyOf(searchView("/json", "keyword=helo+-wrld&page=1&v").page);
