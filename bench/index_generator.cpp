@@ -15,7 +15,10 @@
 // page holding the theme word "rucher", so a crawler can index the same
 // site. With --documents, every on-theme page also gets its Document row
 // (title "page N", display text the page's words as the site's page holds
-// them, compressed by the server's COMPRESS()), for the readable views.
+// them, compressed by the server's COMPRESS()), and its ranking rows: its
+// length and language (DocumentMesure) and, as its title and heading
+// words, its two and then its next three most drawn words (MotChamp), for
+// the readable views.
 // Deterministic: the same PAGES give the same index.
 #include <algorithm>
 #include <cstdio>
@@ -87,10 +90,22 @@ std::string pageText(const GeneratedPage& page) {
 }
 
 void writeDocuments(const std::vector<GeneratedPage>& pages, const std::filesystem::path& dir) {
-  std::ofstream documents(dir / "Document.tsv");
-  for (std::size_t i = 0; i < pages.size(); ++i)
-    if (!pages[i].ratios.empty())
-      documents << i + 1 << "\tpage " << i + 1 << '\t' << pageText(pages[i]) << '\n';
+  std::ofstream documents(dir / "Document.tsv"), measures(dir / "DocumentMesure.tsv"),
+      fields(dir / "MotChamp.tsv");
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    if (pages[i].ratios.empty()) continue;
+    documents << i + 1 << "\tpage " << i + 1 << '\t' << pageText(pages[i]) << '\n';
+    int length = 0;
+    std::vector<std::pair<int, int>> drawn;  // (times drawn, rank)
+    for (const auto& [rank, ratio] : pages[i].ratios) {
+      length += ratio;
+      drawn.emplace_back(ratio, rank);
+    }
+    std::sort(drawn.rbegin(), drawn.rend());
+    measures << i + 1 << '\t' << length << "\t2\t3\t1\t0\tfr\n";
+    for (std::size_t n = 0; n < std::min<std::size_t>(5, drawn.size()); ++n)
+      fields << drawn[n].second + 1 << '\t' << i + 1 << '\t' << (n < 2 ? 1 : 2) << "\t1\n";
+  }
 }
 
 void writeTables(const std::vector<GeneratedPage>& pages, const std::filesystem::path& dir) {
@@ -124,8 +139,8 @@ void writeSite(const std::vector<GeneratedPage>& pages, const std::filesystem::p
 }
 
 void load(IndexConnection& index, const std::filesystem::path& dir, bool documents) {
-  for (const char* table :
-       {"Document", "CorrespMotUrl", "MotCle", "Url", "UrlInvalide", "Extension"})
+  for (const char* table : {"Document", "DocumentMesure", "MotChamp", "CorrespMotUrl", "MotCle",
+                            "Url", "UrlInvalide", "Extension"})
     index.execute(std::string("DELETE FROM ") + table);
   index.execute("SET unique_checks = 0");
   for (const char* table : {"Url", "MotCle", "CorrespMotUrl"}) {
@@ -133,11 +148,17 @@ void load(IndexConnection& index, const std::filesystem::path& dir, bool documen
     index.execute("LOAD DATA INFILE '" + escapeSql(file) + "' INTO TABLE " + table +
                   " CHARACTER SET latin1");
   }
-  if (documents)
+  if (documents) {
     index.execute("LOAD DATA INFILE '" + escapeSql((dir / "Document.tsv").string()) +
                   "' INTO TABLE Document CHARACTER SET latin1 (idUrl, titre, @text) SET texte = "
                   "COMPRESS(@text)");
-  static_cast<void>(index.query("ANALYZE TABLE Url, MotCle, CorrespMotUrl, Document"));
+    for (const char* table : {"DocumentMesure", "MotChamp"})
+      index.execute("LOAD DATA INFILE '" +
+                    escapeSql((dir / (std::string(table) + ".tsv")).string()) + "' INTO TABLE " +
+                    table + " CHARACTER SET latin1");
+  }
+  static_cast<void>(
+      index.query("ANALYZE TABLE Url, MotCle, CorrespMotUrl, Document, DocumentMesure, MotChamp"));
 }
 
 }  // namespace
