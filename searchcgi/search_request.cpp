@@ -1,6 +1,7 @@
 #include "searchcgi/search_request.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <utility>
@@ -112,13 +113,19 @@ std::string readableBase(const CgiRequest& request) {
          kReadableViewPath;
 }
 
+// The language of the readable view's own words: SE_LANGUAGE of the
+// process ("fr" by default, "en"), read at each request.
+PageLanguage readableLanguage() {
+  return pageLanguageOf(std::getenv("SE_LANGUAGE"));
+}
+
 // The reply of a request that could not be answered, in its view.
 std::string failureReply(ResultView view, const CgiRequest& request, bool unavailable) {
   const char* const message = unavailable ? kUnavailable : kSearchFailed;
   const char* const status = unavailable ? "503 Service Unavailable" : "500 Internal Server Error";
   switch (view) {
     case ResultView::readable:
-      return readableErrorPage(status, readableBase(request), message);
+      return readableErrorPage(status, readableBase(request), message, readableLanguage());
     case ResultView::json:
       return jsonErrorReply(unavailable ? 503 : 500, std::string(status).substr(4), message);
     case ResultView::plain:
@@ -152,7 +159,7 @@ void serveRequest(IndexSession& session, const CgiRequest& request, std::ostream
         // Nothing is written before the search is done, so a failure can
         // still answer with its status.
         writeLines(page, readablePage(searchResultList(*index, request.queryString, checkerCommand),
-                                      readableBase(request)));
+                                      readableBase(request), readableLanguage()));
         break;
       case ResultView::json:
         writeLines(page, jsonReply(searchResultList(*index, request.queryString, checkerCommand)));

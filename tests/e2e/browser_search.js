@@ -1,6 +1,6 @@
 // Drives headless Chromium through the demo's search: the form on port
 // 8080, the readable result pages of searchcgi (titles, addresses and
-// excerpts), their Next/Previous links and a result link to the sample site. Screenshots go to the directory given as
+// excerpts), their Suivant/Précédent links and a result link to the sample site. Screenshots go to the directory given as
 // the first argument. Exits non-zero on the first failed expectation.
 'use strict';
 const fs = require('fs');
@@ -57,17 +57,18 @@ async function run(page) {
          `the excerpts do not mark "abeilles": ${marked}`);
   await page.screenshot({ path: path.join(outDir, 'results-page1.png'), fullPage: true });
 
-  await followLink(page, 'Next');
+  // The page's words are French by default (SE_LANGUAGE).
+  await followLink(page, 'Suivant');
   expect(page.url().endsWith('/cgi-bin/searchcgi/html?keyword=abeilles&page=2'),
-         `Next led to ${page.url()}`);
+         `Suivant led to ${page.url()}`);
   const second = await resultLinks(page);
   expect(second.length === 15, `page 2 lists ${second.length} results: ${second}`);
   expect(second.every((u) => !first.includes(u)), 'page 2 repeats results of page 1');
   await page.screenshot({ path: path.join(outDir, 'results-page2.png'), fullPage: true });
 
-  await followLink(page, 'Previous');
+  await followLink(page, 'Précédent');
   expect(JSON.stringify(await resultLinks(page)) === JSON.stringify(first),
-         `Previous showed ${await resultLinks(page)} at ${page.url()}, not page 1: ${first}`);
+         `Précédent showed ${await resultLinks(page)} at ${page.url()}, not page 1: ${first}`);
 
   await Promise.all([page.waitForNavigation(), page.click(`a[href="${first[0]}"]`)]);
   expect(page.url() === first[0], `the first result led to ${page.url()}`);

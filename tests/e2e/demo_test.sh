@@ -194,7 +194,7 @@ check "relevance order keeps the plain page's set of results" [ \
   "$(all_pages "$search/html?keyword=abeilles&order=count" '<li><a href="[^"]*"')" = \
   "$(all_pages "$search/html?keyword=abeilles" '<li><a href="[^"]*"')" ]
 check "the navigation keeps order=count" bash -c \
-  "curl -fsS '$search/html?keyword=abeilles&page=1&order=count' | grep -q 'page=2&amp;order=count\">Next'"
+  "curl -fsS '$search/html?keyword=abeilles&page=1&order=count' | grep -q 'page=2&amp;order=count\">Suivant'"
 check "the JSON view says it is UTF-8 JSON" \
   grep -qi '^Content-Type: application/json; charset=utf-8' "$json_page.head"
 curl -fsS "$search/html?keyword=varroa&page=1" >"$html_page"
@@ -202,8 +202,8 @@ check "a result shows its page's title as the link" \
   grep -q "<li><a href=\"$site/abeilles/varroa.html\">Le varroa</a>" "$html_page"
 check "the excerpt marks the query word" \
   grep -q '<span class="extrait">.*<b>varroa</b> est un acarien de un' "$html_page"
-check "the HTML view's Next link keeps the view" bash -c \
-  "curl -fsS '$search/html?keyword=abeilles&page=1' | grep -q 'href=\"$search/html?keyword=abeilles&amp;page=2\">Next'"
+check "the HTML view's Suivant link keeps the view" bash -c \
+  "curl -fsS '$search/html?keyword=abeilles&page=1' | grep -q 'href=\"$search/html?keyword=abeilles&amp;page=2\">Suivant'"
 curl -fsS "$search/json?keyword=r%E9colte&page=1" >"$json_page"
 check "the JSON view gives titles and marked excerpts in UTF-8" python3 -c 'import json,sys
 v = json.load(open(sys.argv[1], encoding="utf-8"))

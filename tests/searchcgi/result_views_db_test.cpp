@@ -161,7 +161,7 @@ TEST_F(ResultViews, ListTheSameUrlsAsThePlainPageWithTitlesAndMarkedExcerpts) {
   // The navigation keeps the view and the order; the form leads back to
   // the view.
   EXPECT_NE(html.page.find("<a href=\"http://search.example:8080/cgi-bin/searchcgi/html?keyword="
-                           "Chat&amp;page=2&amp;order=count\">Next</a>"),
+                           "Chat&amp;page=2&amp;order=count\">Suivant</a>"),
             std::string::npos);
   EXPECT_NE(html.page.find("action=\"http://search.example:8080/cgi-bin/searchcgi/html\""),
             std::string::npos);
@@ -235,6 +235,16 @@ TEST_F(ResultViews, SpellingSuggestionsComeWhenAsked) {
   EXPECT_NE(html.find("searchcgi/html?keyword=helo&amp;page=2&amp;verif=Verifier+l%27ortographe"),
             std::string::npos)
       << html;
+  // SE_LANGUAGE chooses the readable page's own words; the plain page keeps
+  // its own.
+  const std::string english = searchView("/html", "keyword=helo&page=2", {"SE_LANGUAGE=en"}).page;
+  for (const char* expected : {"<html lang=\"en\">", "<b>Pages found: 16</b>",
+                               "page=1\">Previous</a>", "value=\"Search\">"})
+    EXPECT_NE(english.find(expected), std::string::npos) << expected << "\n" << english;
+  const std::string french = searchView("/html", "keyword=helo&page=1", {"SE_LANGUAGE=fr"}).page;
+  EXPECT_NE(french.find("page=2\">Suivant</a>"), std::string::npos) << french;
+  EXPECT_EQ(searchView("", "keyword=helo&page=1", {"SE_LANGUAGE=en"}).page,
+            searchView("", "keyword=helo&page=1").page);
 }
 
 // A word typed beyond Latin-1 comes back as itself in each view's
@@ -249,7 +259,7 @@ TEST_F(ResultViews, QueryWordsAreEchoedInEachViewsEncoding) {
   // Nothing of the word's UTF-8 bytes reaches the Latin-1 page.
   EXPECT_EQ(html.page.find('\xc5'), std::string::npos) << html.page;
   const std::vector<std::string> next =
-      between(html.page, "<p class=\"navigation\">\n<a href=\"", "\">Next</a>");
+      between(html.page, "<p class=\"navigation\">\n<a href=\"", "\">Suivant</a>");
   ASSERT_EQ(next.size(), 1u) << html.page;
   const std::string nextQuery = htmlUnescaped(next[0].substr(next[0].find('?') + 1));
   EXPECT_EQ(nextQuery.substr(0, 24), "keyword=%C5%93uf&page=2&");

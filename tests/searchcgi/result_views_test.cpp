@@ -90,15 +90,38 @@ TEST(ResultViewParts, ReadablePageEscapesAndKeepsTheViewInItsLinks) {
        {"value=\"a&quot; b\"", "<ol class=\"resultats\" start=\"16\">",
         "<li><a href=\"http://a/&lt;\">&lt;T&gt;</a><br>",
         "<span class=\"extrait\">x &quot;<b>a</b>&quot; y</span>",
-        "<a href=\"http://s/cgi/html?keyword=a%22+b&amp;page=1\">Previous</a>",
-        "<a href=\"http://s/cgi/html?keyword=a%22+b&amp;page=3\">Next</a>"})
+        "<a href=\"http://s/cgi/html?keyword=a%22+b&amp;page=1\">Pr\xe9"
+        "c\xe9"
+        "dent</a>",
+        "<a href=\"http://s/cgi/html?keyword=a%22+b&amp;page=3\">Suivant</a>"})
     EXPECT_NE(page.find(expected), std::string::npos) << expected << "\n" << page;
   EXPECT_EQ(page.find(" checked>"), std::string::npos);
   list.total = 30;
   list.query.spellCheck = true;
   const std::string last = readablePage(list, "b");
-  EXPECT_EQ(last.find(">Next<"), std::string::npos);
+  EXPECT_EQ(last.find(">Suivant<"), std::string::npos);
   EXPECT_NE(last.find("value=\"Verifier l'ortographe\" checked>"), std::string::npos);
+
+  // In English the page's own words change, and nothing else does.
+  list.total = 31;
+  const std::string english = readablePage(list, "b", PageLanguage::english);
+  for (const char* expected :
+       {"<html lang=\"en\">", ">Previous</a>", ">Next</a>", "<b>Pages found: 31</b>",
+        "<b>Possible corrections for \"a&quot;\":</b>", "value=\"Verifier l'ortographe\" checked>"})
+    EXPECT_NE(english.find(expected), std::string::npos) << expected << "\n" << english;
+  EXPECT_EQ(english.find("Suivant"), std::string::npos);
+}
+
+TEST(ResultViewParts, PageLanguageComesFromItsSetting) {
+  const struct {
+    const char* setting;
+    PageLanguage language;
+  } cases[] = {{nullptr, PageLanguage::french},  {"", PageLanguage::french},
+               {"fr", PageLanguage::french},     {"en", PageLanguage::english},
+               {"EN-gb", PageLanguage::english}, {"eng", PageLanguage::french},
+               {"e", PageLanguage::french},      {"de", PageLanguage::french}};
+  for (const auto& c : cases)
+    EXPECT_EQ(pageLanguageOf(c.setting), c.language) << (c.setting ? c.setting : "(unset)");
 }
 
 }  // namespace
