@@ -13,7 +13,7 @@ packages=(
   libstemmer-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   aspell aspell-en aspell-fr
-  ghostscript
+  ghostscript poppler-utils
   lighttpd
   python3 iproute2 util-linux procps curl
 )

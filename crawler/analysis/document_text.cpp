@@ -21,6 +21,9 @@ namespace {
 
 const char kTemplate[] = "zparsepsXXXXXX";
 
+// A metadata reader prints a few lines; more is not a title worth reading.
+constexpr std::size_t kMetadataOutputLimit = 64 * 1024;
+
 // The names of the temporary files that exist, for a signal handler that
 // must remove them: a slot's name is written before the slot is marked used,
 // and the mark is cleared before the name changes.
@@ -79,13 +82,33 @@ std::string readFile(const std::string& name) {
 
 }  // namespace
 
+std::string metadataTitle(std::string_view readerOutput) {
+  constexpr std::string_view kTitle = "Title:";
+  std::size_t at = 0;
+  while (at < readerOutput.size()) {
+    std::size_t end = readerOutput.find('\n', at);
+    if (end == std::string_view::npos) end = readerOutput.size();
+    std::string_view line = readerOutput.substr(at, end - at);
+    if (line.substr(0, kTitle.size()) == kTitle) {
+      line.remove_prefix(kTitle.size());
+      const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+      while (!line.empty() && blank(line.front())) line.remove_prefix(1);
+      while (!line.empty() && blank(line.back())) line.remove_suffix(1);
+      return std::string(line);
+    }
+    at = end + 1;
+  }
+  return std::string();
+}
+
 ConvertedText convertDocument(const std::string& body, const std::vector<std::string>& converter,
-                              std::chrono::milliseconds deadline) {
+                              std::chrono::milliseconds deadline,
+                              const std::vector<std::string>& titleReader) {
   TempFile document;
   TempFile extracted;
   // The converter needs both files; without them nothing runs.
   if (document.name().empty() || extracted.name().empty())
-    return {std::string(), "no temporary file for the conversion"};
+    return {std::string(), "no temporary file for the conversion", std::string()};
   std::ofstream(document.name(), std::ios::binary | std::ios::trunc)
       .write(body.data(), static_cast<std::streamsize>(body.size()));
 
@@ -101,10 +124,18 @@ ConvertedText convertDocument(const std::string& body, const std::vector<std::st
     case ChildResult::Outcome::killedAtDeadline:
     case ChildResult::Outcome::killedBySignal:
     case ChildResult::Outcome::outputTooLarge:
-      return {std::string(), converter.front() + ": " + run.reason};
+      return {std::string(), converter.front() + ": " + run.reason, std::string()};
     default:
-      return {readFile(extracted.name()), std::nullopt};
+      break;
   }
+  ConvertedText converted{readFile(extracted.name()), std::nullopt, std::string()};
+  if (!titleReader.empty()) {
+    std::vector<std::string> reader = titleReader;
+    reader.push_back(document.name());
+    const ChildResult read = runChild(reader, "", deadline, kMetadataOutputLimit);
+    if (read.succeeded()) converted.title = metadataTitle(read.output);
+  }
+  return converted;
 }
 
 std::string documentText(const std::string& body, const std::vector<std::string>& converter,

@@ -56,11 +56,16 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
     // folded by the rules the HTML scanner follows, so a word is the same
     // in both.
     // The converter runs once: its text gives both the words and the
-    // display text.
-    const ConvertedText converted = convertDocument(reply);
+    // display text. A PDF's title comes from its metadata (pdfinfo), with
+    // its accents; without one, the record names it by its first words.
+    const bool pdf = reading.documentType == "pdf";
+    const ConvertedText converted =
+        convertDocument(reply, kPostScriptConverter, kConversionDeadline,
+                        pdf ? kPdfTitleReader : std::vector<std::string>());
     analysis.conversionFailure = converted.failure;
     for (const std::string& word : wordsOf(utf8ToLatin1(converted.text))) text += word + ' ';
     displayText = convertedDisplayText(converted.text);
+    title = convertedDisplayText(converted.title);
   } else {
     return analysis;
   }

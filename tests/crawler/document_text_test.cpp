@@ -87,6 +87,49 @@ TEST_F(DocumentTextTest, HandsTheWholeBodyToTheConverterInTwoTemporaryFiles) {
   EXPECT_NE(listing.substr(first, 14), listing.substr(second, 14));
 }
 
+TEST_F(DocumentTextTest, ReadsTheTitleFromTheMetadataReaderOnTheSameDocument) {
+  const std::vector<std::string> copy = {"sh", "-c", "cp \"$0\" \"$1\""};
+  // The reader gets the document's file name last: it prints the title it
+  // finds there, among other lines.
+  const std::vector<std::string> reader = {
+      "sh", "-c", "echo 'Creator: x'; printf 'Title:  %s \\r\\nPages: 1\\n' \"$(cat \"$0\")\""};
+  const ConvertedText converted = convertDocument(
+      "R\xc3\xa9"
+      "colte",
+      copy, kConversionDeadline, reader);
+  EXPECT_EQ(converted.text,
+            "R\xc3\xa9"
+            "colte");
+  EXPECT_EQ(converted.title,
+            "R\xc3\xa9"
+            "colte");
+  EXPECT_EQ(converted.failure, std::nullopt);
+  // No reader, or one that fails or is missing: no title, and the text all
+  // the same.
+  EXPECT_EQ(convertDocument("t", copy).title, "");
+  for (const std::vector<std::string>& failing :
+       {std::vector<std::string>{"sh", "-c", "echo 'Title: half'; exit 1"},
+        std::vector<std::string>{"no-such-reader-here"}}) {
+    const ConvertedText without = convertDocument("t", copy, kConversionDeadline, failing);
+    EXPECT_EQ(without.text, "t");
+    EXPECT_EQ(without.title, "");
+    EXPECT_EQ(without.failure, std::nullopt);
+  }
+}
+
+TEST(MetadataTitle, TakesTheTitleLineOnly) {
+  const struct {
+    std::string output, title;
+  } cases[] = {
+      {"Title:           Guide du d\xc3\xa9placement\nAuthor: A\n", "Guide du d\xc3\xa9placement"},
+      {"Creator: x\nTitle:\tLe  miel \r\nTitle: second\n", "Le  miel"},
+      {"Subtitle: no\nAuthor: Title: no\n", ""},
+      {"Title:", ""},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(metadataTitle(c.output), c.title) << c.output;
+}
+
 TEST_F(DocumentTextTest, GivesEmptyTextWhenTheConverterIsMissingOrFails) {
   EXPECT_EQ(convertDocument("%!PS\n", {"no-such-converter-here"}).failure,
             "no-such-converter-here: no such program: no-such-converter-here");

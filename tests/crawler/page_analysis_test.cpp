@@ -135,6 +135,62 @@ std::vector<std::string> leftoverTempFiles() {
   return names;
 }
 
+// The PDF that ps2pdf makes of a page of Latin-1 PostScript text, with
+// `prologue` (pdfmark lines) before it.
+std::string pdfOf(const std::string& prologue, const std::string& latin1Text) {
+  std::ofstream("doc.ps") << "%!PS\n"
+                          << prologue
+                          << "/Helvetica findfont dup length dict begin\n"
+                             "{ 1 index /FID ne { def } { pop pop } ifelse } forall\n"
+                             "/Encoding ISOLatin1Encoding def currentdict end\n"
+                             "/Latin exch definefont 12 scalefont setfont\n"
+                             "72 700 moveto ("
+                          << latin1Text << ") show\nshowpage\n";
+  if (std::system("ps2pdf doc.ps doc.pdf") != 0) return std::string();
+  std::ifstream pdf("doc.pdf", std::ios::binary);
+  std::string body((std::istreambuf_iterator<char>(pdf)), std::istreambuf_iterator<char>());
+  std::remove("doc.ps");
+  std::remove("doc.pdf");
+  return body;
+}
+
+TEST_F(PageAnalysisTest, PdfTitleComesFromItsMetadataOrItsFirstWordsWithAccents) {
+  char scratch[] = "/tmp/page_testXXXXXX";
+  ASSERT_NE(mkdtemp(scratch), nullptr);
+  ASSERT_EQ(chdir(scratch), 0);
+  const std::string text = "R\\351colte d'\\351t\\351 de l'abeille au rucher";
+  const struct {
+    std::string prologue, title;
+  } cases[] = {
+      // The metadata's title, its accents kept in Latin-1; a character
+      // beyond Latin-1 transliterated (U+0153, written as UTF-16 for
+      // pdfmark).
+      {"[ /Title (Guide de la r\\351colte) /DOCINFO pdfmark\n",
+       "Guide de la r\xe9"
+       "colte"},
+      {"[ /Title <FEFF006C00200153007500660020> /DOCINFO pdfmark\n", "l oeuf"},
+      // No title: the first words, with their accents.
+      {"",
+       "R\xe9"
+       "colte d'\xe9t\xe9 de l'abeille au rucher"},
+  };
+  for (const auto& c : cases) {
+    const std::string body = pdfOf(c.prologue, text);
+    ASSERT_FALSE(body.empty());
+    const PageAnalysis page =
+        analysePage("http://srv.lan/site/doc.pdf",
+                    "HTTP/1.1 200 OK\r\nContent-Type: application/pdf\r\n\r\n" + body, config);
+    ASSERT_TRUE(page.record.document) << c.prologue;
+    EXPECT_EQ(page.record.document->title, c.title) << c.prologue;
+    EXPECT_EQ(storedText(page.record),
+              "R\xe9"
+              "colte d'\xe9t\xe9 de l'abeille au rucher");
+  }
+  EXPECT_EQ(leftoverTempFiles(), Links{});
+  ASSERT_EQ(chdir("/tmp"), 0);
+  rmdir(scratch);
+}
+
 TEST_F(PageAnalysisTest, PdfDocumentIsConvertedAndIndexedAsPdf) {
   char scratch[] = "/tmp/page_testXXXXXX";
   ASSERT_NE(mkdtemp(scratch), nullptr);
