@@ -56,8 +56,12 @@ void serveFastCgi(IndexSession& session) {
 
 int main() {
   openStandardDescriptors();
-  IndexSession session(ConnectionSettings::fromEnvironment());
-  if (FCGX_IsCGI())
+  const bool cgi = FCGX_IsCGI();
+  // A FastCGI process keeps the whole index's ranking figures between its
+  // requests; a CGI process reads those of its one query.
+  IndexSession session(ConnectionSettings::fromEnvironment(),
+                       cgi ? IndexFigures::Scope::queryPages : IndexFigures::Scope::wholeIndex);
+  if (cgi)
     serveCgi(session);
   else
     serveFastCgi(session);

@@ -33,10 +33,6 @@ std::string lowerCase(std::string word) {
   return toLowerLatin1(word);
 }
 
-double decimalOf(const std::string& text) {
-  return text.empty() ? 0.0 : std::strtod(text.c_str(), nullptr);
-}
-
 // The rows of a statement on a table an old index may lack: nullopt then.
 std::optional<std::vector<Row>> rowsIfPresent(IndexConnection& index,
                                               const std::string& statement) {
@@ -90,15 +86,21 @@ std::vector<RankedPage> rankPages(const std::vector<CandidatePage>& pages,
   return ranked;
 }
 
-std::string candidateStatement(const std::vector<std::string>& terms, bool withLengths) {
-  const std::string lengths =
-      withLengths ? "D.nbMotsTitre, D.nbMotsIntertitres, D.nbMotsChemin, D.nbMotsDescription, "
-                    "D.nbMots, D.langue"
-                  : "null, null, null, null, null, null";
-  return "select C.idUrl, M.mot, C.ratio, U.url, " + lengths +
-         " from MotCle M straight_join CorrespMotUrl C straight_join Url U " +
-         (withLengths ? "left join DocumentMesure D on D.idUrl=C.idUrl " : "") + "where M.mot in " +
-         wordList(terms) + " and C.idMot=M.idMot and U.idUrl=C.idUrl;";
+std::string candidateStatement(const std::vector<std::string>& terms) {
+  return "select C.idUrl, M.mot, C.ratio from MotCle M straight_join CorrespMotUrl C where "
+         "M.mot in " +
+         wordList(terms) + " and C.idMot=M.idMot;";
+}
+
+std::string pagesStatement(bool withRankingTables, const std::string& idList) {
+  const std::string which = idList.empty() ? "U.nbMotsTheme > 0" : "U.idUrl in (" + idList + ")";
+  if (!withRankingTables)
+    return "select U.idUrl, U.url, null, null, null, null, null, null from Url U where " + which +
+           ";";
+  return "select U.idUrl, U.url, D.nbMotsTitre, D.nbMotsIntertitres, D.nbMotsChemin, "
+         "D.nbMotsDescription, D.nbMots, D.langue from Url U left join DocumentMesure D on "
+         "D.idUrl=U.idUrl where " +
+         which + ";";
 }
 
 std::string variantStatement(const std::vector<std::string>& stems) {
@@ -121,52 +123,110 @@ std::string excludedPagesStatement(const std::vector<std::string>& excluded) {
          wordList(excluded) + " and C.idMot=M.idMot;";
 }
 
+const IndexFigures::Page* IndexFigures::page(const std::string& id) const {
+  const auto found = pages.find(id);
+  return found == pages.end() ? nullptr : &found->second;
+}
+
+void IndexFigures::addRows(const std::vector<Row>& rows) {
+  for (const Row& row : rows) {
+    Page& page = pages[row.at(0)];
+    page.url = row.at(1);
+    for (std::size_t field = 0; field < kFieldCount; ++field)
+      page.length[field] = static_cast<unsigned>(numberOf(row.at(2 + field)));
+    page.language = row.at(7);
+  }
+}
+
 std::string collectionStatement() {
   return "select (select count(*) from Url where nbMotsTheme > 0), avg(nbMotsTitre), "
          "avg(nbMotsIntertitres), avg(nbMotsChemin), avg(nbMotsDescription), avg(nbMots) from "
-         "DocumentMesure;";
+         "DocumentMesure where nbMots > 0;";
+}
+
+void IndexFigures::refresh(IndexConnection& index) {
+  const auto now = std::chrono::steady_clock::now();
+  if (readAt && now - *readAt < maxAge && scope == Scope::wholeIndex) return;
+  pages.clear();
+  languages.clear();
+  stats = CollectionStats{};
+  if (scope == Scope::queryPages) {
+    const std::optional<std::vector<Row>> figures = rowsIfPresent(index, collectionStatement());
+    rankingTables = figures.has_value();
+    if (figures && !figures->empty()) {
+      stats.pages = numberOf(figures->front().at(0));
+      for (std::size_t field = 0; field < kFieldCount; ++field)
+        stats.averageLength[field] = std::strtod(figures->front().at(1 + field).c_str(), nullptr);
+      for (const Row& row : index.query("select distinct langue from DocumentMesure;"))
+        languages.push_back(row.at(0));
+    } else {
+      stats.pages =
+          static_cast<std::int64_t>(index.count("select count(*) from Url where nbMotsTheme > 0;"));
+    }
+    readAt = now;
+    return;
+  }
+  std::optional<std::vector<Row>> rows = rowsIfPresent(index, pagesStatement(true));
+  rankingTables = rows.has_value();
+  if (!rows) rows = index.query(pagesStatement(false));
+  addRows(*rows);
+  // The figures of the on-theme pages: their number, each field's average
+  // length over the pages that have lengths, and their languages.
+  stats.pages = static_cast<std::int64_t>(pages.size());
+  std::array<double, kFieldCount> sums{};
+  std::int64_t measured = 0;
+  for (const auto& entry : pages) {
+    const Page& page = entry.second;
+    if (page.length[bodyField] == 0) continue;
+    ++measured;
+    for (std::size_t field = 0; field < kFieldCount; ++field) sums[field] += page.length[field];
+    if (std::find(languages.begin(), languages.end(), page.language) == languages.end())
+      languages.push_back(page.language);
+  }
+  for (std::size_t field = 0; field < kFieldCount; ++field)
+    stats.averageLength[field] = measured == 0 ? 0.0 : sums[field] / measured;
+  readAt = now;
+}
+
+void IndexFigures::addPages(IndexConnection& index, const std::vector<std::string>& ids) {
+  std::string list;
+  for (const std::string& id : ids) {
+    if (pages.count(id) != 0 || id.empty()) continue;
+    if (id.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (!list.empty()) list += ',';
+    list += id;
+  }
+  if (list.empty()) return;
+  addRows(index.query(pagesStatement(rankingTables, list)));
 }
 
 namespace {
 
-// The pages of the candidate rows by idUrl, with their languages.
-struct Candidates {
-  std::unordered_map<std::string, CandidatePage> pages;
-  std::unordered_map<std::string, std::string> languages;
-};
-
 // Adds the body rows of a candidate statement: each row's word counts for
-// the term `termOf` gives it, when its page's language is one `accepts`
-// takes. Returns the number of rows counted per term.
-template <class TermOf, class Accepts>
+// the term `termOf` gives it (for the page's language). Returns the number
+// of rows counted per term.
+template <class TermOf>
 std::vector<std::int64_t> addBodyRows(const std::vector<Row>& rows, std::size_t termCount,
-                                      const TermOf& termOf, const Accepts& accepts,
-                                      Candidates& candidates) {
+                                      const TermOf& termOf, const IndexFigures& figures,
+                                      std::unordered_map<std::string, CandidatePage>& pages) {
   std::vector<std::int64_t> perTerm(termCount, 0);
   for (const Row& row : rows) {
-    const std::string& language = row.at(9);
-    const std::optional<std::size_t> term = termOf(row.at(1), language);
-    if (!term || !accepts(language)) continue;
+    const IndexFigures::Page* known = figures.page(row.at(0));
+    const std::optional<std::size_t> term =
+        termOf(row.at(1), known ? known->language : std::string());
+    if (!term) continue;
     ++perTerm[*term];
-    CandidatePage& page = candidates.pages[row.at(0)];
+    CandidatePage& page = pages[row.at(0)];
     if (page.counts.empty()) {
-      page.url = row.at(3);
       page.counts.assign(termCount, {});
-      for (std::size_t field = 0; field < kFieldCount; ++field)
-        page.length[field] = static_cast<unsigned>(numberOf(row.at(4 + field)));
-      candidates.languages[row.at(0)] = language;
+      if (known) {
+        page.url = known->url;
+        page.length = known->length;
+      }
     }
     page.counts[*term][bodyField] += static_cast<unsigned>(numberOf(row.at(2)));
   }
   return perTerm;
-}
-
-// The rows of the candidate statement, with the pages' lengths and
-// languages when the index has them.
-std::vector<Row> candidateRows(IndexConnection& index, const std::vector<std::string>& words) {
-  std::optional<std::vector<Row>> rows = rowsIfPresent(index, candidateStatement(words, true));
-  if (!rows) rows = index.query(candidateStatement(words, false));
-  return std::move(*rows);
 }
 
 // Takes out of `pages` those that hold fewer than `needed` terms or an
@@ -200,14 +260,11 @@ struct StemVariant {
 // terms themselves. The stems are looked up as prefixes of the index's
 // words, which Snowball's stems of a-z words are but for a few English
 // endings.
-std::vector<StemVariant> stemVariants(IndexConnection& index,
+std::vector<StemVariant> stemVariants(IndexConnection& index, const IndexFigures& figures,
                                       const std::vector<std::string>& searchTerms) {
   std::vector<StemLanguage> languages;
-  const std::optional<std::vector<Row>> present =
-      rowsIfPresent(index, "select distinct langue from DocumentMesure;");
-  if (!present) return {};
-  for (const Row& row : *present) {
-    const StemLanguage language = stemLanguageOf(row.at(0)).value_or(StemLanguage::french);
+  for (const std::string& tag : figures.pageLanguages()) {
+    const StemLanguage language = stemLanguageOf(tag).value_or(StemLanguage::french);
     if (std::find(languages.begin(), languages.end(), language) == languages.end())
       languages.push_back(language);
   }
@@ -260,9 +317,31 @@ std::vector<RankedPage> windowOf(std::vector<RankedPage> ranked, std::int64_t fi
       std::make_move_iterator(ranked.begin() + static_cast<std::ptrdiff_t>(end)));
 }
 
+// The ids of the pages whose URL the figures do not hold.
+std::vector<std::string> unknownPages(const std::unordered_map<std::string, CandidatePage>& pages) {
+  std::vector<std::string> ids;
+  for (const auto& [id, page] : pages)
+    if (page.url.empty()) ids.push_back(id);
+  return ids;
+}
+
+// Fills in the URL and lengths of pages read since the figures were.
+void completePages(IndexConnection& index, IndexFigures& figures,
+                   std::unordered_map<std::string, CandidatePage>& pages) {
+  const std::vector<std::string> unknown = unknownPages(pages);
+  if (unknown.empty()) return;
+  figures.addPages(index, unknown);
+  for (const std::string& id : unknown) {
+    if (const IndexFigures::Page* known = figures.page(id)) {
+      pages[id].url = known->url;
+      pages[id].length = known->length;
+    }
+  }
+}
+
 }  // namespace
 
-std::optional<RankedSearch> runRankedSearch(IndexConnection& index,
+std::optional<RankedSearch> runRankedSearch(IndexConnection& index, IndexFigures& figures,
                                             const std::vector<std::string>& searchTerms,
                                             const std::vector<std::string>& excludedTerms,
                                             std::int64_t firstRow, std::int64_t rowCount,
@@ -270,6 +349,7 @@ std::optional<RankedSearch> runRankedSearch(IndexConnection& index,
   if (searchTerms.empty()) return std::nullopt;
   RankedSearch search;
   if (contradictoryWords(searchTerms, excludedTerms)) return search;
+  figures.refresh(index);
 
   // Each row's keyword is matched to its term as the keyword column
   // compares them: without regard to letter case.
@@ -282,12 +362,11 @@ std::optional<RankedSearch> runRankedSearch(IndexConnection& index,
     if (found == termIndex.end()) return std::nullopt;
     return found->second;
   };
-  const auto anyLanguage = [](const std::string&) { return true; };
 
-  CollectionStats stats;
-  Candidates exact;
-  stats.pagesWithTerm = addBodyRows(candidateRows(index, searchTerms), searchTerms.size(), termOf,
-                                    anyLanguage, exact);
+  CollectionStats stats = figures.collection();
+  std::unordered_map<std::string, CandidatePage> exact;
+  stats.pagesWithTerm = addBodyRows(index.query(candidateStatement(searchTerms)),
+                                    searchTerms.size(), termOf, figures, exact);
 
   // The plain page's set: with exclusions, any term and no excluded one;
   // otherwise one term, or more than one of several.
@@ -296,38 +375,29 @@ std::optional<RankedSearch> runRankedSearch(IndexConnection& index,
     for (const Row& row : index.query(excludedPagesStatement(excludedTerms)))
       excluded.insert(row.at(0));
   const std::size_t needed = excludedTerms.empty() && searchTerms.size() >= 2 ? 2 : 1;
-  Candidates stemmed;
-  stemmed.pages = takeUnmatched(exact.pages, needed, excluded);
+  std::unordered_map<std::string, CandidatePage> stemmed = takeUnmatched(exact, needed, excluded);
+  completePages(index, figures, exact);
+  stats.pages = std::max<std::int64_t>(stats.pages, 1);
 
-  for (const Row& row :
-       rowsIfPresent(index, fieldStatement(searchTerms)).value_or(std::vector<Row>{})) {
-    const auto page = exact.pages.find(row.at(0));
-    const std::optional<std::size_t> term = termOf(row.at(1), "");
-    const std::int64_t field = numberOf(row.at(2)) - 1;
-    if (page == exact.pages.end() || !term || field < 0 || field >= std::int64_t{bodyField})
-      continue;
-    page->second.counts[*term][static_cast<std::size_t>(field)] =
-        static_cast<unsigned>(numberOf(row.at(3)));
-  }
-  const std::vector<Row> figures =
-      rowsIfPresent(index, collectionStatement()).value_or(std::vector<Row>{});
-  if (!figures.empty()) {
-    stats.pages = numberOf(figures.front().at(0));
-    for (std::size_t field = 0; field < kFieldCount; ++field)
-      stats.averageLength[field] = decimalOf(figures.front().at(1 + field));
-  } else {
-    stats.pages =
-        static_cast<std::int64_t>(index.count("select count(*) from Url where nbMotsTheme > 0;"));
-  }
+  if (figures.hasRankingTables())
+    for (const Row& row : index.query(fieldStatement(searchTerms))) {
+      const auto page = exact.find(row.at(0));
+      const std::optional<std::size_t> term = termOf(row.at(1), "");
+      const std::int64_t field = numberOf(row.at(2)) - 1;
+      if (page == exact.end() || !term || field < 0 || field >= std::int64_t{bodyField}) continue;
+      page->second.counts[*term][static_cast<std::size_t>(field)] =
+          static_cast<unsigned>(numberOf(row.at(3)));
+    }
   std::vector<CandidatePage> candidates;
-  candidates.reserve(exact.pages.size());
-  for (auto& entry : exact.pages) candidates.push_back(std::move(entry.second));
+  candidates.reserve(exact.size());
+  for (auto& entry : exact)
+    if (!entry.second.url.empty()) candidates.push_back(std::move(entry.second));
   std::vector<RankedPage> ranked = rankPages(candidates, stats, weights);
 
   // Pages that hold a word sharing a term's stem, in their own language,
   // come below every page of the plain page's set: the exact pages that
   // missed a term, and pages of no exact term at all.
-  const std::vector<StemVariant> variants = stemVariants(index, searchTerms);
+  const std::vector<StemVariant> variants = stemVariants(index, figures, searchTerms);
   if (!variants.empty()) {
     std::vector<std::string> words;
     for (const StemVariant& variant : variants) words.push_back(variant.word);
@@ -339,16 +409,24 @@ std::optional<RankedSearch> runRankedSearch(IndexConnection& index,
           return variant.term;
       return std::nullopt;
     };
-    const std::vector<std::int64_t> variantPages = addBodyRows(
-        candidateRows(index, words), searchTerms.size(), variantOf, anyLanguage, stemmed);
+    // A variant counts in its page's language: the pages' figures first.
+    const std::vector<Row> variantRows = index.query(candidateStatement(words));
+    std::vector<std::string> ids;
+    ids.reserve(variantRows.size());
+    for (const Row& row : variantRows) ids.push_back(row.at(0));
+    figures.addPages(index, ids);
+    const std::vector<std::int64_t> variantPages =
+        addBodyRows(variantRows, searchTerms.size(), variantOf, figures, stemmed);
     for (std::size_t term = 0; term < searchTerms.size(); ++term)
       stats.pagesWithTerm[term] += variantPages[term];
     std::unordered_set<std::string> inExact;
     for (const RankedPage& page : ranked) inExact.insert(page.url);
-    static_cast<void>(takeUnmatched(stemmed.pages, needed, excluded));
+    static_cast<void>(takeUnmatched(stemmed, needed, excluded));
+    completePages(index, figures, stemmed);
     std::vector<CandidatePage> below;
-    for (auto& entry : stemmed.pages)
-      if (inExact.count(entry.second.url) == 0) below.push_back(std::move(entry.second));
+    for (auto& entry : stemmed)
+      if (!entry.second.url.empty() && inExact.count(entry.second.url) == 0)
+        below.push_back(std::move(entry.second));
     for (RankedPage& page : rankPages(below, stats, weights)) ranked.push_back(std::move(page));
   }
   search.total = static_cast<std::int64_t>(ranked.size());

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "index/index_connection.h"
@@ -74,6 +76,60 @@ struct RankedPage {
                                                 const CollectionStats& stats,
                                                 const RankingWeights& weights = {});
 
+// What the ranking reads besides the query's keyword rows: the
+// collection's figures, the languages of the index's pages and each
+// candidate page's URL, field lengths and language. A process that answers
+// many requests (FastCGI) reads every on-theme page's figures at once and
+// keeps them from one request to the next, reading them again once they
+// are older than their maximum age, so a request reads only its words'
+// keyword rows (pages indexed since are looked up on their own); a process
+// that answers one request (CGI) reads the collection's figures and the
+// figures of the query's pages only. Used by one thread; not copyable.
+class IndexFigures {
+ public:
+  enum class Scope { queryPages, wholeIndex };
+
+  struct Page {
+    std::string url;
+    std::array<unsigned, kFieldCount> length{};
+    std::string language;
+  };
+
+  explicit IndexFigures(Scope scope = Scope::queryPages,
+                        std::chrono::seconds maxAge = std::chrono::seconds(60))
+      : scope(scope), maxAge(maxAge) {}
+  IndexFigures(const IndexFigures&) = delete;
+  IndexFigures& operator=(const IndexFigures&) = delete;
+
+  // Reads the figures when they are older than the maximum age (or were
+  // never read). Blocks on the database; throws mysqlpp::Exception when a
+  // statement is rejected (an index without the ranking tables is read
+  // without them).
+  void refresh(IndexConnection& index);
+  // Adds the pages of these ids that the figures do not hold yet (indexed
+  // since they were read), in one statement.
+  void addPages(IndexConnection& index, const std::vector<std::string>& ids);
+
+  [[nodiscard]] const CollectionStats& collection() const { return stats; }
+  // The languages of the index's pages, "" for a page without one.
+  [[nodiscard]] const std::vector<std::string>& pageLanguages() const { return languages; }
+  // The page of an idUrl; nullptr when the figures do not hold it.
+  [[nodiscard]] const Page* page(const std::string& id) const;
+  // False for an index made before the ranking tables.
+  [[nodiscard]] bool hasRankingTables() const { return rankingTables; }
+
+ private:
+  void addRows(const std::vector<Row>& rows);
+
+  const Scope scope;
+  const std::chrono::seconds maxAge;
+  std::optional<std::chrono::steady_clock::time_point> readAt;
+  CollectionStats stats;
+  std::vector<std::string> languages;
+  std::unordered_map<std::string, Page> pages;
+  bool rankingTables = true;
+};
+
 // What a ranked search found: the page's window of results in rank order,
 // with scores, and the number of matching pages in all.
 struct RankedSearch {
@@ -81,18 +137,21 @@ struct RankedSearch {
   std::int64_t total = 0;
 };
 
-// The statements: the body rows of the terms' pages (idUrl, mot, ratio, url
-// and the five lengths, null without DocumentMesure), their field rows
-// (idUrl, mot, champ, nb), the pages holding an excluded term, and the
-// collection's figures.
-[[nodiscard]] std::string candidateStatement(const std::vector<std::string>& terms,
-                                             bool withLengths);
+// The statements: the body rows of the terms' pages (idUrl, mot, ratio),
+// their field rows (idUrl, mot, champ, nb), the pages holding an excluded
+// term, and the pages of the index (all on-theme
+// ones, or those of a list of ids) with their URLs, lengths and languages
+// (idUrl, url, the five lengths, langue; null without DocumentMesure).
+[[nodiscard]] std::string candidateStatement(const std::vector<std::string>& terms);
+[[nodiscard]] std::string pagesStatement(bool withRankingTables, const std::string& idList = "");
+// The collection's figures: the number of on-theme pages and each field's
+// average length over the pages that have lengths.
+[[nodiscard]] std::string collectionStatement();
 // The index's words that begin with one of the stems (at most a few
 // hundred), for the stems' variants.
 [[nodiscard]] std::string variantStatement(const std::vector<std::string>& stems);
 [[nodiscard]] std::string fieldStatement(const std::vector<std::string>& terms);
 [[nodiscard]] std::string excludedPagesStatement(const std::vector<std::string>& excluded);
-[[nodiscard]] std::string collectionStatement();
 
 // The plain page's search (same pages: one term, pages holding it; several,
 // pages holding more than one; with exclusions, pages holding any term and
@@ -104,7 +163,7 @@ struct RankedSearch {
 // its body alone. Blocks on the database; throws mysqlpp::Exception when a
 // statement is rejected.
 [[nodiscard]] std::optional<RankedSearch> runRankedSearch(
-    IndexConnection& index, const std::vector<std::string>& searchTerms,
+    IndexConnection& index, IndexFigures& figures, const std::vector<std::string>& searchTerms,
     const std::vector<std::string>& excludedTerms, std::int64_t firstRow, std::int64_t rowCount,
     const RankingWeights& weights = {});
 

@@ -63,8 +63,8 @@ std::vector<bool> holdPhrases(IndexConnection& index, const std::vector<std::str
   return kept;
 }
 
-ResultList searchResultList(IndexConnection& index, const std::string& queryString,
-                            const CheckerCommand& checkerCommand) {
+ResultList searchResultList(IndexConnection& index, IndexFigures& figures,
+                            const std::string& queryString, const CheckerCommand& checkerCommand) {
   ResultList list;
   const ViewQuery view = takeOrderParameter(queryString);
   list.order = view.order;
@@ -87,8 +87,8 @@ ResultList searchResultList(IndexConnection& index, const std::string& queryStri
     if (!counted) return list;
     found = std::move(*counted);
   } else {
-    std::optional<RankedSearch> ranked =
-        runRankedSearch(index, list.words.searchTerms, list.words.excludedTerms, first, rows);
+    std::optional<RankedSearch> ranked = runRankedSearch(index, figures, list.words.searchTerms,
+                                                         list.words.excludedTerms, first, rows);
     if (!ranked) return list;
     found.total = ranked->total;
     for (RankedPage& page : ranked->pages) {

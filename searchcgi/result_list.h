@@ -9,6 +9,7 @@
 #include "common/excerpt.h"
 #include "index/index_connection.h"
 #include "searchcgi/query_string.h"
+#include "searchcgi/relevance.h"
 #include "searchcgi/spelling.h"
 
 namespace theme_search {
@@ -83,7 +84,8 @@ inline constexpr std::size_t kPhraseBatch = 200;
 // and, when it found pages, reads their documents with one more statement.
 // Blocks on the database and the checker; throws mysqlpp::Exception when a
 // statement is rejected.
-[[nodiscard]] ResultList searchResultList(IndexConnection& index, const std::string& queryString,
+[[nodiscard]] ResultList searchResultList(IndexConnection& index, IndexFigures& figures,
+                                          const std::string& queryString,
                                           const CheckerCommand& checkerCommand);
 
 // The words of the query as typed, search words first, each excluded word

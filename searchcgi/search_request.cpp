@@ -59,7 +59,8 @@ ResultView resultViewOf(const std::string& pathInfo) {
   return ResultView::plain;
 }
 
-IndexSession::IndexSession(ConnectionSettings settings) : settings(std::move(settings)) {}
+IndexSession::IndexSession(ConnectionSettings settings, IndexFigures::Scope figures)
+    : settings(std::move(settings)), indexFigures(figures) {}
 
 IndexConnection& IndexSession::connection() {
   if (open && !open->answers()) open.reset();
@@ -158,11 +159,13 @@ void serveRequest(IndexSession& session, const CgiRequest& request, std::ostream
       case ResultView::readable:
         // Nothing is written before the search is done, so a failure can
         // still answer with its status.
-        writeLines(page, readablePage(searchResultList(*index, request.queryString, checkerCommand),
+        writeLines(page, readablePage(searchResultList(*index, session.figures(),
+                                                       request.queryString, checkerCommand),
                                       readableBase(request), readableLanguage()));
         break;
       case ResultView::json:
-        writeLines(page, jsonReply(searchResultList(*index, request.queryString, checkerCommand)));
+        writeLines(page, jsonReply(searchResultList(*index, session.figures(), request.queryString,
+                                                    checkerCommand)));
         break;
     }
   } catch (const std::exception& error) {

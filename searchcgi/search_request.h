@@ -7,6 +7,7 @@
 
 #include "index/connection_settings.h"
 #include "index/index_connection.h"
+#include "searchcgi/relevance.h"
 #include "searchcgi/spelling.h"
 
 namespace theme_search {
@@ -43,7 +44,10 @@ enum class ResultView { plain, readable, json };
 // request thread; not copyable.
 class IndexSession {
  public:
-  explicit IndexSession(ConnectionSettings settings);
+  // `figures`: how much of the index the ranking's figures hold (a process
+  // that answers many requests keeps the whole index's).
+  explicit IndexSession(ConnectionSettings settings,
+                        IndexFigures::Scope figures = IndexFigures::Scope::queryPages);
   IndexSession(const IndexSession&) = delete;
   IndexSession& operator=(const IndexSession&) = delete;
 
@@ -56,9 +60,14 @@ class IndexSession {
   // Closes the connection, so the next request starts with a new one.
   void close();
 
+  // What the readable views' ranking reads of the whole index, kept from
+  // one request to the next.
+  IndexFigures& figures() { return indexFigures; }
+
  private:
   ConnectionSettings settings;
   std::optional<IndexConnection> open;
+  IndexFigures indexFigures;
 };
 
 // Writes the page body after the head: the word lines (with spelling blocks

@@ -18,6 +18,9 @@ using namespace theme_search;
 
 class RankedSearchTest : public FreshIndexTest {
  protected:
+  // Read again for every search: the tests change the index between them.
+  IndexFigures figures{IndexFigures::Scope::queryPages};
+
   // A page with its words and counts, its length and, when given, the
   // words of its title.
   void addPage(const std::string& url, const std::map<std::string, int>& words, int length,
@@ -52,7 +55,7 @@ class RankedSearchTest : public FreshIndexTest {
   std::vector<std::string> ranked(const std::vector<std::string>& terms,
                                   const std::vector<std::string>& excluded = {}) {
     std::vector<std::string> urls;
-    const std::optional<RankedSearch> found = runRankedSearch(db(), terms, excluded, 0, 0);
+    const std::optional<RankedSearch> found = runRankedSearch(db(), figures, terms, excluded, 0, 0);
     if (!found) return {"(no search)"};
     for (const RankedPage& page : found->pages) urls.push_back(page.url);
     EXPECT_EQ(found->total, static_cast<std::int64_t>(urls.size()));
@@ -78,9 +81,15 @@ TEST_F(RankedSearchTest, KeepsThePlainPagesSetAndPutsTheTitledPageFirst) {
   seed();
   const std::vector<std::vector<std::string>> queries = {
       {"queue"}, {"asyncio", "queue"}, {"queue", "loop", "thread"}, {"Queue"}};
+  // A process that keeps the whole index's figures ranks the same way.
+  IndexFigures whole{IndexFigures::Scope::wholeIndex, std::chrono::seconds(0)};
   for (const auto& terms : queries) {
     const std::vector<std::string> urls = ranked(terms);
     EXPECT_EQ(sorted(urls), plain(terms)) << terms.front();
+    const RankedSearch found = runRankedSearch(db(), whole, terms, {}, 0, 0).value();
+    std::vector<std::string> fromWhole;
+    for (const RankedPage& page : found.pages) fromWhole.push_back(page.url);
+    EXPECT_EQ(fromWhole, urls) << terms.front();
   }
   EXPECT_EQ(ranked({"asyncio", "queue"}).front(), "http://s/asyncio-queue");
   const std::vector<std::string> queue = ranked({"queue"});
@@ -118,6 +127,20 @@ TEST_F(RankedSearchTest, StemsAddPagesBelowTheExactForm) {
   EXPECT_EQ(sorted({both.begin(), both.end() - 1}), plain({"asyncio", "queue"}));
 }
 
+// Figures kept from an earlier request still find the pages indexed since,
+// with their URLs.
+TEST_F(RankedSearchTest, KeptFiguresStillFindPagesIndexedSince) {
+  seed();
+  IndexFigures kept{IndexFigures::Scope::wholeIndex, std::chrono::hours(1)};
+  ASSERT_EQ(runRankedSearch(db(), kept, {"queue"}, {}, 0, 0)->total, 4);
+  addPage("http://s/new-queue", {{"queue", 50}}, 300);
+  const std::optional<RankedSearch> found = runRankedSearch(db(), kept, {"queue"}, {}, 0, 0);
+  ASSERT_TRUE(found);
+  std::vector<std::string> urls;
+  for (const RankedPage& page : found->pages) urls.push_back(page.url);
+  EXPECT_EQ(sorted(urls), plain({"queue"}));
+}
+
 // Windows are slices of one ranking, and an index made before the ranking
 // tables still answers, with the same pages.
 TEST_F(RankedSearchTest, WindowsSliceOneRankingAndOldIndexesStillAnswer) {
@@ -125,7 +148,7 @@ TEST_F(RankedSearchTest, WindowsSliceOneRankingAndOldIndexesStillAnswer) {
   const std::vector<std::string> all = ranked({"queue"});
   std::vector<std::string> windows;
   for (std::int64_t first = 0; first < 6; first += 2) {
-    const RankedSearch found = *runRankedSearch(db(), {"queue"}, {}, first, 2);
+    const RankedSearch found = *runRankedSearch(db(), figures, {"queue"}, {}, first, 2);
     EXPECT_EQ(found.total, 4);
     for (const RankedPage& page : found.pages) windows.push_back(page.url);
   }
