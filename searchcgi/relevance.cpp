@@ -190,8 +190,9 @@ void IndexFigures::refresh(IndexConnection& index) {
 
 void IndexFigures::addPages(IndexConnection& index, const std::vector<std::string>& ids) {
   std::string list;
+  std::unordered_set<std::string> listed;
   for (const std::string& id : ids) {
-    if (pages.count(id) != 0 || id.empty()) continue;
+    if (pages.count(id) != 0 || id.empty() || !listed.insert(id).second) continue;
     if (id.find_first_not_of("0123456789") != std::string::npos) continue;
     if (!list.empty()) list += ',';
     list += id;
