@@ -9,6 +9,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace theme_search {
 
@@ -43,5 +44,24 @@ class DisplayTextBuilder {
 
 // A whole Latin-1 text as display text (one DisplayTextBuilder::addText).
 [[nodiscard]] std::string displayTextOf(std::string_view latin1);
+
+// The byte that stands, in a display text read for a result list, for a
+// stretch taken out of it (markSharedStretches). Display text never holds it
+// (it is a control byte) and the index never stores it; an excerpt
+// (excerpt.h) never crosses it and never shows it.
+inline constexpr char kStretchBreak = '\x1e';
+
+// Navigation, read from a result page's texts: takes out of each text (a
+// display text, modified in place) the stretches that stand in most of the
+// page's texts, each replaced by one kStretchBreak. A stretch is a run of
+// blank-separated pieces covered by runs of four pieces (fewer at a text's
+// start or end, which count as pieces too) found in more than half of the
+// non-empty texts, and in three at least; it is taken out when it begins
+// or ends its text (a site's header or footer) or holds eight pieces at
+// least (a menu in the middle), so that a phrase of the query that many
+// results share stays. Fewer than three texts: nothing is taken out.
+// Memory and time linear in the texts' size (one hash a piece and a table of
+// twice as many entries as runs of pieces); no I/O.
+void markSharedStretches(const std::vector<std::string*>& texts);
 
 }  // namespace theme_search

@@ -1,13 +1,16 @@
 #pragma once
 
 // Excerpts for result lists: a short piece of a document's display text
-// (display_text.h) around the first words of a query, with those words
-// marked. Pure functions of strings, shared by every view of the results.
+// (display_text.h) where the words of a query stand thickest, with those
+// words marked, never the page's title or its site's navigation. Pure
+// functions of strings, shared by every view of the results.
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/display_text.h"
 
 namespace theme_search {
 
@@ -36,15 +39,26 @@ struct Excerpt {
 // The excerpt of `displayText` for a query. A word of the text, cut by the
 // rules of wordsOf() (text_folding.h), matches when its folded, lower-cased
 // form equals one of `queryWords` (folded and lower-cased by the caller).
-// The excerpt holds at most `length` bytes of the text, cut at blanks, from
-// shortly before the first matching word (or from the start when none
-// matches); every matching word inside it is marked. A word longer than
-// `length` is cut inside (or, when it is the first match, kept whole). Bytes
-// 0x80-0x9F, which display text never holds, are read as Windows-1252
-// letters where they stand for letters only, as separators otherwise.
-// Linear in the size of the text up to the excerpt's end.
+//
+// The excerpt comes from the text's main pieces: the text less its
+// kStretchBreak marks and less the repeats of `title` (the words of the
+// title, folded, standing alone: at the start of the text or of a piece, or
+// after a sentence's end, and followed by the end, a break or a word that
+// does not begin in lower case; a title that ends in "..." repeats the
+// text's first words whatever follows). Of the windows of `length` bytes of
+// one piece, the excerpt shows the one holding the most distinct query
+// words, then the most matching words, the first on ties; when no piece
+// holds a query word, the start of the first piece; when there is no piece
+// (the text is all title and navigation), the text as a whole is read. The
+// window begins a little before its first match (at a sentence's start when
+// one is close, else after a blank) and ends at a blank, or at a sentence's
+// end past its middle; "..." stands where it cuts a sentence. Every matching
+// word inside it is marked. A word longer than `length` is cut inside (or,
+// when it is the first match, kept whole). Bytes 0x80-0x9F, which display
+// text never holds, are read as Windows-1252 letters where they stand for
+// letters only, as separators otherwise. Linear in the size of the text.
 [[nodiscard]] Excerpt cutExcerpt(std::string_view displayText,
                                  const std::vector<std::string>& queryWords,
-                                 std::size_t length = kExcerptLength);
+                                 std::size_t length = kExcerptLength, std::string_view title = {});
 
 }  // namespace theme_search

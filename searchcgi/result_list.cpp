@@ -38,7 +38,8 @@ ShownResult shownResult(const std::string& url, const StoredDocument* stored,
   ShownResult shown{url, url, {}, std::nullopt};
   if (!stored) return shown;
   if (!stored->title.empty()) shown.title = stored->title;
-  if (!stored->displayText.empty()) shown.excerpt = cutExcerpt(stored->displayText, queryTerms);
+  if (!stored->displayText.empty())
+    shown.excerpt = cutExcerpt(stored->displayText, queryTerms, kExcerptLength, stored->title);
   return shown;
 }
 
@@ -114,8 +115,13 @@ ResultList searchResultList(IndexConnection& index, IndexFigures& figures,
   list.searched = true;
   list.total = found.total;
   if (found.urls.empty()) return list;
-  const std::map<std::string, StoredDocument> documents =
+  std::map<std::string, StoredDocument> documents =
       storedDocuments(index.query(documentsStatement(found.urls)));
+  // What most of the page's texts share is their site's navigation: no
+  // excerpt shows it.
+  std::vector<std::string*> texts;
+  for (auto& entry : documents) texts.push_back(&entry.second.displayText);
+  markSharedStretches(texts);
   // The terms keep the case they were typed in; excerpts compare in lower
   // case, as the index does.
   std::vector<std::string> queryTerms;

@@ -204,6 +204,24 @@ check "the excerpt marks the query word" \
   grep -q '<span class="extrait">.*<b>varroa</b> est un acarien de un' "$html_page"
 check "the HTML view's Suivant link keeps the view" bash -c \
   "curl -fsS '$search/html?keyword=abeilles&page=1' | grep -q 'href=\"$search/html?keyword=abeilles&amp;page=2\">Suivant'"
+# Excerpts come from each page's own text: never its title again, never the
+# site's navigation (the only place the sample site writes " | ").
+excerpt_pages=$build/e2e/demo/abeilles.html
+for page in 1 2 3; do curl -fsS "$search/html?keyword=abeilles&page=$page"; done >"$excerpt_pages"
+check "the excerpts of every page of abeilles skip the titles and the navigation" python3 -c 'import html,re,sys
+page = open(sys.argv[1], encoding="latin-1").read()
+items = re.findall(r"<li><a href=\"[^\"]*\">(.*?)</a>.*?<span class=\"extrait\">(.*?)</span></li>", page, re.S)
+assert len(items) == 36, len(items)
+for title, excerpt in items:
+    text = html.unescape(re.sub("<[^>]*>", "", excerpt)).lstrip(".")
+    # The heading that repeats the title is followed by a capital.
+    assert text != title and not re.match(re.escape(html.unescape(title)) + " [A-Z\u00c0-\u00de]", text), (title, text)
+    assert " | " not in text and not text.endswith("Accueil"), (title, text)' "$excerpt_pages"
+curl -fsS "$search/html?keyword=sangler&page=1" >"$html_page"
+check "the PDF guide is titled by its metadata and its excerpt starts after the title" \
+  grep -q '<a href="http://127.0.0.1/docs/transhumance.pdf">Guide du deplacement des ruches</a>' "$html_page"
+check "the PDF's excerpt marks the word it was found by, without the title" bash -c \
+  'grep -q "<span class=\"extrait\">.*<b>sangler</b>" "$1" && ! grep -q "<span class=\"extrait\">.*Guide du deplacement" "$1"' _ "$html_page"
 curl -fsS "$search/json?keyword=r%E9colte&page=1" >"$json_page"
 check "the JSON view gives titles and marked excerpts in UTF-8" python3 -c 'import json,sys
 v = json.load(open(sys.argv[1], encoding="utf-8"))

@@ -220,6 +220,34 @@ TEST_F(ResultViews, APhraseKeepsThePagesThatHoldItsWordsInOrder) {
             std::string::npos);
 }
 
+// The site wraps every page in the same header and footer, and each page's
+// text begins with its title: the excerpts show neither, as long as the
+// page of results holds three texts.
+TEST_F(ResultViews, ExcerptsLeaveOutTitlesAndTheSitesNavigation) {
+  const std::string header = "Accueil | Les abeilles | Le miel | Contact";
+  const std::string footer = "Mentions l\xe9gales | Plan du site";
+  const char* const titles[] = {"Le butinage", "La reine", "L'hiver", "Le miel"};
+  const char* const bodies[] = {"Les abeilles butinent.", "La reine des abeilles pond.",
+                                "Les abeilles dorment l'hiver.", "Le miel des abeilles."};
+  for (int i = 0; i < 4; ++i)
+    addPage("http://site/" + std::to_string(i), "abeilles", 4 - i, titles[i],
+            header + " " + titles[i] + " " + bodies[i] + " " + footer);
+  const std::string excerpts = "[r['excerpt']['text'] for r in v['results']]";
+  const std::string four = bodyOf(searchView("/json", "keyword=abeilles&page=1&order=count").page);
+  EXPECT_EQ(pythonJson(four, excerpts),
+            "['Les abeilles butinent.', 'La reine des abeilles pond.', "
+            "\"Les abeilles dorment l'hiver.\", 'Le miel des abeilles.']\n")
+      << four;
+  // With two results nothing is taken for navigation.
+  index->execute(
+      "delete C from CorrespMotUrl C join Url U on U.idUrl = C.idUrl "
+      "where U.url in ('http://site/2', 'http://site/3')");
+  const std::string two = bodyOf(searchView("/json", "keyword=abeilles&page=1&order=count").page);
+  EXPECT_EQ(pythonJson(two, "len(v['results']), all('Accueil |' in t for t in " + excerpts + ")"),
+            "(2, True)\n")
+      << two;
+}
+
 TEST_F(ResultViews, SpellingSuggestionsComeWhenAsked) {
   addPage("http://site/a", "hello", 1, "Hello", "hello world");
   const std::string body = bodyOf(searchView("/json", "keyword=helo+-wrld&page=1&v").page);
