@@ -59,9 +59,12 @@ inline constexpr char kStretchBreak = '\x1e';
 // non-empty texts, and in three at least; it is taken out when it begins
 // or ends its text (a site's header or footer) or holds eight pieces at
 // least (a menu in the middle), so that a phrase of the query that many
-// results share stays. Fewer than three texts: nothing is taken out.
-// Memory and time linear in the texts' size (one hash a piece and a table of
-// twice as many entries as runs of pieces); no I/O.
+// results share stays. Only a text's first and last 200 pieces are read
+// (a header, a footer, a side menu), so the time and memory are bounded by
+// the number of texts: a hash a piece, and a table of the thread's, kept
+// between calls, of twice as many entries as runs of pieces. Fewer than
+// three texts: nothing is taken out. No I/O; the table makes it one call
+// at a time per thread.
 void markSharedStretches(const std::vector<std::string*>& texts);
 
 }  // namespace theme_search

@@ -290,12 +290,16 @@ std::vector<Range> mainPieces(std::string_view text, const std::vector<Range>& r
   return kept;
 }
 
-// The query words of the text inside `piece`, in text order.
-std::vector<ListedWord> matchesIn(const TextReading& reading, Range piece) {
+// The query words of the text inside `piece`, in text order, read from
+// `next` on; `next` is left at the first word past the piece, so pieces read
+// in text order read each word once.
+std::vector<ListedWord> matchesIn(const TextReading& reading, Range piece, std::size_t& next) {
   std::vector<ListedWord> matches;
-  for (const ListedWord& word : reading.words)
-    if (word.query >= 0 && word.place.begin >= piece.begin && word.place.end <= piece.end)
-      matches.push_back(word);
+  const std::vector<ListedWord>& words = reading.words;
+  for (; next < words.size() && words[next].place.begin < piece.end; ++next)
+    if (words[next].query >= 0 && words[next].place.begin >= piece.begin &&
+        words[next].place.end <= piece.end)
+      matches.push_back(words[next]);
   return matches;
 }
 
@@ -397,8 +401,9 @@ Excerpt cutExcerpt(std::string_view displayText, const std::vector<std::string>&
   Range piece = pieces.front();
   std::optional<Range> window;
   Score best;
+  std::size_t next = 0;
   for (const Range& candidate : pieces) {
-    const auto found = bestWindow(displayText, candidate, matchesIn(reading, candidate),
+    const auto found = bestWindow(displayText, candidate, matchesIn(reading, candidate, next),
                                   queryWords.size(), length);
     if (found && (!window || found->second > best)) {
       piece = candidate;

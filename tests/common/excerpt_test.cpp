@@ -303,6 +303,26 @@ TEST(SharedStretches, TakeOutWhatMostTextsShareAtTheirEndsOrAtLength) {
   for (std::string& text : short_) pointers.push_back(&text);
   markSharedStretches(pointers);
   EXPECT_EQ(short_, (Words{b, b, b, "", "", "Autre"}));
+
+  // In long texts, only the first and last 200 pieces are read: the header
+  // and footer go, a menu deep inside stays.
+  std::vector<std::string> longTexts;
+  for (int i = 0; i < 3; ++i) {
+    std::string prose;
+    for (int w = 0; w < 300; ++w) prose += "w" + std::to_string(i) + "x" + std::to_string(w) + " ";
+    longTexts.push_back(header + " " + prose + menu + " " + prose + footer);
+  }
+  const std::vector<std::string> unmarked = longTexts;
+  pointers.clear();
+  for (std::string& text : longTexts) pointers.push_back(&text);
+  markSharedStretches(pointers);
+  for (int i = 0; i < 3; ++i) {
+    const std::string& original = unmarked[i];
+    EXPECT_EQ(
+        longTexts[i],
+        b + original.substr(header.size(), original.size() - header.size() - footer.size() - 1) +
+            " " + b);
+  }
 }
 
 }  // namespace
