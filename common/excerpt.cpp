@@ -1,7 +1,6 @@
 // Excerpts: the words of a display text with their places, the text's
-// main pieces (less navigation and title repeats), the window where the
-// query's words stand thickest, and its marks; and the navigation shared by
-// a result page's texts.
+// main pieces (less the navigation taken out and the title's repeats), the
+// window where the query's words stand thickest, and its marks.
 #include "common/excerpt.h"
 
 #include <algorithm>

@@ -29,8 +29,9 @@ struct ExcerptMark {
   }
 };
 
-// An excerpt: its text, with "..." where the document's text was cut before
-// or after it, and its marks in text order, none overlapping.
+// An excerpt: its text, with "..." where it cuts a sentence of the
+// document's text before or after it, and its marks in text order, none
+// overlapping.
 struct Excerpt {
   std::string text;
   std::vector<ExcerptMark> marks;
@@ -49,7 +50,7 @@ struct Excerpt {
 // one piece, the excerpt shows the one holding the most distinct query
 // words, then the most matching words, the first on ties; when no piece
 // holds a query word, the start of the first piece; when there is no piece
-// (the text is all title and navigation), the text as a whole is read. The
+// (the text is all title), the text less its breaks is read. The
 // window begins a little before its first match (at a sentence's start when
 // one is close, else after a blank) and ends at a blank, or at a sentence's
 // end past its middle; "..." stands where it cuts a sentence. Every matching
