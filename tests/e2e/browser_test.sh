@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The demo in a real browser: headless Chromium, driven by playwright-core,
-# opens the search form, searches, follows "Next" and saves screenshots
+# opens the search form, searches, follows "Suivant" (the next page) and saves screenshots
 # under BUILD_DIR/e2e/browser.
 #
 #   browser_test.sh SOURCE_DIR BUILD_DIR
