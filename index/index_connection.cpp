@@ -43,6 +43,16 @@ std::uint64_t unsignedNumber(const std::string& text) {
   return value;
 }
 
+}  // namespace
+
+std::int64_t integerField(const std::string& text) {
+  std::int64_t value = 0;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
+
+namespace {
+
 // Adds the time from construction to destruction to a total.
 class Stopwatch {
  public:

@@ -21,6 +21,10 @@ using MysqlBadQuery = mysqlpp::BadQuery;
 // server sent them. SQL NULL reads as the empty text.
 using Row = std::vector<std::string>;
 
+// The signed decimal integer at the start of a column's text; 0 for NULL
+// (the empty text) or a text that does not begin with one.
+[[nodiscard]] std::int64_t integerField(const std::string& text);
+
 // One open connection to the index: statement texts go in, rows or counts
 // come out, and nothing is kept between statements. Each statement is sent
 // exactly as given (no placeholder or '%' is interpreted); values in it must

@@ -1,6 +1,5 @@
 #include "index/saved_queue.h"
 
-#include <charconv>
 #include <unordered_set>
 
 #include "index/sql_text.h"
@@ -14,12 +13,6 @@ std::vector<std::string> quoted(const std::vector<std::string>& urls) {
   literals.reserve(urls.size());
   for (const std::string& url : urls) literals.push_back(quote(url));
   return literals;
-}
-
-std::int32_t priorityText(const std::string& text) {
-  std::int32_t value = 0;
-  std::from_chars(text.data(), text.data() + text.size(), value);
-  return value;
 }
 
 }  // namespace
@@ -58,7 +51,8 @@ std::vector<SavedUrl> takeSavedQueue(IndexConnection& connection, const SiteTest
   for (Row& row : connection.query("SELECT url, priorite, revisite FROM FileAttente FOR UPDATE")) {
     if (!inSite(row.at(0))) continue;
     urls.push_back(row.at(0));
-    taken.push_back(SavedUrl{std::move(row.at(0)), priorityText(row.at(1)), row.at(2) != "0"});
+    taken.push_back(SavedUrl{std::move(row.at(0)),
+                             static_cast<std::int32_t>(integerField(row.at(1))), row.at(2) != "0"});
   }
   for (const std::string& list : joinedBatches(quoted(urls)))
     connection.execute(queueRemovalStatement(list));

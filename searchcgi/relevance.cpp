@@ -2,7 +2,6 @@
 #include "searchcgi/relevance.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <unordered_map>
 #include <unordered_set>
@@ -22,12 +21,6 @@ constexpr unsigned kNoSuchTable = 1146;
 
 // The most index words read as a query's stem variants.
 constexpr int kMaxVariants = 200;
-
-std::int64_t numberOf(const std::string& text) {
-  std::int64_t value = 0;
-  std::from_chars(text.data(), text.data() + text.size(), value);
-  return value;
-}
 
 std::string lowerCase(std::string word) {
   return toLowerLatin1(word);
@@ -133,7 +126,7 @@ void IndexFigures::addRows(const std::vector<Row>& rows) {
     Page& page = pages[row.at(0)];
     page.url = row.at(1);
     for (std::size_t field = 0; field < kFieldCount; ++field)
-      page.length[field] = static_cast<unsigned>(numberOf(row.at(2 + field)));
+      page.length[field] = static_cast<unsigned>(integerField(row.at(2 + field)));
     page.language = row.at(7);
   }
 }
@@ -154,7 +147,7 @@ void IndexFigures::refresh(IndexConnection& index) {
     const std::optional<std::vector<Row>> figures = rowsIfPresent(index, collectionStatement());
     rankingTables = figures.has_value();
     if (figures && !figures->empty()) {
-      stats.pages = numberOf(figures->front().at(0));
+      stats.pages = integerField(figures->front().at(0));
       for (std::size_t field = 0; field < kFieldCount; ++field)
         stats.averageLength[field] = std::strtod(figures->front().at(1 + field).c_str(), nullptr);
       for (const Row& row : index.query("select distinct langue from DocumentMesure;"))
@@ -225,7 +218,7 @@ std::vector<std::int64_t> addBodyRows(const std::vector<Row>& rows, std::size_t 
         page.length = known->length;
       }
     }
-    page.counts[*term][bodyField] += static_cast<unsigned>(numberOf(row.at(2)));
+    page.counts[*term][bodyField] += static_cast<unsigned>(integerField(row.at(2)));
   }
   return perTerm;
 }
@@ -384,10 +377,10 @@ std::optional<RankedSearch> runRankedSearch(IndexConnection& index, IndexFigures
     for (const Row& row : index.query(fieldStatement(searchTerms))) {
       const auto page = exact.find(row.at(0));
       const std::optional<std::size_t> term = termOf(row.at(1), "");
-      const std::int64_t field = numberOf(row.at(2)) - 1;
+      const std::int64_t field = integerField(row.at(2)) - 1;
       if (page == exact.end() || !term || field < 0 || field >= std::int64_t{bodyField}) continue;
       page->second.counts[*term][static_cast<std::size_t>(field)] =
-          static_cast<unsigned>(numberOf(row.at(3)));
+          static_cast<unsigned>(integerField(row.at(3)));
     }
   std::vector<CandidatePage> candidates;
   candidates.reserve(exact.size());

@@ -1,7 +1,5 @@
 #include "searchcgi/strategies.h"
 
-#include <charconv>
-
 #include "index/sql_text.h"
 #include "searchcgi/query_string.h"
 
@@ -13,19 +11,13 @@ namespace {
 // statement matches, before the window.
 const char* const totalColumn = ", count(*) over () as total";
 
-std::int64_t numberOf(const std::string& text) {
-  std::int64_t value = 0;
-  std::from_chars(text.data(), text.data() + text.size(), value);
-  return value;
-}
-
 // The URLs of a search's rows (every strategy selects U.url first) and the
 // total that each row carries in its last column.
 SearchResult resultOf(const std::vector<Row>& rows) {
   SearchResult result;
   result.urls.reserve(rows.size());
   for (const Row& row : rows) result.urls.push_back(row.empty() ? std::string() : row.front());
-  if (!rows.empty() && !rows.front().empty()) result.total = numberOf(rows.front().back());
+  if (!rows.empty() && !rows.front().empty()) result.total = integerField(rows.front().back());
   return result;
 }
 
