@@ -45,7 +45,7 @@ std::uint64_t unsignedNumber(const std::string& text) {
 
 }  // namespace
 
-std::int64_t integerField(const std::string& text) {
+std::int64_t integerField(std::string_view text) {
   std::int64_t value = 0;
   std::from_chars(text.data(), text.data() + text.size(), value);
   return value;
@@ -156,6 +156,24 @@ std::vector<Row> IndexConnection::query(const std::string& statement) {
     for (const mysqlpp::String& field : fields) row.push_back(fieldText(field));
   }
   return rows;
+}
+
+void IndexConnection::forEachRow(const std::string& statement,
+                                 const std::function<void(const RowView&)>& visit) {
+  const Stopwatch stopwatch(waited);
+  if (!connection) throw MysqlBadQuery("not connected to the index database", serverGoneError);
+  mysqlpp::Query sender = connection->query();
+  mysqlpp::UseQueryResult result = sender.use(statement.data(), statement.size());
+  if (!result) return;
+  RowView fields(result.num_fields());
+  while (const MYSQL_ROW row = result.fetch_raw_row()) {
+    const unsigned long* lengths = result.fetch_lengths();
+    for (std::size_t i = 0; i < fields.size(); ++i)
+      fields[i] = row[i] ? std::string_view(row[i], lengths[i]) : std::string_view();
+    visit(fields);
+  }
+  // The end of the rows and a result cut off both end the loop.
+  if (connection->errnum() != 0) throw MysqlBadQuery(connection->error(), connection->errnum());
 }
 
 std::uint64_t IndexConnection::execute(const std::string& statement) {

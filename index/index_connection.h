@@ -2,8 +2,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <mysql++.h>
@@ -21,9 +23,13 @@ using MysqlBadQuery = mysqlpp::BadQuery;
 // server sent them. SQL NULL reads as the empty text.
 using Row = std::vector<std::string>;
 
+// A row read in place by IndexConnection::forEachRow: each column's bytes,
+// valid during the call that receives it only. SQL NULL reads as empty.
+using RowView = std::vector<std::string_view>;
+
 // The signed decimal integer at the start of a column's text; 0 for NULL
 // (the empty text) or a text that does not begin with one.
-[[nodiscard]] std::int64_t integerField(const std::string& text);
+[[nodiscard]] std::int64_t integerField(std::string_view text);
 
 // One open connection to the index: statement texts go in, rows or counts
 // come out, and nothing is kept between statements. Each statement is sent
@@ -56,6 +62,13 @@ class IndexConnection {
   // without a result gives none. Throws MysqlBadQuery when it is rejected; the
   // connection stays usable.
   [[nodiscard]] std::vector<Row> query(const std::string& statement);
+
+  // Sends a statement that yields rows and hands each row to `visit` as it
+  // arrives, without copying it: for results of many thousand rows. Throws
+  // MysqlBadQuery when the statement is rejected or the result is cut off;
+  // an exception from `visit` propagates once the rest of the result is
+  // dropped.
+  void forEachRow(const std::string& statement, const std::function<void(const RowView&)>& visit);
 
   // Sends a statement that yields no rows and returns the number of rows it
   // changed. Throws MysqlBadQuery when it is rejected; the connection stays

@@ -45,26 +45,46 @@ double inverseDocumentFrequency(std::int64_t pages, std::int64_t pagesWithTerm) 
   return std::log(1.0 + (all - n + 0.5) / (n + 0.5));
 }
 
-double bm25fScore(const CandidatePage& page, const CollectionStats& stats,
-                  const RankingWeights& weights) {
+namespace {
+
+using FieldCounts = std::array<unsigned, kFieldCount>;
+
+// What scoring a query needs once per query: each term's IDF.
+std::vector<double> termWeights(const CollectionStats& stats, std::size_t termCount) {
+  std::vector<double> idf(termCount);
+  for (std::size_t term = 0; term < termCount; ++term)
+    idf[term] = inverseDocumentFrequency(
+        stats.pages, term < stats.pagesWithTerm.size() ? stats.pagesWithTerm[term] : stats.pages);
+  return idf;
+}
+
+// The BM25F score of one page: counts[term] for each of the idf's terms.
+double scoreOf(const FieldCounts* counts, const FieldCounts& length, const std::vector<double>& idf,
+               const CollectionStats& stats, const RankingWeights& weights) {
+  // Each field's weight divided by its length normalisation, once a page.
+  std::array<double, kFieldCount> scale{};
+  for (std::size_t field = 0; field < kFieldCount; ++field) {
+    const double average = stats.averageLength[field];
+    const double ratio = length[field] == 0 || average <= 0 ? 1.0 : length[field] / average;
+    scale[field] = weights.weight[field] / (1.0 - weights.b[field] + weights.b[field] * ratio);
+  }
   double score = 0;
-  for (std::size_t term = 0; term < page.counts.size(); ++term) {
+  for (std::size_t term = 0; term < idf.size(); ++term) {
     double weighted = 0;
-    for (std::size_t field = 0; field < kFieldCount; ++field) {
-      const unsigned count = page.counts[term][field];
-      if (count == 0) continue;
-      const double average = stats.averageLength[field];
-      const double ratio =
-          page.length[field] == 0 || average <= 0 ? 1.0 : page.length[field] / average;
-      weighted +=
-          weights.weight[field] * count / (1.0 - weights.b[field] + weights.b[field] * ratio);
-    }
-    if (weighted == 0) continue;
-    const std::int64_t withTerm =
-        term < stats.pagesWithTerm.size() ? stats.pagesWithTerm[term] : stats.pages;
-    score += inverseDocumentFrequency(stats.pages, withTerm) * weighted / (weights.k1 + weighted);
+    for (std::size_t field = 0; field < kFieldCount; ++field)
+      weighted += scale[field] * counts[term][field];
+    if (weighted > 0) score += idf[term] * weighted / (weights.k1 + weighted);
   }
   return score;
+}
+
+}  // namespace
+
+double bm25fScore(const CandidatePage& page, const CollectionStats& stats,
+                  const RankingWeights& weights) {
+  if (page.counts.empty()) return 0;
+  return scoreOf(page.counts.data(), page.length, termWeights(stats, page.counts.size()), stats,
+                 weights);
 }
 
 std::vector<RankedPage> rankPages(const std::vector<CandidatePage>& pages,
@@ -79,10 +99,30 @@ std::vector<RankedPage> rankPages(const std::vector<CandidatePage>& pages,
   return ranked;
 }
 
-std::string candidateStatement(const std::vector<std::string>& terms) {
-  return "select C.idUrl, M.mot, C.ratio from MotCle M straight_join CorrespMotUrl C where "
-         "M.mot in " +
-         wordList(terms) + " and C.idMot=M.idMot;";
+namespace {
+
+// "(1,2,3)": a list of ids for an in clause.
+std::string idList(const std::vector<std::uint32_t>& ids) {
+  std::string list = "(";
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    if (i > 0) list += ',';
+    list += std::to_string(ids[i]);
+  }
+  return list + ")";
+}
+
+std::uint32_t idField(std::string_view text) {
+  return static_cast<std::uint32_t>(integerField(text));
+}
+
+}  // namespace
+
+std::string keywordIdStatement(const std::vector<std::string>& words) {
+  return "select idMot, mot from MotCle where mot in " + wordList(words) + ";";
+}
+
+std::string candidateStatement(const std::vector<std::uint32_t>& keywordIds) {
+  return "select idUrl, idMot, ratio from CorrespMotUrl where idMot in " + idList(keywordIds) + ";";
 }
 
 std::string pagesStatement(bool withRankingTables, const std::string& idList) {
@@ -97,7 +137,7 @@ std::string pagesStatement(bool withRankingTables, const std::string& idList) {
 }
 
 std::string variantStatement(const std::vector<std::string>& stems) {
-  std::string statement = "select mot from MotCle where ";
+  std::string statement = "select idMot, mot from MotCle where ";
   for (std::size_t i = 0; i < stems.size(); ++i) {
     if (i > 0) statement += " or ";
     statement += "mot like '" + escapeSql(stems[i]) + "%'";
@@ -105,10 +145,8 @@ std::string variantStatement(const std::vector<std::string>& stems) {
   return statement + " limit " + std::to_string(kMaxVariants) + ";";
 }
 
-std::string fieldStatement(const std::vector<std::string>& terms) {
-  return "select F.idUrl, M.mot, F.champ, F.nb from MotCle M straight_join MotChamp F where "
-         "M.mot in " +
-         wordList(terms) + " and F.idMot=M.idMot;";
+std::string fieldStatement(const std::vector<std::uint32_t>& keywordIds) {
+  return "select idUrl, idMot, champ, nb from MotChamp where idMot in " + idList(keywordIds) + ";";
 }
 
 std::string excludedPagesStatement(const std::vector<std::string>& excluded) {
@@ -116,19 +154,18 @@ std::string excludedPagesStatement(const std::vector<std::string>& excluded) {
          wordList(excluded) + " and C.idMot=M.idMot;";
 }
 
-const IndexFigures::Page* IndexFigures::page(const std::string& id) const {
+const IndexFigures::Page* IndexFigures::page(std::uint32_t id) const {
   const auto found = pages.find(id);
   return found == pages.end() ? nullptr : &found->second;
 }
 
-void IndexFigures::addRows(const std::vector<Row>& rows) {
-  for (const Row& row : rows) {
-    Page& page = pages[row.at(0)];
-    page.url = row.at(1);
-    for (std::size_t field = 0; field < kFieldCount; ++field)
-      page.length[field] = static_cast<unsigned>(integerField(row.at(2 + field)));
-    page.language = row.at(7);
-  }
+void IndexFigures::addRow(const RowView& row) {
+  Page& page = pages[idField(row.at(0))];
+  page.url = row.at(1);
+  for (std::size_t field = 0; field < kFieldCount; ++field)
+    page.length[field] = static_cast<unsigned>(integerField(row.at(2 + field)));
+  page.language = row.at(7);
+  page.stemLanguage = stemLanguageOf(page.language).value_or(StemLanguage::french);
 }
 
 std::string collectionStatement() {
@@ -159,10 +196,16 @@ void IndexFigures::refresh(IndexConnection& index) {
     readAt = now;
     return;
   }
-  std::optional<std::vector<Row>> rows = rowsIfPresent(index, pagesStatement(true));
-  rankingTables = rows.has_value();
-  if (!rows) rows = index.query(pagesStatement(false));
-  addRows(*rows);
+  const auto add = [this](const RowView& row) { addRow(row); };
+  try {
+    index.forEachRow(pagesStatement(true), add);
+    rankingTables = true;
+  } catch (const MysqlBadQuery& error) {
+    if (error.errnum() != kNoSuchTable) throw;
+    rankingTables = false;
+    pages.clear();
+    index.forEachRow(pagesStatement(false), add);
+  }
   // The figures of the on-theme pages: their number, each field's average
   // length over the pages that have lengths, and their languages.
   stats.pages = static_cast<std::int64_t>(pages.size());
@@ -181,70 +224,90 @@ void IndexFigures::refresh(IndexConnection& index) {
   readAt = now;
 }
 
-void IndexFigures::addPages(IndexConnection& index, const std::vector<std::string>& ids) {
+void IndexFigures::addPages(IndexConnection& index, const std::vector<std::uint32_t>& ids) {
   std::string list;
-  std::unordered_set<std::string> listed;
-  for (const std::string& id : ids) {
-    if (pages.count(id) != 0 || id.empty() || !listed.insert(id).second) continue;
-    if (id.find_first_not_of("0123456789") != std::string::npos) continue;
+  std::unordered_set<std::uint32_t> listed;
+  for (const std::uint32_t id : ids) {
+    if (pages.count(id) != 0 || !listed.insert(id).second) continue;
     if (!list.empty()) list += ',';
-    list += id;
+    list += std::to_string(id);
   }
   if (list.empty()) return;
-  addRows(index.query(pagesStatement(rankingTables, list)));
+  index.forEachRow(pagesStatement(rankingTables, list),
+                   [this](const RowView& row) { addRow(row); });
 }
 
 namespace {
 
-// Adds the body rows of a candidate statement: each row's word counts for
-// the term `termOf` gives it (for the page's language). Returns the number
-// of rows counted per term.
-template <class TermOf>
-std::vector<std::int64_t> addBodyRows(const std::vector<Row>& rows, std::size_t termCount,
-                                      const TermOf& termOf, const IndexFigures& figures,
-                                      std::unordered_map<std::string, CandidatePage>& pages) {
-  std::vector<std::int64_t> perTerm(termCount, 0);
-  for (const Row& row : rows) {
-    const IndexFigures::Page* known = figures.page(row.at(0));
-    const std::optional<std::size_t> term =
-        termOf(row.at(1), known ? known->language : std::string());
-    if (!term) continue;
-    ++perTerm[*term];
-    CandidatePage& page = pages[row.at(0)];
-    if (page.counts.empty()) {
-      page.counts.assign(termCount, {});
-      if (known) {
-        page.url = known->url;
-        page.length = known->length;
-      }
+// The pages a query's keyword rows name, each with every term's count in
+// every field, in flat storage: a query of frequent words meets thousands.
+class CandidateTable {
+ public:
+  explicit CandidateTable(std::size_t termCount) : termCount(termCount) {}
+
+  // The slot of a page, added with zero counts when new.
+  std::size_t slotOf(std::uint32_t id) {
+    const auto [found, added] = slots.emplace(id, ids.size());
+    if (added) {
+      ids.push_back(id);
+      counts.resize(counts.size() + termCount);
     }
-    page.counts[*term][bodyField] += static_cast<unsigned>(integerField(row.at(2)));
+    return found->second;
   }
-  return perTerm;
+  [[nodiscard]] std::optional<std::size_t> find(std::uint32_t id) const {
+    const auto found = slots.find(id);
+    if (found == slots.end()) return std::nullopt;
+    return found->second;
+  }
+  FieldCounts& at(std::size_t slot, std::size_t term) { return counts[slot * termCount + term]; }
+  [[nodiscard]] const FieldCounts* termsOf(std::size_t slot) const {
+    return &counts[slot * termCount];
+  }
+  // The number of terms the page's body holds.
+  [[nodiscard]] std::size_t termsHeld(std::size_t slot) const {
+    std::size_t held = 0;
+    for (std::size_t term = 0; term < termCount; ++term)
+      if (counts[slot * termCount + term][bodyField] != 0) ++held;
+    return held;
+  }
+  [[nodiscard]] std::size_t size() const { return ids.size(); }
+
+  const std::size_t termCount;
+  std::vector<std::uint32_t> ids;
+
+ private:
+  std::unordered_map<std::uint32_t, std::size_t> slots;
+  std::vector<FieldCounts> counts;
+};
+
+// A keyword row: the page, the keyword, its count on the page.
+struct KeywordRow {
+  std::uint32_t page;
+  std::uint32_t keyword;
+  unsigned count;
+};
+
+std::vector<KeywordRow> keywordRows(IndexConnection& index,
+                                    const std::vector<std::uint32_t>& keywordIds) {
+  std::vector<KeywordRow> rows;
+  if (keywordIds.empty()) return rows;
+  index.forEachRow(candidateStatement(keywordIds), [&rows](const RowView& row) {
+    rows.push_back(KeywordRow{idField(row.at(0)), idField(row.at(1)),
+                              static_cast<unsigned>(integerField(row.at(2)))});
+  });
+  return rows;
 }
 
-// Takes out of `pages` those that hold fewer than `needed` terms or an
-// excluded one, and returns them.
-std::unordered_map<std::string, CandidatePage> takeUnmatched(
-    std::unordered_map<std::string, CandidatePage>& pages, std::size_t needed,
-    const std::unordered_set<std::string>& excluded) {
-  std::unordered_map<std::string, CandidatePage> taken;
-  for (auto page = pages.begin(); page != pages.end();) {
-    const auto held = std::count_if(page->second.counts.begin(), page->second.counts.end(),
-                                    [](const auto& counts) { return counts[bodyField] != 0; });
-    if (static_cast<std::size_t>(held) < needed || excluded.count(page->first) != 0) {
-      taken.insert(std::move(*page));
-      page = pages.erase(page);
-    } else {
-      ++page;
-    }
-  }
-  return taken;
+// Whether a page is of the plain page's set: it holds `needed` terms and no
+// excluded one.
+bool matches(const CandidateTable& table, std::size_t slot, std::size_t needed,
+             const std::unordered_set<std::uint32_t>& excluded) {
+  return table.termsHeld(slot) >= needed && excluded.count(table.ids[slot]) == 0;
 }
 
 // A word of the index that shares a query term's stem in one language.
 struct StemVariant {
-  std::string word;
+  std::uint32_t keyword;
   std::size_t term;
   StemLanguage language;
 };
@@ -287,50 +350,60 @@ std::vector<StemVariant> stemVariants(IndexConnection& index, const IndexFigures
   std::unordered_set<std::string> terms;
   for (const std::string& term : searchTerms) terms.insert(lowerCase(term));
   for (const Row& row : index.query(variantStatement(prefixes))) {
-    const std::string word = lowerCase(row.at(0));
+    const std::string word = lowerCase(row.at(1));
     if (terms.count(word) != 0) continue;
     for (const TermStem& stem : stems) {
       WordStemmer& stemmer = stemmers[stem.stemmer];
       if (stemmer.stem(word) == stem.stem)
-        variants.push_back(StemVariant{row.at(0), stem.term, stemmer.language()});
+        variants.push_back(StemVariant{idField(row.at(0)), stem.term, stemmer.language()});
     }
   }
   return variants;
 }
 
-// A window of a ranking.
-std::vector<RankedPage> windowOf(std::vector<RankedPage> ranked, std::int64_t firstRow,
-                                 std::int64_t rowCount) {
-  const auto begin = std::min<std::size_t>(
-      static_cast<std::size_t>(std::max<std::int64_t>(firstRow, 0)), ranked.size());
-  const auto end = rowCount == 0 ? ranked.size()
-                                 : std::min<std::size_t>(begin + static_cast<std::size_t>(rowCount),
-                                                         ranked.size());
-  return std::vector<RankedPage>(
-      std::make_move_iterator(ranked.begin() + static_cast<std::ptrdiff_t>(begin)),
-      std::make_move_iterator(ranked.begin() + static_cast<std::ptrdiff_t>(end)));
-}
+// A page of a ranking before its window is cut: its score and URL (owned by
+// the figures).
+struct ScoredPage {
+  double score;
+  const std::string* url;
+};
 
-// The ids of the pages whose URL the figures do not hold.
-std::vector<std::string> unknownPages(const std::unordered_map<std::string, CandidatePage>& pages) {
-  std::vector<std::string> ids;
-  for (const auto& [id, page] : pages)
-    if (page.url.empty()) ids.push_back(id);
-  return ids;
-}
-
-// Fills in the URL and lengths of pages read since the figures were.
-void completePages(IndexConnection& index, IndexFigures& figures,
-                   std::unordered_map<std::string, CandidatePage>& pages) {
-  const std::vector<std::string> unknown = unknownPages(pages);
-  if (unknown.empty()) return;
-  figures.addPages(index, unknown);
-  for (const std::string& id : unknown) {
-    if (const IndexFigures::Page* known = figures.page(id)) {
-      pages[id].url = known->url;
-      pages[id].length = known->length;
-    }
+// The pages of the table's slots that the figures know, scored.
+std::vector<ScoredPage> scorePages(const CandidateTable& table,
+                                   const std::vector<std::size_t>& slots,
+                                   const IndexFigures& figures, const CollectionStats& stats,
+                                   const RankingWeights& weights) {
+  const std::vector<double> idf = termWeights(stats, table.termCount);
+  std::vector<ScoredPage> scored;
+  scored.reserve(slots.size());
+  for (const std::size_t slot : slots) {
+    const IndexFigures::Page* page = figures.page(table.ids[slot]);
+    if (!page) continue;
+    scored.push_back(
+        ScoredPage{scoreOf(table.termsOf(slot), page->length, idf, stats, weights), &page->url});
   }
+  return scored;
+}
+
+// Puts the first `needed` pages in rank order (all of them for 0): highest
+// score first, ties broken by URL.
+void orderPages(std::vector<ScoredPage>& pages, std::size_t needed) {
+  const auto before = [](const ScoredPage& a, const ScoredPage& b) {
+    return a.score != b.score ? a.score > b.score : *a.url < *b.url;
+  };
+  if (needed == 0 || needed >= pages.size())
+    std::sort(pages.begin(), pages.end(), before);
+  else
+    std::partial_sort(pages.begin(), pages.begin() + static_cast<std::ptrdiff_t>(needed),
+                      pages.end(), before);
+}
+
+// The ids of the table's pages that the figures do not hold.
+std::vector<std::uint32_t> unknownPages(const CandidateTable& table, const IndexFigures& figures) {
+  std::vector<std::uint32_t> ids;
+  for (const std::uint32_t id : table.ids)
+    if (!figures.page(id)) ids.push_back(id);
+  return ids;
 }
 
 }  // namespace
@@ -344,87 +417,111 @@ std::optional<RankedSearch> runRankedSearch(IndexConnection& index, IndexFigures
   RankedSearch search;
   if (contradictoryWords(searchTerms, excludedTerms)) return search;
   figures.refresh(index);
+  const std::size_t termCount = searchTerms.size();
 
-  // Each row's keyword is matched to its term as the keyword column
-  // compares them: without regard to letter case.
+  // Each keyword is matched to its term as the keyword column compares
+  // them: without regard to letter case.
   std::unordered_map<std::string, std::size_t> termIndex;
-  for (std::size_t i = 0; i < searchTerms.size(); ++i)
-    termIndex.emplace(lowerCase(searchTerms[i]), i);
-  const auto termOf = [&termIndex](const std::string& word,
-                                   const std::string&) -> std::optional<std::size_t> {
-    const auto found = termIndex.find(lowerCase(word));
-    if (found == termIndex.end()) return std::nullopt;
-    return found->second;
-  };
+  for (std::size_t i = 0; i < termCount; ++i) termIndex.emplace(lowerCase(searchTerms[i]), i);
+  std::unordered_map<std::uint32_t, std::size_t> termOfKeyword;
+  std::vector<std::uint32_t> keywordIds;
+  for (const Row& row : index.query(keywordIdStatement(searchTerms))) {
+    const auto term = termIndex.find(lowerCase(row.at(1)));
+    if (term == termIndex.end()) continue;
+    termOfKeyword.emplace(idField(row.at(0)), term->second);
+    keywordIds.push_back(idField(row.at(0)));
+  }
 
   CollectionStats stats = figures.collection();
-  std::unordered_map<std::string, CandidatePage> exact;
-  stats.pagesWithTerm = addBodyRows(index.query(candidateStatement(searchTerms)),
-                                    searchTerms.size(), termOf, figures, exact);
+  stats.pagesWithTerm.assign(termCount, 0);
+  CandidateTable exact(termCount);
+  for (const KeywordRow& row : keywordRows(index, keywordIds)) {
+    const auto term = termOfKeyword.find(row.keyword);
+    if (term == termOfKeyword.end()) continue;
+    ++stats.pagesWithTerm[term->second];
+    exact.at(exact.slotOf(row.page), term->second)[bodyField] += row.count;
+  }
 
   // The plain page's set: with exclusions, any term and no excluded one;
   // otherwise one term, or more than one of several.
-  std::unordered_set<std::string> excluded;
+  std::unordered_set<std::uint32_t> excluded;
   if (!excludedTerms.empty())
-    for (const Row& row : index.query(excludedPagesStatement(excludedTerms)))
-      excluded.insert(row.at(0));
-  const std::size_t needed = excludedTerms.empty() && searchTerms.size() >= 2 ? 2 : 1;
-  std::unordered_map<std::string, CandidatePage> stemmed = takeUnmatched(exact, needed, excluded);
-  completePages(index, figures, exact);
+    index.forEachRow(excludedPagesStatement(excludedTerms),
+                     [&excluded](const RowView& row) { excluded.insert(idField(row.at(0))); });
+  const std::size_t needed = excludedTerms.empty() && termCount >= 2 ? 2 : 1;
+  std::vector<std::size_t> inSet;
+  for (std::size_t slot = 0; slot < exact.size(); ++slot)
+    if (matches(exact, slot, needed, excluded)) inSet.push_back(slot);
+  figures.addPages(index, unknownPages(exact, figures));
   stats.pages = std::max<std::int64_t>(stats.pages, 1);
 
-  if (figures.hasRankingTables())
-    for (const Row& row : index.query(fieldStatement(searchTerms))) {
-      const auto page = exact.find(row.at(0));
-      const std::optional<std::size_t> term = termOf(row.at(1), "");
+  if (figures.hasRankingTables() && !keywordIds.empty())
+    index.forEachRow(fieldStatement(keywordIds), [&](const RowView& row) {
+      const std::optional<std::size_t> slot = exact.find(idField(row.at(0)));
+      const auto term = termOfKeyword.find(idField(row.at(1)));
       const std::int64_t field = integerField(row.at(2)) - 1;
-      if (page == exact.end() || !term || field < 0 || field >= std::int64_t{bodyField}) continue;
-      page->second.counts[*term][static_cast<std::size_t>(field)] =
+      if (!slot || term == termOfKeyword.end() || field < 0 || field >= std::int64_t{bodyField})
+        return;
+      exact.at(*slot, term->second)[static_cast<std::size_t>(field)] =
           static_cast<unsigned>(integerField(row.at(3)));
-    }
-  std::vector<CandidatePage> candidates;
-  candidates.reserve(exact.size());
-  for (auto& entry : exact)
-    if (!entry.second.url.empty()) candidates.push_back(std::move(entry.second));
-  std::vector<RankedPage> ranked = rankPages(candidates, stats, weights);
+    });
+  const std::size_t windowEnd =
+      rowCount == 0 ? 0 : static_cast<std::size_t>(std::max<std::int64_t>(firstRow, 0) + rowCount);
+  std::vector<ScoredPage> ranked = scorePages(exact, inSet, figures, stats, weights);
+  orderPages(ranked, windowEnd);
+  const std::size_t exactCount = ranked.size();
 
   // Pages that hold a word sharing a term's stem, in their own language,
   // come below every page of the plain page's set: the exact pages that
   // missed a term, and pages of no exact term at all.
   const std::vector<StemVariant> variants = stemVariants(index, figures, searchTerms);
   if (!variants.empty()) {
-    std::vector<std::string> words;
-    for (const StemVariant& variant : variants) words.push_back(variant.word);
-    const auto variantOf = [&variants](const std::string& word,
-                                       const std::string& language) -> std::optional<std::size_t> {
-      const StemLanguage pageLanguage = stemLanguageOf(language).value_or(StemLanguage::french);
-      for (const StemVariant& variant : variants)
-        if (variant.language == pageLanguage && lowerCase(variant.word) == lowerCase(word))
-          return variant.term;
-      return std::nullopt;
-    };
+    std::unordered_map<std::uint32_t, std::vector<const StemVariant*>> variantsOf;
+    std::vector<std::uint32_t> variantIds;
+    for (const StemVariant& variant : variants) {
+      std::vector<const StemVariant*>& of = variantsOf[variant.keyword];
+      if (of.empty()) variantIds.push_back(variant.keyword);
+      of.push_back(&variant);
+    }
     // A variant counts in its page's language: the pages' figures first.
-    const std::vector<Row> variantRows = index.query(candidateStatement(words));
-    std::vector<std::string> ids;
+    const std::vector<KeywordRow> variantRows = keywordRows(index, variantIds);
+    CandidateTable stemmed(termCount);
+    for (std::size_t slot = 0; slot < exact.size(); ++slot) {
+      if (matches(exact, slot, needed, excluded)) continue;
+      const std::size_t copy = stemmed.slotOf(exact.ids[slot]);
+      for (std::size_t term = 0; term < termCount; ++term)
+        stemmed.at(copy, term) = exact.at(slot, term);
+    }
+    std::vector<std::uint32_t> ids;
     ids.reserve(variantRows.size());
-    for (const Row& row : variantRows) ids.push_back(row.at(0));
+    for (const KeywordRow& row : variantRows) ids.push_back(row.page);
     figures.addPages(index, ids);
-    const std::vector<std::int64_t> variantPages =
-        addBodyRows(variantRows, searchTerms.size(), variantOf, figures, stemmed);
-    for (std::size_t term = 0; term < searchTerms.size(); ++term)
-      stats.pagesWithTerm[term] += variantPages[term];
-    std::unordered_set<std::string> inExact;
-    for (const RankedPage& page : ranked) inExact.insert(page.url);
-    static_cast<void>(takeUnmatched(stemmed, needed, excluded));
-    completePages(index, figures, stemmed);
-    std::vector<CandidatePage> below;
-    for (auto& entry : stemmed)
-      if (!entry.second.url.empty() && inExact.count(entry.second.url) == 0)
-        below.push_back(std::move(entry.second));
-    for (RankedPage& page : rankPages(below, stats, weights)) ranked.push_back(std::move(page));
+    for (const KeywordRow& row : variantRows) {
+      const IndexFigures::Page* page = figures.page(row.page);
+      const StemLanguage language = page ? page->stemLanguage : StemLanguage::french;
+      for (const StemVariant* variant : variantsOf[row.keyword]) {
+        if (variant->language != language) continue;
+        ++stats.pagesWithTerm[variant->term];
+        if (exact.find(row.page) && matches(exact, *exact.find(row.page), needed, excluded))
+          continue;
+        stemmed.at(stemmed.slotOf(row.page), variant->term)[bodyField] += row.count;
+      }
+    }
+    std::vector<std::size_t> below;
+    for (std::size_t slot = 0; slot < stemmed.size(); ++slot)
+      if (matches(stemmed, slot, needed, excluded)) below.push_back(slot);
+    std::vector<ScoredPage> stemRanked = scorePages(stemmed, below, figures, stats, weights);
+    // Below the exact pages: ordered only as far as the window reaches.
+    if (windowEnd == 0 || windowEnd > exactCount)
+      orderPages(stemRanked, windowEnd == 0 ? 0 : windowEnd - exactCount);
+    ranked.insert(ranked.end(), stemRanked.begin(), stemRanked.end());
   }
   search.total = static_cast<std::int64_t>(ranked.size());
-  search.pages = windowOf(std::move(ranked), firstRow, rowCount);
+  const std::size_t begin =
+      std::min(static_cast<std::size_t>(std::max<std::int64_t>(firstRow, 0)), ranked.size());
+  const std::size_t end = rowCount == 0 ? ranked.size() : std::min(windowEnd, ranked.size());
+  for (std::size_t i = begin; i < end; ++i)
+    search.pages.push_back(RankedPage{*ranked[i].url, ranked[i].score});
   return search;
 }
 

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/word_stems.h"
 #include "index/index_connection.h"
 
 // Relevance ranking for the readable views: BM25F over a page's fields
@@ -93,6 +94,8 @@ class IndexFigures {
     std::string url;
     std::array<unsigned, kFieldCount> length{};
     std::string language;
+    // The language its words are stemmed in: French when it has none.
+    StemLanguage stemLanguage = StemLanguage::french;
   };
 
   explicit IndexFigures(Scope scope = Scope::queryPages,
@@ -108,25 +111,25 @@ class IndexFigures {
   void refresh(IndexConnection& index);
   // Adds the pages of these ids that the figures do not hold yet (indexed
   // since they were read), in one statement.
-  void addPages(IndexConnection& index, const std::vector<std::string>& ids);
+  void addPages(IndexConnection& index, const std::vector<std::uint32_t>& ids);
 
   [[nodiscard]] const CollectionStats& collection() const { return stats; }
   // The languages of the index's pages, "" for a page without one.
   [[nodiscard]] const std::vector<std::string>& pageLanguages() const { return languages; }
   // The page of an idUrl; nullptr when the figures do not hold it.
-  [[nodiscard]] const Page* page(const std::string& id) const;
+  [[nodiscard]] const Page* page(std::uint32_t id) const;
   // False for an index made before the ranking tables.
   [[nodiscard]] bool hasRankingTables() const { return rankingTables; }
 
  private:
-  void addRows(const std::vector<Row>& rows);
+  void addRow(const RowView& row);
 
   const Scope scope;
   const std::chrono::seconds maxAge;
   std::optional<std::chrono::steady_clock::time_point> readAt;
   CollectionStats stats;
   std::vector<std::string> languages;
-  std::unordered_map<std::string, Page> pages;
+  std::unordered_map<std::uint32_t, Page> pages;
   bool rankingTables = true;
 };
 
@@ -137,20 +140,22 @@ struct RankedSearch {
   std::int64_t total = 0;
 };
 
-// The statements: the body rows of the terms' pages (idUrl, mot, ratio),
-// their field rows (idUrl, mot, champ, nb), the pages holding an excluded
-// term, and the pages of the index (all on-theme
-// ones, or those of a list of ids) with their URLs, lengths and languages
-// (idUrl, url, the five lengths, langue; null without DocumentMesure).
-[[nodiscard]] std::string candidateStatement(const std::vector<std::string>& terms);
+// The statements: the keyword ids of words (idMot, mot), the body rows of
+// keyword ids (idUrl, idMot, ratio), their field rows (idUrl, idMot, champ,
+// nb), the pages holding an excluded term, and the pages of the index (all
+// on-theme ones, or those of a list of ids) with their URLs, lengths and
+// languages (idUrl, url, the five lengths, langue; null without
+// DocumentMesure).
+[[nodiscard]] std::string keywordIdStatement(const std::vector<std::string>& words);
+[[nodiscard]] std::string candidateStatement(const std::vector<std::uint32_t>& keywordIds);
 [[nodiscard]] std::string pagesStatement(bool withRankingTables, const std::string& idList = "");
 // The collection's figures: the number of on-theme pages and each field's
 // average length over the pages that have lengths.
 [[nodiscard]] std::string collectionStatement();
 // The index's words that begin with one of the stems (at most a few
-// hundred), for the stems' variants.
+// hundred), for the stems' variants: (idMot, mot).
 [[nodiscard]] std::string variantStatement(const std::vector<std::string>& stems);
-[[nodiscard]] std::string fieldStatement(const std::vector<std::string>& terms);
+[[nodiscard]] std::string fieldStatement(const std::vector<std::uint32_t>& keywordIds);
 [[nodiscard]] std::string excludedPagesStatement(const std::vector<std::string>& excluded);
 
 // The plain page's search (same pages: one term, pages holding it; several,
