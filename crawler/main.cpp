@@ -1,20 +1,24 @@
 // The crawler: reads its options, opens the index connections, reads the
-// configuration, starts the crawl and queues the start URLs typed on
-// standard input until "exit", the end of the input, SIGINT or SIGTERM;
-// then stops the crawl in order.
+// configuration, starts the crawl and queues the start URLs given with
+// --start; then, in console mode, those typed on standard input until
+// "exit", the end of the input, SIGINT or SIGTERM, or in batch mode
+// (--until-idle) nothing more, until the crawl is idle or a stop signal
+// comes. Then it stops the crawl in order.
 #include <curl/curl.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "common/log_line.h"
 #include "crawler/analysis/document_text.h"
+#include "crawler/config/command_line.h"
 #include "crawler/config/config_reader.h"
 #include "crawler/pipeline/console.h"
 #include "crawler/pipeline/crawl.h"
@@ -23,34 +27,14 @@
 
 namespace {
 
-using theme_search::writeLog;
+using namespace theme_search;
 
-const char kUsage[] =
-    "usage: crawler [--polite] [--refresh DAYS]\n"
-    "  --polite          obey each host's robots.txt, wait between requests to one\n"
-    "                    host (its Crawl-delay, else 1 s) and send a User-Agent\n"
-    "  --refresh DAYS    fetch again the site's pages analysed DAYS days ago or\n"
-    "                    more, and replace what the index holds for them\n"
-    "Start URLs are read from standard input; \"exit\", the end of the input,\n"
-    "SIGINT or SIGTERM ends the crawl and saves its queue for the next run.\n"
-    "SE_CA_FILE names a PEM file of certificates trusted besides the system's.\n";
-
-// The number of days of --refresh: decimal digits only.
-std::optional<unsigned> dayCount(const char* text) {
-  if (!text || *text == '\0') return std::nullopt;
-  unsigned long days = 0;
-  for (const char* digit = text; *digit != '\0'; ++digit) {
-    if (*digit < '0' || *digit > '9') return std::nullopt;
-    days = days * 10 + static_cast<unsigned>(*digit - '0');
-    if (days > 1000000) return std::nullopt;
-  }
-  return static_cast<unsigned>(days);
-}
-
-int reportConnectionFailure(const mysqlpp::Exception& error) {
-  writeLog(std::cerr, theme_search::connectionFailureLine(error.what()));
-  return 1;
-}
+// Exit statuses: a run that ended in order, a failure while running (or,
+// in console mode, no index at start), and a bad command line or
+// configuration (or, in batch mode, no index at start).
+constexpr int kDone = 0;
+constexpr int kFailed = 1;
+constexpr int kBadSetup = 2;
 
 // libcurl's process-wide state, set up before any thread starts.
 struct HttpLibrary {
@@ -60,23 +44,47 @@ struct HttpLibrary {
   HttpLibrary& operator=(const HttpLibrary&) = delete;
 };
 
-}  // namespace
+// A database failure at start: batch mode must not look like a run that
+// only failed on the way, for whoever schedules it.
+int reportConnectionFailure(const mysqlpp::Exception& error, const CrawlerOptions& options) {
+  writeLog(std::cerr, connectionFailureLine(error.what()));
+  return options.untilIdle ? kBadSetup : kFailed;
+}
 
-int main(int argc, char** argv) {
-  using namespace theme_search;
-  bool polite = false;
-  std::optional<unsigned> refreshDays;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--polite") == 0) {
-      polite = true;
-    } else if (std::strcmp(argv[i], "--refresh") == 0 && (refreshDays = dayCount(argv[i + 1]))) {
-      ++i;
-    } else {
-      const bool help = std::strcmp(argv[i], "--help") == 0;
-      writeLog(help ? std::cout : std::cerr, kUsage);
-      return help ? 0 : 2;
-    }
+// The configuration with the settings that come from the command line and
+// the environment; nullopt, after its messages, when no crawl may start.
+std::optional<EngineConfig> readSettings(const CrawlerOptions& options) {
+  ConfigReading reading = readEngineConfig("engineconfig.cfg");
+  if (!reading.messages.empty()) writeLog(std::cout, reading.messages);
+  if (!reading.usable) {
+    if (!reading.mistake.empty()) writeLog(std::cout, reading.mistake);
+    return std::nullopt;
   }
+  reading.config.polite = options.polite;
+  if (const char* caFile = std::getenv("SE_CA_FILE")) reading.config.extraCaFile = caFile;
+  if (const char* language = std::getenv("SE_LANGUAGE"); language && *language)
+    reading.config.defaultLanguage = language;
+  return reading.config;
+}
+
+// Feeds the crawl until the run should end: the console, or in batch mode
+// the crawl's own idleness, with a stop signal ending either.
+void driveCrawl(Crawl& crawl, const CrawlerOptions& options, const StopSignals& stopSignals) {
+  for (const std::string& url : options.startUrls) crawl.addStartUrl(url);
+  if (!options.untilIdle) {
+    readConsole([&crawl](const std::string& word) { crawl.addStartUrl(word); }, STDIN_FILENO,
+                stopSignals.wakeDescriptor());
+    return;
+  }
+  std::optional<StopSignalWatch> watch;
+  {
+    const BlockedSignals forThreads({SIGINT, SIGTERM});
+    watch.emplace(stopSignals.wakeDescriptor(), [&crawl] { crawl.interrupt(); });
+  }
+  static_cast<void>(crawl.waitUntilIdle());
+}
+
+int runCrawler(const CrawlerOptions& options) {
   // A server that closes a connection must not end the process.
   std::signal(SIGPIPE, SIG_IGN);
   const StopSignals stopSignals;
@@ -89,19 +97,14 @@ int main(int argc, char** argv) {
     downloadConnection.emplace();
     indexerConnection.emplace();
   } catch (const mysqlpp::Exception& error) {
-    return reportConnectionFailure(error);
+    return reportConnectionFailure(error, options);
   }
-
-  ConfigReading reading = readEngineConfig("engineconfig.cfg");
-  if (!reading.messages.empty()) writeLog(std::cout, reading.messages);
+  const std::optional<EngineConfig> config = readSettings(options);
+  if (!config) return kBadSetup;
   // SE_PARSE_TIMINGS names a file for the parse stage's timing lines (the
   // crawl benchmark reads them); unset, no timings are written.
   std::ofstream timings;
   if (const char* path = std::getenv("SE_PARSE_TIMINGS")) timings.open(path);
-  reading.config.polite = polite;
-  if (const char* caFile = std::getenv("SE_CA_FILE")) reading.config.extraCaFile = caFile;
-  if (const char* language = std::getenv("SE_LANGUAGE"); language && *language)
-    reading.config.defaultLanguage = language;
   // Conversion files of a run that was killed.
   removeLeftoverTemporaryFiles();
   try {
@@ -110,17 +113,35 @@ int main(int argc, char** argv) {
       // The crawl's threads start with the stop signals blocked: the
       // signals wake the console, on this thread.
       const BlockedSignals forThreads({SIGINT, SIGTERM});
-      crawl.emplace(reading.config, *downloadConnection, *indexerConnection, std::cerr, std::cout,
-                    timings.is_open() ? &timings : nullptr, refreshDays);
+      crawl.emplace(*config, *downloadConnection, *indexerConnection, std::cerr, std::cout,
+                    timings.is_open() ? &timings : nullptr, options.refreshDays);
     }
-    readConsole([&crawl](const std::string& word) { crawl->addStartUrl(word); }, STDIN_FILENO,
-                stopSignals.wakeDescriptor());
+    driveCrawl(*crawl, options, stopSignals);
     crawl->stop();
   } catch (const std::system_error& error) {
     writeLog(std::cerr, threadStartFailureLine(error.what()));
-    return 1;
+    return kFailed;
   } catch (const mysqlpp::Exception& error) {
-    return reportConnectionFailure(error);
+    return reportConnectionFailure(error, options);
   }
-  return 0;
+  return kDone;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const CommandLineReading line = readCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (!line.error.empty()) {
+    writeLog(std::cerr, line.error + crawlerUsage());
+    return kBadSetup;
+  }
+  if (line.options.help) {
+    writeLog(std::cout, crawlerUsage());
+    return kDone;
+  }
+  if (line.options.version) {
+    writeLog(std::cout, "crawler (theme search) " THEME_SEARCH_VERSION "\n");
+    return kDone;
+  }
+  return runCrawler(line.options);
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <istream>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <string_view>
@@ -14,11 +15,19 @@
 
 #include "common/text.h"
 #include "common/text_folding.h"
+#include "crawler/config/config_checks.h"
 #include "crawler/fetch/charset.h"
 
 namespace theme_search {
 
 namespace {
+
+// How reading a line, or a value line, ended.
+enum class LineRead {
+  value,    // a line was read
+  ended,    // the file ended first
+  tooLong,  // a line did not fit the buffer: the stream failed
+};
 
 // The configuration file seen one line at a time through a fixed buffer.
 // Before every read the buffer is filled with blanks, so the byte after a
@@ -33,26 +42,40 @@ class LineReader {
 
   // Reads lines until one is not a comment; stops early, leaving the
   // buffer as it is, once the stream is no longer good.
-  void readValueLine() {
-    do {
-      if (!in.good()) return;
-      readLine();
-    } while (isComment());
+  LineRead readValueLine() {
+    LineRead read = LineRead::ended;
+    while (in.good()) {
+      read = readLine();
+      if (!isComment()) return read;
+    }
+    return read == LineRead::tooLong ? read : LineRead::ended;
+  }
+
+  LineRead readLine() {
+    std::memset(buffer, ' ', sizeof buffer);
+    in.getline(buffer, sizeof buffer);
+    if (!in.fail()) {
+      ++lineNumber;
+      return LineRead::value;
+    }
+    // getline fails without taking anything once the file has ended, and
+    // after filling the buffer when the line is longer.
+    if (in.gcount() == 0) return LineRead::ended;
+    ++lineNumber;
+    return LineRead::tooLong;
   }
 
   [[nodiscard]] bool good() const { return in.good(); }
   [[nodiscard]] bool isComment() const { return buffer[0] == '/' || buffer[1] == '/'; }
   [[nodiscard]] std::string line() const { return std::string(buffer); }
   [[nodiscard]] std::int32_t number() const { return std::atoi(buffer); }
-
-  void readLine() {
-    std::memset(buffer, ' ', sizeof buffer);
-    in.getline(buffer, sizeof buffer);
-  }
+  // The number of the line in the buffer, from 1.
+  [[nodiscard]] unsigned at() const { return lineNumber; }
 
  private:
   std::istream& in;
   char buffer[256];
+  unsigned lineNumber = 0;
 };
 
 std::string leadingWord(const std::string& line) {
@@ -69,41 +92,82 @@ std::string quotedValue(const std::string& line) {
   return value.substr(0, value.find('"'));
 }
 
-}  // namespace
+// Keeps the first mistake of the configuration file in the reading; later
+// ones are not noted, since a misplaced line shifts every value after it.
+class MistakeNote {
+ public:
+  MistakeNote(const std::string& fileName, ConfigReading& reading)
+      : fileName(fileName), reading(reading) {}
 
-std::string configFileMissingMessage(const std::string& fileName) {
-  return "le fichier pour le chargement de la config n'a pas pu \xea"
-         "tre ouvert : " +
-         fileName + "\n";
-}
-
-std::string themeFileMissingMessage(const std::string& fileName) {
-  return "le fichier pour le chargement des mots du theme n'a pas pu \xea"
-         "tre ouvert : " +
-         fileName + "\n";
-}
-
-namespace {
-
-// The five values of the configuration file; returns the theme-word file
-// name.
-std::string readConfigValues(std::istream& in, ConfigReading& reading) {
-  LineReader reader(in);
-  reader.readValueLine();
-  reading.config.maxDepth = reader.number();
-  reader.readValueLine();
-  reading.config.reservedValue = reader.number();
-  reader.readValueLine();
-  while (reader.good() && !reader.isComment()) {
-    std::string word = leadingWord(reader.line());
-    if (!word.empty()) reading.config.acceptedTypes.push_back(word);
-    reader.readLine();
+  // A value line that is not what `expected` describes.
+  void wrongLine(const LineReader& reader, const std::string& expected) {
+    note(reader.at(), unexpectedLine(expected, reader.line()));
   }
-  reader.readValueLine();
+  // Notes a value that was not read from a line of its own; true when it was.
+  bool readWhole(LineRead read, const LineReader& reader, const std::string& value) {
+    if (read == LineRead::tooLong) note(reader.at(), "longer than 255 characters");
+    if (read == LineRead::ended) note(0, "ends before " + value);
+    return read == LineRead::value;
+  }
+  void note(unsigned line, const std::string& problem) {
+    if (reading.mistake.empty()) reading.mistake = configMistake(fileName, line, problem);
+  }
+
+ private:
+  const std::string& fileName;
+  ConfigReading& reading;
+};
+
+void readNumber(LineReader& reader, MistakeNote& mistakes, std::int32_t& number,
+                const std::string& expected) {
+  const LineRead read = reader.readValueLine();
+  number = reader.number();
+  if (mistakes.readWhole(read, reader, expected) && !isWholeNumberLine(reader.line()))
+    mistakes.wrongLine(reader, expected);
+}
+
+// The type block: its words, up to the comment line that closes it. A line
+// beginning with a double quote is the site: the closing comment is missing.
+void readTypes(LineReader& reader, MistakeNote& mistakes, std::vector<std::string>& types) {
+  LineRead read = reader.readValueLine();
+  while (reader.good() && !reader.isComment()) {
+    const std::string line = reader.line();
+    if (!line.empty() && line[0] == '"')
+      mistakes.wrongLine(reader, "a document type, or the comment line that ends the types");
+    std::string word = leadingWord(line);
+    if (!word.empty()) types.push_back(std::move(word));
+    read = reader.readLine();
+  }
+  if (read == LineRead::value && reader.isComment()) {
+    if (types.empty())
+      mistakes.note(reader.at(),
+                    "expected at least one document type (html, pdf, ps) before this comment line");
+    return;
+  }
+  // The file ended in the block (its last line, if any, was not taken).
+  mistakes.readWhole(read == LineRead::tooLong ? read : LineRead::ended, reader,
+                     "the comment line that ends the document types");
+}
+
+// The five values of the configuration file, noting the first mistake.
+void readConfigValues(std::istream& in, const std::string& fileName, ConfigReading& reading) {
+  LineReader reader(in);
+  MistakeNote mistakes(fileName, reading);
+  readNumber(reader, mistakes, reading.config.maxDepth,
+             "the depth limit, a whole number such as 1");
+  readNumber(reader, mistakes, reading.config.reservedValue,
+             "the reserved number, a whole number such as 0");
+  readTypes(reader, mistakes, reading.config.acceptedTypes);
+  LineRead read = reader.readValueLine();
   reading.siteUrl = quotedValue(reader.line());
-  reader.readValueLine();
-  std::string line = reader.line();
-  return line.substr(0, line.find(' '));
+  if (mistakes.readWhole(read, reader, "the site"))
+    if (std::optional<std::string> problem = siteLineProblem(reader.line()))
+      mistakes.wrongLine(reader, *problem);
+  read = reader.readValueLine();
+  const std::string line = reader.line();
+  reading.themeFileName = line.substr(0, line.find(' '));
+  if (mistakes.readWhole(read, reader, "the theme-word file name") && reading.themeFileName.empty())
+    mistakes.wrongLine(reader, "the name of the theme-word file");
 }
 
 // The theme-word file seen as "word weight" pairs: both are runs of bytes
@@ -178,6 +242,18 @@ std::string wholeFile(std::istream& in) {
 
 }  // namespace
 
+std::string configFileMissingMessage(const std::string& fileName) {
+  return "le fichier pour le chargement de la config n'a pas pu \xea"
+         "tre ouvert : " +
+         fileName + "\n";
+}
+
+std::string themeFileMissingMessage(const std::string& fileName) {
+  return "le fichier pour le chargement des mots du theme n'a pas pu \xea"
+         "tre ouvert : " +
+         fileName + "\n";
+}
+
 ConfigReading readEngineConfig(const std::string& fileName) {
   ConfigReading reading;
   std::ifstream config(fileName, std::ios::binary);
@@ -185,14 +261,22 @@ ConfigReading readEngineConfig(const std::string& fileName) {
     reading.messages = configFileMissingMessage(fileName);
     return reading;
   }
-  const std::string themeFile = readConfigValues(config, reading);
+  readConfigValues(config, fileName, reading);
   reading.config.siteHost = hostPart(reading.siteUrl);
   reading.config.sitePath = pathPart(reading.siteUrl);
-  std::ifstream themes(themeFile, std::ios::binary);
-  if (!themes.is_open())
-    reading.messages += themeFileMissingMessage(themeFile);
-  else
-    readThemeWords(wholeFile(themes), themeFile, reading);
+  // After a mistake the name may come from any line: nothing is opened.
+  if (!reading.mistake.empty()) return reading;
+  std::ifstream themes(reading.themeFileName, std::ios::binary);
+  if (!themes.is_open()) {
+    reading.messages += themeFileMissingMessage(reading.themeFileName);
+    return reading;
+  }
+  readThemeWords(wholeFile(themes), reading.themeFileName, reading);
+  if (reading.config.themeWords.empty()) {
+    reading.mistake = noThemeWordMessage(reading.themeFileName);
+    return reading;
+  }
+  reading.usable = true;
   return reading;
 }
 

@@ -95,6 +95,37 @@ StopSignals::~StopSignals() {
   signalPipe.store(-1);
 }
 
+StopSignalWatch::StopSignalWatch(int wake, std::function<void()> onSignal)
+    : onSignal(std::move(onSignal)) {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0)
+    throw std::system_error(errno, std::generic_category(), "signal watch pipe");
+  quitRead.reset(ends[0]);
+  quitWrite.reset(ends[1]);
+  thread = std::thread(&StopSignalWatch::run, this, wake);
+}
+
+StopSignalWatch::~StopSignalWatch() {
+  // Closing the write end makes the read end readable: the thread ends.
+  quitWrite.reset();
+  thread.join();
+}
+
+void StopSignalWatch::run(int wake) {
+  while (true) {
+    pollfd watched[2] = {{wake, POLLIN, 0}, {quitRead.get(), POLLIN, 0}};
+    if (::poll(watched, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if ((watched[1].revents & (POLLIN | POLLHUP)) != 0) return;
+    if ((watched[0].revents & POLLIN) != 0) {
+      onSignal();
+      return;
+    }
+  }
+}
+
 BlockedSignals::BlockedSignals(std::initializer_list<int> signals) {
   sigset_t blocked;
   sigemptyset(&blocked);

@@ -4,6 +4,7 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <thread>
 
 #include "common/unique_fd.h"
 
@@ -43,6 +44,28 @@ class StopSignals {
   UniqueFd writeEnd;
   struct sigaction previousInterrupt {};
   struct sigaction previousTerminate {};
+};
+
+// Watches the descriptor StopSignals writes to, for a run that reads no
+// console: its thread calls `onSignal` once, when a stop signal arrives. The
+// destructor ends the watch without calling it (through a pipe of its own)
+// and joins the thread; whatever `onSignal` uses must outlive the object.
+// Throws std::system_error when the pipe or the thread cannot be made. Not
+// copyable.
+class StopSignalWatch {
+ public:
+  StopSignalWatch(int wake, std::function<void()> onSignal);
+  ~StopSignalWatch();
+  StopSignalWatch(const StopSignalWatch&) = delete;
+  StopSignalWatch& operator=(const StopSignalWatch&) = delete;
+
+ private:
+  void run(int wake);
+
+  std::function<void()> onSignal;
+  UniqueFd quitRead;
+  UniqueFd quitWrite;
+  std::thread thread;
 };
 
 // Blocks the given signals in the calling thread for its lifetime, so that

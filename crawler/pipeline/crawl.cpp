@@ -15,6 +15,7 @@ Crawl::Crawl(const EngineConfig& config, IndexConnection& downloadConnection,
     : config(config), downloadConnection(downloadConnection), log(log), outage(log) {
   try {
     resume(refreshDays);
+    registry.emplace();
   } catch (...) {
     // The saved queue taken before the failure goes back for the next run.
     saveLeftovers();
@@ -22,9 +23,9 @@ Crawl::Crawl(const EngineConfig& config, IndexConnection& downloadConnection,
   }
   download.emplace(config, &downloadConnection, urls, pages, known, log, messages, &outage);
   try {
-    registry.emplace();
     parse.emplace(config, *registry, indexerConnection, urls, pages, known, log, messages,
                   parseTimings, &outage);
+    progress.emplace(urls, parse->tally(), log);
   } catch (...) {
     stop();
     throw;
@@ -66,11 +67,20 @@ void Crawl::addStartUrl(const std::string& typed) {
   urls.push(CrawlItem(std::move(url), 0, false, true));
 }
 
+bool Crawl::waitUntilIdle() {
+  return urls.waitUntilIdle();
+}
+
+void Crawl::interrupt() {
+  urls.close();
+}
+
 void Crawl::stop() {
   if (stopped) return;
   stopped = true;
   urls.close();
   pages.close();
+  progress.reset();
   download.reset();
   if (parse) parse->finish();
   saveLeftovers();

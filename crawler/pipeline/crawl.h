@@ -9,6 +9,7 @@
 #include "crawler/pipeline/download_stage.h"
 #include "crawler/pipeline/index_outage.h"
 #include "crawler/pipeline/parse_stage.h"
+#include "crawler/pipeline/progress_report.h"
 #include "crawler/pipeline/stage_queues.h"
 #include "index/index_connection.h"
 
@@ -21,11 +22,13 @@ namespace theme_search {
 // The constructor first takes up what earlier runs left, on the download
 // connection: it deletes the pages fetched and never analysed, queues again
 // the URLs that an orderly stop saved and, with `refreshDays`, the pages
-// analysed that many days ago or more. Then it starts the download stage,
-// opens the registry connection and starts the parse stage. stop() (or the
-// destructor) ends both stages in order, a document being indexed rolled
-// back, and saves for the next run the URLs still queued and the pages not
-// analysed (saveQueue), so a later run resumes the crawl.
+// analysed that many days ago or more. Then it opens the registry
+// connection, so that nothing is fetched when the index cannot be reached,
+// starts the download stage, the parse stage and the progress report (a
+// line on `log` every 5 s while there is work, see ProgressReport). stop()
+// (or the destructor) ends both stages in order, a document being indexed
+// rolled back, and saves for the next run the URLs still queued and the
+// pages not analysed (saveQueue), so a later run resumes the crawl.
 //
 // The configuration, both connections and the streams must outlive the
 // object; `parseTimings`, when given, receives the parse stage's timing
@@ -56,6 +59,15 @@ class Crawl {
   // URL outside the site is not queued and a line of the log says so. Any
   // thread.
   void addStartUrl(const std::string& url);
+  // Blocks until no URL is queued and none is in flight (taken by the
+  // download stage and not yet through the parse stage, its links queued),
+  // or until the crawl stops (interrupt() or stop()). True when idle. The
+  // saved queue and the pages to refresh are queued by the constructor, so
+  // they count from the start.
+  [[nodiscard]] bool waitUntilIdle();
+  // Begins the stop: the download stage takes no more URLs and
+  // waitUntilIdle() returns; stop() must still follow. Any thread.
+  void interrupt();
   // Ends both stages, waits for them and saves what is left. Idempotent.
   // Blocks while a document in progress is rolled back and while the
   // queue is written.
@@ -75,6 +87,7 @@ class Crawl {
   std::optional<DownloadStage> download;
   std::optional<IndexConnection> registry;
   std::optional<ParseStage> parse;
+  std::optional<ProgressReport> progress;
   bool stopped = false;
 };
 

@@ -49,6 +49,7 @@ void DownloadStage::run() {
         writeLog(log, downloadErrorLine(page.url.substr(0, 200) + "...",
                                         "URL over " + std::to_string(kMaxUrlBytes) + " bytes"));
         urls.finished(taken);
+        urls.handled();
         continue;
       }
       fetchInto(page);

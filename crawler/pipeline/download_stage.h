@@ -20,7 +20,9 @@ namespace theme_search {
 // does not already hold it), records it in Url and in `known`, and hands
 // every URL on to the parse stage with its outcome (UrlOutcome; content only
 // when fetched). It tells the URL queue that a URL is finished, except those
-// the parse stage records as invalid, which that stage finishes. It waits
+// the parse stage records as invalid, which that stage finishes; an item it
+// drops itself (a URL too long for the index) it also marks handled() in the
+// queue, which the parse stage does for every other. It waits
 // for room in the hand-over before it takes each URL, and ends when either
 // queue is closed. A URL the operator typed (CrawlItem::requested) is
 // fetched unless it is in Url, even when UrlInvalide holds it; when it is in

@@ -51,42 +51,51 @@ bool ParseStage::throughOutages(IndexConnection& connection, Work&& work) {
 
 void ParseStage::run() {
   while (std::optional<FetchedPage> page = pages.pop()) {
-    switch (page->outcome) {
-      case UrlOutcome::fetched:
-        writeInvalid();
-        // A database error, or any other failure such as memory running out
-        // while a large page is analysed, costs this one page, never the
-        // stage.
-        try {
-          handlePage(*page);
-        } catch (const mysqlpp::Exception& error) {
-          writeLog(log, databaseErrorLine(page->url, error.what()));
-        } catch (const std::exception& error) {
-          writeLog(log, parseErrorLine(page->url, error.what()));
-        }
-        break;
-      case UrlOutcome::failed:
-      case UrlOutcome::gone:
-      case UrlOutcome::outsideSite:
-        if (page->revisit && page->outcome != UrlOutcome::outsideSite) {
-          writeInvalid();
-          settleRevisit(*page);
-          break;
-        }
-        // Such URLs come in runs: they go into UrlInvalide together, as soon
-        // as no page waits or a page with content comes.
-        invalid.push_back(InvalidUrl{std::move(page->url), std::move(page->reason)});
-        if (pages.size() == 0) writeInvalid();
-        break;
-      case UrlOutcome::alreadyKnown:
-      case UrlOutcome::refusedByRobots:
-        break;
-      case UrlOutcome::stopped:
-        interrupted.push_back(*page);
-        break;
-    }
+    take(*page);
+    urls.handled();
   }
   writeInvalid();
+}
+
+void ParseStage::take(FetchedPage& page) {
+  switch (page.outcome) {
+    case UrlOutcome::fetched:
+      ++counts.fetched;
+      writeInvalid();
+      // A database error, or any other failure such as memory running out
+      // while a large page is analysed, costs this one page, never the
+      // stage.
+      try {
+        handlePage(page);
+      } catch (const mysqlpp::Exception& error) {
+        ++counts.errors;
+        writeLog(log, databaseErrorLine(page.url, error.what()));
+      } catch (const std::exception& error) {
+        ++counts.errors;
+        writeLog(log, parseErrorLine(page.url, error.what()));
+      }
+      break;
+    case UrlOutcome::failed:
+    case UrlOutcome::gone:
+    case UrlOutcome::outsideSite:
+      if (page.outcome != UrlOutcome::outsideSite) ++counts.errors;
+      if (page.revisit && page.outcome != UrlOutcome::outsideSite) {
+        writeInvalid();
+        settleRevisit(page);
+        break;
+      }
+      // Such URLs come in runs: they go into UrlInvalide together, as soon
+      // as no page waits or a page with content comes.
+      invalid.push_back(InvalidUrl{std::move(page.url), std::move(page.reason)});
+      if (pages.size() == 0) writeInvalid();
+      break;
+    case UrlOutcome::alreadyKnown:
+    case UrlOutcome::refusedByRobots:
+      break;
+    case UrlOutcome::stopped:
+      interrupted.push_back(page);
+      break;
+  }
 }
 
 // A page of the index fetched again that failed: one the server says is gone
@@ -159,6 +168,7 @@ void ParseStage::handlePage(FetchedPage& page) {
     return;
   }
   if (!written.messages.empty()) writeLog(messages, written.messages);
+  if (analysis.record.themeWordCount != 0) ++counts.onTheme;
   queueLinks(analysis.links, analysis.record.themeWordCount, page.priority);
   if (timings)
     writeLog(*timings, timingLine(std::chrono::steady_clock::now() - start, analysis.scanTime,

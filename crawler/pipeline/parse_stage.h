@@ -11,6 +11,7 @@
 #include "crawler/config/engine_config.h"
 #include "crawler/pipeline/index_outage.h"
 #include "crawler/pipeline/known_urls.h"
+#include "crawler/pipeline/progress_report.h"
 #include "crawler/pipeline/stage_queues.h"
 #include "index/index_connection.h"
 #include "index/page_writer.h"
@@ -29,8 +30,12 @@ namespace theme_search {
 // invalid with its reason (a run of them in one statement); one that is
 // already known or refused by robots.txt is recorded nowhere. A revisit
 // that failed keeps its earlier rows, unless the server says it is gone:
-// it then leaves the index (removePage). It ends when the hand-over is closed; a document
-// being indexed then is rolled back, and its page is kept in unfinished().
+// it then leaves the index (removePage). Once a page is dealt with, its item
+// is handled() in the URL queue, so the queue sees the crawl idle only after
+// the last page's links are queued. The stage counts the pages it takes in
+// tally(): fetched, on theme, and errors. It ends when the hand-over is
+// closed; a document being indexed then is rolled back, and its page is kept
+// in unfinished().
 //
 // With `outage` given, work whose index connection was lost is sent again
 // on a new session (a document's whole transaction), and while the server
@@ -63,9 +68,12 @@ class ParseStage {
   // Waits for the thread to end; the owner closes the hand-over first.
   // Idempotent.
   void finish();
+  // What the stage has counted; read from any thread.
+  [[nodiscard]] const CrawlTally& tally() const { return counts; }
 
  private:
   void run();
+  void take(FetchedPage& page);
   void handlePage(FetchedPage& page);
   template <class Work>
   bool throughOutages(IndexConnection& connection, Work&& work);
@@ -89,6 +97,7 @@ class ParseStage {
   // URLs that failed or lie outside the site, and refused links, with their
   // reasons, not yet written to UrlInvalide.
   std::vector<InvalidUrl> invalid;
+  CrawlTally counts;
   std::thread thread;
 };
 

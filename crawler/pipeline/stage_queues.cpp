@@ -5,9 +5,11 @@
 namespace theme_search {
 
 void UrlQueue::push(CrawlItem item) {
+  bool wasIdle = false;
   {
     std::lock_guard<std::mutex> hold(mutex);
     if (fetching.count(item.url) != 0) return;
+    wasIdle = idleLocked();
     auto [entry, added] =
         waiting.try_emplace(item.url, Waiting{item.priority, item.revisit, item.requested});
     if (!added) {
@@ -19,6 +21,7 @@ void UrlQueue::push(CrawlItem item) {
     heap.push(std::move(item));
   }
   itemAvailable.notify_one();
+  if (wasIdle) activity.notify_all();
 }
 
 std::optional<CrawlItem> UrlQueue::takeTop() {
@@ -40,8 +43,38 @@ std::optional<CrawlItem> UrlQueue::pop() {
   itemAvailable.wait(hold, [this] { return closed || !waiting.empty(); });
   if (closed) return std::nullopt;
   std::optional<CrawlItem> item = takeTop();
-  if (item) fetching.insert(item->url);
+  if (item) {
+    fetching.insert(item->url);
+    ++inFlight;
+  }
   return item;
+}
+
+void UrlQueue::handled() {
+  bool nowIdle = false;
+  {
+    std::lock_guard<std::mutex> hold(mutex);
+    if (inFlight > 0) --inFlight;
+    nowIdle = idleLocked();
+  }
+  if (nowIdle) activity.notify_all();
+}
+
+bool UrlQueue::waitUntilIdle() {
+  std::unique_lock<std::mutex> hold(mutex);
+  activity.wait(hold, [this] { return closed || idleLocked(); });
+  return !closed;
+}
+
+bool UrlQueue::waitUntilBusy() {
+  std::unique_lock<std::mutex> hold(mutex);
+  activity.wait(hold, [this] { return closed || !idleLocked(); });
+  return !closed;
+}
+
+bool UrlQueue::busy() const {
+  std::lock_guard<std::mutex> hold(mutex);
+  return !idleLocked();
 }
 
 void UrlQueue::finished(const std::string& url) {
@@ -60,6 +93,7 @@ void UrlQueue::close() {
     closed = true;
   }
   itemAvailable.notify_all();
+  activity.notify_all();
 }
 
 std::vector<CrawlItem> UrlQueue::drain() {

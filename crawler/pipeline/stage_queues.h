@@ -30,6 +30,12 @@ namespace theme_search {
 // dropped. Equal priorities leave in heap order, not in the order they were
 // pushed (four items of one priority pushed 1, 2, 3, 4 leave 1, 3, 2, 4).
 // The console and the parse stage push; the download stage pops.
+//
+// The queue also knows when the crawl is idle: an item pop() hands out is
+// in flight until handled() is called for it (the parse stage calls it once
+// the item's page is analysed and its links pushed), so "nothing waits and
+// nothing is in flight" is one state read under one lock, and a page's
+// links are pushed before its item stops counting.
 class UrlQueue {
  public:
   UrlQueue() = default;
@@ -40,9 +46,20 @@ class UrlQueue {
   // it is only kept for drain().
   void push(CrawlItem item);
   // Takes the highest-priority item; its URL is then being fetched until
-  // finished() is called for it. Blocks while the queue is empty and open;
-  // nullopt once closed.
+  // finished() is called for it, and the item is in flight until handled().
+  // Blocks while the queue is empty and open; nullopt once closed.
   [[nodiscard]] std::optional<CrawlItem> pop();
+  // An item pop() gave is handled through to its end: its page analysed and
+  // its links pushed, or the item dropped. Once for each item popped.
+  void handled();
+  // Blocks while items wait or are in flight, and the queue is open. True
+  // when the crawl is idle, false once closed.
+  [[nodiscard]] bool waitUntilIdle();
+  // Blocks while no item waits or is in flight, and the queue is open. True
+  // when there is work, false once closed.
+  [[nodiscard]] bool waitUntilBusy();
+  // True while items wait or are in flight (stale as soon as read).
+  [[nodiscard]] bool busy() const;
   // The URL taken by pop() is settled: the index records it, or it needs no
   // record. It may be queued again from now on.
   void finished(const std::string& url);
@@ -65,13 +82,18 @@ class UrlQueue {
   // entries left behind by a later push of a higher priority are dropped.
   std::optional<CrawlItem> takeTop();
 
+  [[nodiscard]] bool idleLocked() const { return waiting.empty() && inFlight == 0; }
+
   mutable std::mutex mutex;
   std::condition_variable itemAvailable;
+  // Notified when the queue turns idle or busy, and at the close.
+  std::condition_variable activity;
   // Entries by priority; a URL pushed again with a higher priority has an
   // outdated entry here too, recognised by its priority in `waiting`.
   std::priority_queue<CrawlItem> heap;
   std::unordered_map<std::string, Waiting> waiting;
   std::unordered_set<std::string> fetching;
+  std::size_t inFlight = 0;
   bool closed = false;
 };
 

@@ -40,6 +40,14 @@ class ScratchDir {
 
 using Words = std::vector<std::string>;
 
+// Reads a configuration naming the theme-word file "themes.txt", which
+// holds `text`, in the scratch directory.
+ConfigReading readWithThemes(const ScratchDir& dir, const std::string& text) {
+  std::string themes = dir.write("themes.txt", text);
+  return readEngineConfig(
+      dir.write("engineconfig.cfg", "0\n0\n//\nhtml\n//\n\"\"\n" + themes + "\n"));
+}
+
 TEST(ConfigReader, ReadsTheElevenLineLayout) {
   ScratchDir dir;
   std::string themes = dir.write("themes.txt", "cheval 2\nponey 0\n");
@@ -55,10 +63,113 @@ TEST(ConfigReader, ReadsTheElevenLineLayout) {
   EXPECT_EQ(file.config.themeWords,
             (std::map<std::string, std::uint32_t>{{"cheval", 2}, {"poney", 0}}));
   EXPECT_EQ(file.messages, "");
+  EXPECT_EQ(file.mistake, "");
+  EXPECT_TRUE(file.usable);
 }
 
-// Each file's theme-word file is missing on purpose: the message that names
-// it shows which name was read.
+// Each mistake is named with its line (none when the file ends too soon) and
+// what was expected; the theme-word file is then not even opened, since its
+// name may have been read from any line.
+TEST(ConfigReader, FirstMistakeIsNamedAndStopsTheReading) {
+  const std::string site = "\"http://srv.lan/docs/\"\n";
+  const std::string tail = "// mots\nthemes.txt\n";
+  const std::string head = "// profondeur\n1\n0\n// types\nhtml\npdf\n// site\n";
+  const std::string at = "configuration file engineconfig.cfg";
+  struct Case {
+    std::string text, mistake;
+  } cases[] = {
+      {head + "http://srv.lan/docs/\n" + tail,
+       at + ", line 8: expected the site between double quotes, such as "
+            "\"http://srv.lan/docs/\"; found: http://srv.lan/docs/\n"},
+      {head + "\"http://srv.lan/docs/\n" + tail,
+       at + ", line 8: expected the site between double quotes, such as "
+            "\"http://srv.lan/docs/\"; found: \"http://srv.lan/docs/\n"},
+      {head + "\"srv.lan/docs/\"\n" + tail,
+       at + ", line 8: expected the site to begin with http:// or https://; found: "
+            "\"srv.lan/docs/\"\n"},
+      {head + "\"http:///docs/\"\n" + tail,
+       at + ", line 8: expected a host after the site's http:// or https://; found: "
+            "\"http:///docs/\"\n"},
+      {head, at + ": ends before the site\n"},
+      {"1\n0\n//\nhtml\n", at + ": ends before the comment line that ends the document types\n"},
+      {"1\n0\n", at + ": ends before the comment line that ends the document types\n"},
+      // The comment after the types is missing: the site is in the type list.
+      {"// profondeur\n1\n0\n// types\nhtml\npdf\n" + site + tail,
+       at + ", line 7: expected a document type, or the comment line that ends the types; "
+            "found: \"http://srv.lan/docs/\"\n"},
+      // ... and the site has no quotes either: the theme-word file's line is
+      // then read as the site.
+      {"1\n0\n// types\nhtml\nhttp://srv.lan/docs/\n" + tail,
+       at + ", line 7: expected the site between double quotes, such as "
+            "\"http://srv.lan/docs/\"; found: themes.txt\n"},
+      {"1\n0\n// types\nhtml\nhttp://srv.lan/docs/\nthemes.txt\n",
+       at + ": ends before the comment line that ends the document types\n"},
+      {"// profondeur\none\n0\n//\nhtml\n//\n" + site + tail,
+       at + ", line 2: expected the depth limit, a whole number such as 1; found: one\n"},
+      {"12abc\n0\n//\nhtml\n//\n" + site + tail,
+       at + ", line 1: expected the depth limit, a whole number such as 1; found: 12abc\n"},
+      {"99999999999\n0\n//\nhtml\n//\n" + site + tail,
+       at + ", line 1: expected the depth limit, a whole number such as 1; found: "
+            "99999999999\n"},
+      {"\n0\n//\nhtml\n//\n" + site + tail,
+       at + ", line 1: expected the depth limit, a whole number such as 1; found an empty line\n"},
+      // The reserved number missing: the type list shifts up.
+      {"1\nhtml\n//\n" + site + tail,
+       at + ", line 2: expected the reserved number, a whole number such as 0; found: html\n"},
+      {"1\n0\n// types\n\n// site\n" + site + tail,
+       at + ", line 5: expected at least one document type (html, pdf, ps) before this comment "
+            "line\n"},
+      {"1\n0\n//\nhtml\n//\n" + site + "// mots\n\n",
+       at + ", line 8: expected the name of the theme-word file; found an empty line\n"},
+      {"1\n0\n//\nhtml\n//\n" + site + "// mots\n",
+       at + ": ends before the theme-word file name\n"},
+      {"1\n0\n//\nhtml\n//\n\"http://" + std::string(300, 'a') + "\"\n" + tail,
+       at + ", line 6: longer than 255 characters\n"},
+      {"1\n0\n//\nhtml\n" + std::string(256, 'x') + "\n//\n" + site + tail,
+       at + ", line 5: longer than 255 characters\n"},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    dir.write("themes.txt", "abeille 1\n");
+    const ConfigReading file = readEngineConfig(dir.write("engineconfig.cfg", c.text));
+    EXPECT_EQ(file.mistake, c.mistake) << "file:\n" << c.text;
+    EXPECT_FALSE(file.usable) << "file:\n" << c.text;
+    EXPECT_EQ(file.messages, "") << "file:\n" << c.text;
+    EXPECT_TRUE(file.config.themeWords.empty()) << "file:\n" << c.text;
+  }
+}
+
+// What the literal reading has always allowed and the checks keep: remarks
+// after numbers, carriage returns, letters after a type, an empty site (no
+// restriction), a scheme in capitals, a last line without its line end.
+TEST(ConfigReader, UsableLayoutsAndAThemeFileWithoutWords) {
+  const std::string cases[] = {
+      "  -2 levels\r\n+0\r\n//\r\nhtml\r\n//\r\n\"\"\r\n// mots\r\nthemes.txt\n",
+      "1\n0\n/ types\nhtml, text\n\npdf\n//\n\"HTTPS://Srv.lan:8443\" site\nthemes.txt words\n",
+      "1\n0\n//\nhtml\n//\n\"http://srv/\"\nthemes.txt",
+  };
+  for (const std::string& text : cases) {
+    ScratchDir dir;
+    dir.write("themes.txt", "abeille 1\n");
+    const ConfigReading file = readEngineConfig(dir.write("engineconfig.cfg", text));
+    EXPECT_TRUE(file.usable) << "file:\n" << text << "\nmistake: " << file.mistake;
+    EXPECT_EQ(file.config.themeWords.size(), 1u) << "file:\n" << text;
+  }
+
+  // A theme-word file that gives no word: its warnings, then the mistake.
+  for (const std::string themes : {"", "l' 2\n", "abeille deux\n"}) {
+    ScratchDir dir;
+    const ConfigReading file = readWithThemes(dir, themes);
+    EXPECT_FALSE(file.usable) << "themes: " << themes;
+    EXPECT_EQ(file.mistake,
+              "theme word file themes.txt: holds no theme word; expected pairs of a word and its "
+              "weight, such as \"abeille 2\"\n")
+        << "themes: " << themes;
+  }
+}
+
+// Values are taken literally whatever the file's mistakes (which the next
+// test names).
 TEST(ConfigReader, ReadingRulesForEachValue) {
   const std::string longLine = "\"http://" + std::string(300, 'a');
   struct Case {
@@ -112,15 +223,8 @@ TEST(ConfigReader, ReadingRulesForEachValue) {
     EXPECT_EQ(file.config.reservedValue, c.reserved) << "file:\n" << c.text;
     EXPECT_EQ(file.config.acceptedTypes, c.types) << "file:\n" << c.text;
     EXPECT_EQ(file.siteUrl, c.site) << "file:\n" << c.text;
-    EXPECT_EQ(file.messages, themeFileMissingMessage(c.themeFile)) << "file:\n" << c.text;
+    EXPECT_EQ(file.themeFileName, c.themeFile) << "file:\n" << c.text;
   }
-}
-
-// Reads a configuration naming the theme-word file "themes.txt", which
-// holds `text`, in the scratch directory.
-ConfigReading readWithThemes(const ScratchDir& dir, const std::string& text) {
-  std::string themes = dir.write("themes.txt", text);
-  return readEngineConfig(dir.write("engineconfig.cfg", "0\n0\n//\n\n//\n\"\"\n" + themes + "\n"));
 }
 
 TEST(ConfigReader, ThemeWordPairs) {
@@ -197,12 +301,16 @@ TEST(ConfigReader, MissingFilesGiveTheirMessage) {
   EXPECT_EQ(missing.config.reservedValue, 0);
   EXPECT_TRUE(missing.config.acceptedTypes.empty());
 
-  std::string config = dir.write("engineconfig.cfg", "0\n0\n//\n\n//\n\"\"\nabsent.txt\n");
+  EXPECT_FALSE(missing.usable);
+
+  std::string config = dir.write("engineconfig.cfg", "0\n0\n//\nhtml\n//\n\"\"\nabsent.txt\n");
   const ConfigReading noThemes = readEngineConfig(config);
   EXPECT_EQ(noThemes.messages,
             "le fichier pour le chargement des mots du theme n'a pas pu \xeatre ouvert : "
             "absent.txt\n");
   EXPECT_TRUE(noThemes.config.themeWords.empty());
+  EXPECT_EQ(noThemes.mistake, "");
+  EXPECT_FALSE(noThemes.usable);
 }
 
 TEST(EngineConfig, SplitsTheSiteAndLooksUpWords) {
@@ -217,19 +325,23 @@ TEST(EngineConfig, SplitsTheSiteAndLooksUpWords) {
       {"", "", ""},
   };
   for (const Case& c : cases) {
-    ScratchDir dir;
-    std::string themes = dir.write("themes.txt", "cheval 2 poney 0");
-    std::string config =
-        dir.write("engineconfig.cfg", "0\n0\n//\nhtml\n//\n\"" + c.site + "\"\n" + themes + "\n");
-    const EngineConfig engine = readEngineConfig(config).config;
-    EXPECT_EQ(engine.siteHost, c.host) << "site: " << c.site;
-    EXPECT_EQ(engine.sitePath, c.path) << "site: " << c.site;
-    EXPECT_EQ(engine.themeWeight("cheval"), 2u);
-    EXPECT_EQ(engine.themeWeight("poney"), 0u);
-    EXPECT_EQ(engine.themeWeight("Cheval"), 0u);
-    EXPECT_TRUE(engine.isAcceptedType("html"));
-    EXPECT_FALSE(engine.isAcceptedType("htm"));
+    EXPECT_EQ(hostPart(c.site), c.host) << "site: " << c.site;
+    EXPECT_EQ(pathPart(c.site), c.path) << "site: " << c.site;
   }
+  ScratchDir dir;
+  std::string themes = dir.write("themes.txt", "cheval 2 poney 0");
+  std::string config = dir.write("engineconfig.cfg",
+                                 "0\n0\n//\nhtml\n//\n\"http://srv.lan/docs/\"\n" + themes + "\n");
+  const ConfigReading reading = readEngineConfig(config);
+  ASSERT_TRUE(reading.usable) << reading.mistake;
+  const EngineConfig& engine = reading.config;
+  EXPECT_EQ(engine.siteHost, "srv.lan");
+  EXPECT_EQ(engine.sitePath, "docs/");
+  EXPECT_EQ(engine.themeWeight("cheval"), 2u);
+  EXPECT_EQ(engine.themeWeight("poney"), 0u);
+  EXPECT_EQ(engine.themeWeight("Cheval"), 0u);
+  EXPECT_TRUE(engine.isAcceptedType("html"));
+  EXPECT_FALSE(engine.isAcceptedType("htm"));
 }
 
 }  // namespace

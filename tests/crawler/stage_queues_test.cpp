@@ -107,6 +107,55 @@ TEST(UrlQueue, PopBlocksUntilAnItemOrClose) {
   EXPECT_EQ(queue.size(), 0u);
 }
 
+// Idle means nothing waits and every item taken has been handled: an item
+// fetched and finished is still in flight until its page's links are
+// pushed and it is handled.
+TEST(UrlQueue, IdleOnlyOnceEveryItemTakenIsHandled) {
+  UrlQueue queue;
+  EXPECT_FALSE(queue.busy());
+  EXPECT_TRUE(queue.waitUntilIdle());
+  queue.push(CrawlItem("http://a/", 0));
+  EXPECT_TRUE(queue.busy());
+  auto idle = std::async(std::launch::async, [&] { return queue.waitUntilIdle(); });
+  EXPECT_EQ(idle.wait_for(50ms), std::future_status::timeout);
+
+  ASSERT_TRUE(queue.pop());
+  queue.finished("http://a/");
+  EXPECT_EQ(idle.wait_for(50ms), std::future_status::timeout);
+  queue.push(CrawlItem("http://b/", 1));  // a's link, pushed before a is handled
+  queue.handled();
+  EXPECT_EQ(idle.wait_for(50ms), std::future_status::timeout);
+  ASSERT_TRUE(queue.pop());
+  queue.push(CrawlItem("http://b/", 4));  // being fetched: dropped, adds no work
+  queue.handled();
+  ASSERT_EQ(idle.wait_for(5s), std::future_status::ready);
+  EXPECT_TRUE(idle.get());
+  EXPECT_FALSE(queue.busy());
+}
+
+TEST(UrlQueue, WaitForWorkEndsAtTheFirstPushAndBothWaitsAtTheClose) {
+  UrlQueue queue;
+  auto busy = std::async(std::launch::async, [&] { return queue.waitUntilBusy(); });
+  EXPECT_EQ(busy.wait_for(50ms), std::future_status::timeout);
+  queue.push(CrawlItem("http://a/", 0));
+  ASSERT_EQ(busy.wait_for(5s), std::future_status::ready);
+  EXPECT_TRUE(busy.get());
+  EXPECT_TRUE(queue.waitUntilBusy());  // still busy: returns at once
+
+  auto idle = std::async(std::launch::async, [&] { return queue.waitUntilIdle(); });
+  EXPECT_EQ(idle.wait_for(50ms), std::future_status::timeout);
+  queue.close();
+  ASSERT_EQ(idle.wait_for(5s), std::future_status::ready);
+  EXPECT_FALSE(idle.get());
+
+  UrlQueue empty;
+  auto work = std::async(std::launch::async, [&] { return empty.waitUntilBusy(); });
+  EXPECT_EQ(work.wait_for(50ms), std::future_status::timeout);
+  empty.close();
+  ASSERT_EQ(work.wait_for(5s), std::future_status::ready);
+  EXPECT_FALSE(work.get());
+}
+
 // More than `pauseAbove` pages waiting: waitForRoom blocks until the parse
 // side takes one, and is woken by that take, not by a later poll.
 TEST(PageHandover, TakingAPageWakesAWaitingProducerAtOnce) {
@@ -265,6 +314,10 @@ TEST(DownloadStage, RefusesUrlsTooLongForTheIndex) {
   const std::string tooLong = "http://a/" + std::string(kMaxUrlBytes, 'x');
   const std::string longest = "http://a/" + std::string(kMaxUrlBytes - 9, 'y');
   crawl.urls.push(CrawlItem(tooLong, 5));
+  // Dropped by the stage itself, it ends there: the crawl is idle again.
+  auto idle = std::async(std::launch::async, [&] { return crawl.urls.waitUntilIdle(); });
+  ASSERT_EQ(idle.wait_for(5s), std::future_status::ready);
+  EXPECT_TRUE(idle.get());
   crawl.urls.push(CrawlItem(longest, 1));
   EXPECT_EQ(crawl.pages.pop()->url, longest);
   crawl.stop();
