@@ -1,5 +1,6 @@
 """The crawler as an operator sees it: how the console ends, the messages
-for missing configuration files, and a database that cannot be reached.
+for missing configuration files (status 2), and a database that cannot be
+reached.
 Usage: crawler_console_test.py BUILD_DIR"""
 
 import os
@@ -51,20 +52,21 @@ def main():
                       crawler.stdout() == "", repr(crawler.stdout()))
         crawler.kill()
 
+        # A missing file stops the crawler before it reads the console.
         os.remove(os.path.join(workdir, "themes.txt"))
         crawler = start(workdir)
-        crawler.type("exit\n")
-        checks.expect("missing theme-word file: crawler goes on", crawler.wait(10) == 0)
+        checks.expect("missing theme-word file: status 2", crawler.wait(10) == 2)
         checks.expect("missing theme-word file: its message",
                       crawler.stdout() == THEMES_MISSING + "themes.txt\n", repr(crawler.stdout()))
+        crawler.kill()
 
     with tempfile.TemporaryDirectory() as empty:
         crawler = start(empty)
-        crawler.type("exit\n")
-        checks.expect("missing configuration: crawler goes on", crawler.wait(10) == 0)
+        checks.expect("missing configuration: status 2", crawler.wait(10) == 2)
         checks.expect("missing configuration: its message only",
                       crawler.stdout() == CONFIG_MISSING + "engineconfig.cfg\n",
                       repr(crawler.stdout()))
+        crawler.kill()
     checks.finish()
 
 
