@@ -3,8 +3,9 @@
 - Batch mode (--start, --until-idle) crawls a small site and ends with
   status 0 once idle, without reading standard input ("exit" typed there is
   not seen); the pages are in the index, its invariants hold, and while a
-  slow page is fetched a PROGRESS line comes every 5 s. --refresh 0 with
-  --until-idle fetches the pages again and ends.
+  slow page is fetched a PROGRESS line comes every 5 s. The service unit's
+  command line (--until-idle --polite --refresh --start) fetches the pages
+  again and ends.
 - SIGTERM ends a batch run with status 0 and saves the page being fetched.
 - Each configuration mistake gives its one message and status 2, in batch
   and in console mode, and the web server sees no request; so does, in
@@ -102,16 +103,32 @@ def batch_crawl(checks, build, db, workdir, site):
                   len(lines) >= 1 and "PROGRESS" not in PROGRESS.sub("", log), log)
     checks.expect("batch: nothing on standard output", crawler.stdout() == "", crawler.stdout())
 
+    # The service unit's own command line, refreshing every page.
     site.requests.clear()
     site.replies["/site/slow.html"] = page(html("abeille patiente"))
-    crawler = Crawler(build, workdir, db.env(), args=["--until-idle", "--refresh", "0"])
+    args = unit_arguments({"SE_REFRESH_DAYS": "0", "SE_START_URL": BASE + "index.html"})
+    crawler = Crawler(build, workdir, db.env(), args=args)
     status = crawler.wait(60)
     crawler.kill()
-    checks.expect("batch refresh: ends with status 0", status == 0, crawler.stderr())
-    checks.expect("batch refresh: every page fetched again",
-                  sorted(site.paths()) == sorted("/site/" + name for name in pages),
+    checks.expect("unit's batch refresh: ends with status 0", status == 0,
+                  str(args) + crawler.stderr())
+    checks.expect("unit's batch refresh: every page fetched again",
+                  sorted(site.paths()) == sorted(["/robots.txt"] +
+                                                 ["/site/" + name for name in pages]),
                   str(site.paths()))
     checks.index_invariants(db)
+
+
+def unit_arguments(environment):
+    """The crawler's arguments in the service unit's ExecStart, with the
+    environment file's variables replaced."""
+    unit = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "deploy",
+                        "theme-search-crawler.service")
+    with open(unit) as text:
+        command = next(line for line in text if line.startswith("ExecStart="))
+    words = command.split("=", 1)[1].split()
+    return [re.sub(r"\$\{(\w+)\}", lambda name: environment[name.group(1)], word)
+            for word in words[1:]]
 
 
 def batch_stop_signal(checks, build, db, workdir, site):
