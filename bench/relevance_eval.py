@@ -165,6 +165,8 @@ def run_searchcgi(searchcgi, socket, query_string, path_info):
            "SCRIPT_NAME": "/cgi-bin/searchcgi"}
     if path_info:
         env["PATH_INFO"] = path_info
+    if "SE_RANKING_WEIGHTS" in os.environ:   # set by bench/relevance_tune.py
+        env["SE_RANKING_WEIGHTS"] = os.environ["SE_RANKING_WEIGHTS"]
     done = subprocess.run([searchcgi], env=env, stdin=subprocess.DEVNULL,
                           capture_output=True, timeout=60)
     return split_cgi_reply(done.stdout)[1]

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "common/log_line.h"
 #include "index/connection_settings.h"
 #include "searchcgi/fastcgi_stream.h"
 #include "searchcgi/search_request.h"
@@ -52,6 +53,17 @@ void serveFastCgi(IndexSession& session) {
   }
 }
 
+// The readable views' ranking weights: SE_RANKING_WEIGHTS over the
+// defaults; a text that cannot be read leaves the defaults, with one log line.
+RankingWeights rankingWeights() {
+  const char* text = std::getenv("SE_RANKING_WEIGHTS");
+  if (!text) return {};
+  if (const std::optional<RankingWeights> weights = parseRankingWeights(text)) return *weights;
+  writeLog(std::cerr,
+           std::string("searchcgi: SE_RANKING_WEIGHTS ignored, not readable: ") + text + "\n");
+  return {};
+}
+
 }  // namespace
 
 int main() {
@@ -60,7 +72,8 @@ int main() {
   // A FastCGI process keeps the whole index's ranking figures between its
   // requests; a CGI process reads those of its one query.
   IndexSession session(ConnectionSettings::fromEnvironment(),
-                       cgi ? IndexFigures::Scope::queryPages : IndexFigures::Scope::wholeIndex);
+                       cgi ? IndexFigures::Scope::queryPages : IndexFigures::Scope::wholeIndex,
+                       rankingWeights());
   if (cgi)
     serveCgi(session);
   else

@@ -39,6 +39,40 @@ std::optional<std::vector<Row>> rowsIfPresent(IndexConnection& index,
 
 }  // namespace
 
+std::optional<RankingWeights> parseRankingWeights(std::string_view text) {
+  static constexpr std::array<const char*, kFieldCount> names = {"title", "headings", "path",
+                                                                 "description", "body"};
+  RankingWeights weights;
+  while (!text.empty()) {
+    const std::size_t comma = text.find(',');
+    const std::string_view item = text.substr(0, comma);
+    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    const std::size_t equals = item.find('=');
+    if (equals == std::string_view::npos) return std::nullopt;
+    const std::string name(item.substr(0, equals));
+    const std::string number(item.substr(equals + 1));
+    char* end = nullptr;
+    const double value = std::strtod(number.c_str(), &end);
+    if (number.empty() || end != number.c_str() + number.size() || !std::isfinite(value))
+      return std::nullopt;
+    const bool isB = name == "b" || name.rfind("b.", 0) == 0;
+    if (isB ? value < 0 || value > 1 : value <= 0 || value > 100) return std::nullopt;
+    if (name == "k1") {
+      weights.k1 = value;
+    } else if (name == "b") {
+      weights.b.fill(value);
+    } else {
+      const std::string field = isB ? name.substr(2) : name;
+      const auto found = std::find_if(names.begin(), names.end(),
+                                      [&field](const char* known) { return field == known; });
+      if (found == names.end()) return std::nullopt;
+      const auto index = static_cast<std::size_t>(found - names.begin());
+      (isB ? weights.b : weights.weight)[index] = value;
+    }
+  }
+  return weights;
+}
+
 double inverseDocumentFrequency(std::int64_t pages, std::int64_t pagesWithTerm) {
   const double n = static_cast<double>(std::max<std::int64_t>(pagesWithTerm, 0));
   const double all = static_cast<double>(std::max<std::int64_t>(pages, pagesWithTerm));

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -32,12 +33,20 @@ inline constexpr std::size_t kFieldCount = 5;
 
 // The ranking's parameters: BM25's saturation k1, the length
 // normalisation b of each field, and the weight of each field (the body
-// weighs 1).
+// weighs 1). The defaults are those that ranked the judged queries of
+// bench/relevance/ best on their tune half (bench/relevance_tune.py).
 struct RankingWeights {
-  double k1 = 1.2;
+  double k1 = 2.0;
   std::array<double, kFieldCount> b = {0.75, 0.75, 0.75, 0.75, 0.75};
-  std::array<double, kFieldCount> weight = {5.0, 3.0, 2.0, 2.0, 1.0};
+  std::array<double, kFieldCount> weight = {8.0, 4.0, 1.5, 1.5, 1.0};
 };
+
+// Weights from a text such as "k1=1.5,title=6,body=1,b.body=0.6": any of
+// k1, b (every field's b), the field weights title, headings, path,
+// description and body, and b.FIELD for one field's b, separated by
+// commas, over the defaults. nullopt for an unknown name or a value out of
+// range (k1 and the weights positive and at most 100, b from 0 to 1).
+[[nodiscard]] std::optional<RankingWeights> parseRankingWeights(std::string_view text);
 
 // What the ranking knows of the collection: the number of on-theme pages,
 // each field's average length (0: unknown), and the number of pages holding

@@ -65,7 +65,8 @@ std::vector<bool> holdPhrases(IndexConnection& index, const std::vector<std::str
 }
 
 ResultList searchResultList(IndexConnection& index, IndexFigures& figures,
-                            const std::string& queryString, const CheckerCommand& checkerCommand) {
+                            const std::string& queryString, const CheckerCommand& checkerCommand,
+                            const RankingWeights& weights) {
   ResultList list;
   const ViewQuery view = takeOrderParameter(queryString);
   list.order = view.order;
@@ -88,8 +89,8 @@ ResultList searchResultList(IndexConnection& index, IndexFigures& figures,
     if (!counted) return list;
     found = std::move(*counted);
   } else {
-    std::optional<RankedSearch> ranked = runRankedSearch(index, figures, list.words.searchTerms,
-                                                         list.words.excludedTerms, first, rows);
+    std::optional<RankedSearch> ranked = runRankedSearch(
+        index, figures, list.words.searchTerms, list.words.excludedTerms, first, rows, weights);
     if (!ranked) return list;
     found.total = ranked->total;
     for (RankedPage& page : ranked->pages) {

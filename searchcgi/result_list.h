@@ -86,7 +86,8 @@ inline constexpr std::size_t kPhraseBatch = 200;
 // statement is rejected.
 [[nodiscard]] ResultList searchResultList(IndexConnection& index, IndexFigures& figures,
                                           const std::string& queryString,
-                                          const CheckerCommand& checkerCommand);
+                                          const CheckerCommand& checkerCommand,
+                                          const RankingWeights& weights = {});
 
 // The words of the query as typed, search words first, each excluded word
 // with its leading "-", separated by blanks: what a reader typed, in UTF-8.

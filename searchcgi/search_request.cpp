@@ -59,8 +59,9 @@ ResultView resultViewOf(const std::string& pathInfo) {
   return ResultView::plain;
 }
 
-IndexSession::IndexSession(ConnectionSettings settings, IndexFigures::Scope figures)
-    : settings(std::move(settings)), indexFigures(figures) {}
+IndexSession::IndexSession(ConnectionSettings settings, IndexFigures::Scope figures,
+                           RankingWeights weights)
+    : settings(std::move(settings)), indexFigures(figures), weights(weights) {}
 
 IndexConnection& IndexSession::connection() {
   if (open && !open->answers()) open.reset();
@@ -159,13 +160,14 @@ void serveRequest(IndexSession& session, const CgiRequest& request, std::ostream
       case ResultView::readable:
         // Nothing is written before the search is done, so a failure can
         // still answer with its status.
-        writeLines(page, readablePage(searchResultList(*index, session.figures(),
-                                                       request.queryString, checkerCommand),
-                                      readableBase(request), readableLanguage()));
+        writeLines(page,
+                   readablePage(searchResultList(*index, session.figures(), request.queryString,
+                                                 checkerCommand, session.rankingWeights()),
+                                readableBase(request), readableLanguage()));
         break;
       case ResultView::json:
         writeLines(page, jsonReply(searchResultList(*index, session.figures(), request.queryString,
-                                                    checkerCommand)));
+                                                    checkerCommand, session.rankingWeights())));
         break;
     }
   } catch (const std::exception& error) {

@@ -47,7 +47,8 @@ class IndexSession {
   // `figures`: how much of the index the ranking's figures hold (a process
   // that answers many requests keeps the whole index's).
   explicit IndexSession(ConnectionSettings settings,
-                        IndexFigures::Scope figures = IndexFigures::Scope::queryPages);
+                        IndexFigures::Scope figures = IndexFigures::Scope::queryPages,
+                        RankingWeights weights = {});
   IndexSession(const IndexSession&) = delete;
   IndexSession& operator=(const IndexSession&) = delete;
 
@@ -63,11 +64,14 @@ class IndexSession {
   // What the readable views' ranking reads of the whole index, kept from
   // one request to the next.
   IndexFigures& figures() { return indexFigures; }
+  // The readable views' ranking weights.
+  const RankingWeights& rankingWeights() const { return weights; }
 
  private:
   ConnectionSettings settings;
   std::optional<IndexConnection> open;
   IndexFigures indexFigures;
+  const RankingWeights weights;
 };
 
 // Writes the page body after the head: the word lines (with spelling blocks

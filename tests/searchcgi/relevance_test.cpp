@@ -105,4 +105,21 @@ TEST(Relevance, OrderParameterIsTakenOutByName) {
   }
 }
 
+// The weights' text sets what it names over the defaults, and one bad item
+// (unknown name, value out of range, trailing bytes) rejects the whole text.
+TEST(Relevance, WeightsTextSetsNamedValuesAndRejectsTheRest) {
+  const std::optional<RankingWeights> some = parseRankingWeights("k1=2,b=0.5,title=8,b.body=0.9");
+  ASSERT_TRUE(some);
+  EXPECT_DOUBLE_EQ(some->k1, 2.0);
+  EXPECT_DOUBLE_EQ(some->weight[titleField], 8.0);
+  EXPECT_DOUBLE_EQ(some->weight[headingsField], RankingWeights{}.weight[headingsField]);
+  EXPECT_DOUBLE_EQ(some->b[titleField], 0.5);
+  EXPECT_DOUBLE_EQ(some->b[bodyField], 0.9);
+  ASSERT_TRUE(parseRankingWeights(""));
+  EXPECT_DOUBLE_EQ(parseRankingWeights("")->k1, RankingWeights{}.k1);
+  for (const char* bad : {"k1", "k1=", "k1=0", "k1=-1", "b=1.5", "title=2x", "colour=1",
+                          "b.colour=0.5", "body=inf", "body=nan", "title=1,,", "path=101"})
+    EXPECT_FALSE(parseRankingWeights(bad)) << bad;
+}
+
 }  // namespace
