@@ -61,6 +61,7 @@ std::optional<EngineConfig> readSettings(const CrawlerOptions& options) {
     return std::nullopt;
   }
   reading.config.polite = options.polite;
+  reading.config.sitemaps = options.sitemaps;
   if (const char* caFile = std::getenv("SE_CA_FILE")) reading.config.extraCaFile = caFile;
   if (const char* language = std::getenv("SE_LANGUAGE"); language && *language)
     reading.config.defaultLanguage = language;

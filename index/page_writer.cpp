@@ -48,6 +48,7 @@ PageWriteResult PageWriter::write(const std::string& url, const PageRecord& reco
   else if (replacing)
     sendReported(measureRemovalStatement(url), "EXCEPTION DocumentMesure " + url + "\n",
                  result.messages);
+  writeValidators(url, record.validators, replacing, result.messages);
   connection.execute(themeCountStatement(record.themeWordCount, url));
   transaction.commit();
   remember(learned);
@@ -68,6 +69,7 @@ void PageWriter::recordVisit(const std::string& url, bool replacing) {
   std::string ignored;
   sendReported(fieldWordsRemovalStatement(url), "", ignored);
   sendReported(measureRemovalStatement(url), "", ignored);
+  sendReported(validatorsRemovalStatement(url), "", ignored);
   connection.execute(themeCountStatement(0, url));
   transaction.commit();
 }
@@ -84,6 +86,19 @@ void PageWriter::writeRanking(const std::string& url, const RankingSignals& sign
                      ", " + std::to_string(count));
   for (const std::string& list : joinedBatches(rows, maxBatchBytes, " UNION ALL "))
     sendReported(fieldWordsStatement(url, list), "EXCEPTION MotChamp " + url + "\n", messages);
+}
+
+// The page's validators replace those of its earlier visit, which go when
+// it has none now; a rejection is reported and absorbed, as an index made
+// before UrlValidateurs rejects them.
+void PageWriter::writeValidators(const std::string& url, const PageValidators& validators,
+                                 bool replacing, std::string& messages) {
+  if (!validators.empty())
+    sendReported(validatorsStatement(url, validators), "EXCEPTION UrlValidateurs " + url + "\n",
+                 messages);
+  else if (replacing)
+    sendReported(validatorsRemovalStatement(url), "EXCEPTION UrlValidateurs " + url + "\n",
+                 messages);
 }
 
 // Sends one statement whose rejection is reported and absorbed: a rejected

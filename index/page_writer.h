@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "index/index_connection.h"
+#include "index/page_validators.h"
 
 namespace theme_search {
 
@@ -64,6 +65,9 @@ struct PageRecord {
   std::optional<DocumentRecord> document;
   // What the readable views rank it by; on-theme pages only.
   std::optional<RankingSignals> ranking;
+  // The validators of the page's "200" reply (UrlValidateurs); empty when
+  // it had none.
+  PageValidators validators;
 };
 
 // What writing a page gave: the "EXCEPTION ..." lines of the statements the
@@ -80,8 +84,9 @@ struct PageWriteResult {
 // of its Url row (found by equality on the URL) with the time of the visit
 // into lastVisit. So a Url row whose lastVisit is still NULL is a page
 // fetched and never analysed. A page that replaces its earlier visit (a
-// refresh) first loses its CorrespMotUrl and MotChamp rows, and its Document
-// and DocumentMesure rows when it has none now, in the same transaction. A page visited but not
+// refresh) first loses its CorrespMotUrl and MotChamp rows, and its Document,
+// DocumentMesure and UrlValidateurs rows when it has none now, in the same
+// transaction. A page visited but not
 // indexed only gets its visit and a theme count of 0.
 //
 // The keywords go in a few multi-row statements, using the ids of keywords
@@ -120,6 +125,8 @@ class PageWriter {
   bool stopped() const;
   void recordVisit(const std::string& url, bool replacing);
   void writeRanking(const std::string& url, const RankingSignals& signals, std::string& messages);
+  void writeValidators(const std::string& url, const PageValidators& validators, bool replacing,
+                       std::string& messages);
   void sendReported(const std::string& statement, const std::string& message,
                     std::string& messages);
   bool writeKeywords(const std::string& url, const WordCounts& keywords, KeywordIds& learned,

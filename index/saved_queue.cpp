@@ -35,6 +35,11 @@ std::string refreshStatement(unsigned days) {
   return "SELECT url FROM Url WHERE lastVisit <= NOW() - INTERVAL " + std::to_string(days) + " DAY";
 }
 
+std::string lastVisitStatement(const std::string& quotedUrls) {
+  return "SELECT url, UNIX_TIMESTAMP(lastVisit) FROM Url WHERE lastVisit IS NOT NULL AND url IN (" +
+         quotedUrls + ")";
+}
+
 std::uint64_t removeUnanalysedPages(IndexConnection& connection) {
   Transaction transaction(connection);
   connection.execute(
@@ -82,6 +87,15 @@ std::vector<std::string> pagesAnalysedBefore(IndexConnection& connection, unsign
   std::vector<std::string> pages;
   for (Row& row : connection.query(refreshStatement(days))) pages.push_back(std::move(row.at(0)));
   return pages;
+}
+
+std::unordered_map<std::string, std::int64_t> lastVisits(IndexConnection& connection,
+                                                         const std::vector<std::string>& urls) {
+  std::unordered_map<std::string, std::int64_t> visits;
+  for (const std::string& list : joinedBatches(quoted(urls)))
+    for (Row& row : connection.query(lastVisitStatement(list)))
+      visits[std::move(row.at(0))] = integerField(row.at(1));
+  return visits;
 }
 
 }  // namespace theme_search

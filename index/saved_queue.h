@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "index/index_connection.h"
@@ -54,11 +55,19 @@ std::size_t saveQueue(IndexConnection& connection, const std::vector<SavedUrl>& 
 [[nodiscard]] std::vector<std::string> pagesAnalysedBefore(IndexConnection& connection,
                                                            unsigned days);
 
+// The analysed pages among `urls`, each with the time of its last visit in
+// seconds since 1970 (UTC); URLs not in Url, or never analysed, are left
+// out. One statement for up to about a megabyte of URLs, none for an empty
+// list.
+[[nodiscard]] std::unordered_map<std::string, std::int64_t> lastVisits(
+    IndexConnection& connection, const std::vector<std::string>& urls);
+
 // The statements, each given its list of rows (see joinedBatches): queue
 // entries as ("url",priority,revisit), URLs as "url".
 [[nodiscard]] std::string queueSaveStatement(const std::string& rows);
 [[nodiscard]] std::string queueRemovalStatement(const std::string& quotedUrls);
 [[nodiscard]] std::string unanalysedRemovalStatement(const std::string& quotedUrls);
 [[nodiscard]] std::string refreshStatement(unsigned days);
+[[nodiscard]] std::string lastVisitStatement(const std::string& quotedUrls);
 
 }  // namespace theme_search

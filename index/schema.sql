@@ -124,3 +124,14 @@ CREATE TABLE IF NOT EXISTS MotChamp (
   PRIMARY KEY (idMot, idUrl, champ),
   KEY url_champ (idUrl)
 ) ENGINE=InnoDB DEFAULT CHARSET=latin1;
+
+-- The validators of each page's last "200" reply, written in the page's
+-- transaction: its ETag and Last-Modified header values, byte for byte
+-- (empty when the reply had none). A refresh sends them back as
+-- "If-None-Match" and "If-Modified-Since"; a "304" answer keeps the page's
+-- rows. A page whose reply had neither has no row.
+CREATE TABLE IF NOT EXISTS UrlValidateurs (
+  idUrl INT UNSIGNED NOT NULL PRIMARY KEY,
+  etag VARBINARY(255) NOT NULL DEFAULT '',
+  lastModified VARBINARY(255) NOT NULL DEFAULT ''
+) ENGINE=InnoDB DEFAULT CHARSET=latin1;

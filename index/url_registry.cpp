@@ -84,7 +84,7 @@ void removePage(IndexConnection& connection, const std::string& url, const std::
   Transaction transaction(connection);
   const std::string page = "(SELECT idUrl FROM Url WHERE url = " + quote(url) + ")";
   connection.execute("DELETE FROM CorrespMotUrl WHERE idUrl IN " + page);
-  for (const char* table : {"Document", "DocumentMesure", "MotChamp"})
+  for (const char* table : {"Document", "DocumentMesure", "MotChamp", "UrlValidateurs"})
     connection.execute(std::string("DELETE FROM ") + table + " WHERE idUrl IN " + page);
   connection.execute("DELETE FROM Url WHERE url = " + quote(url));
   markInvalid(connection, url, reason);

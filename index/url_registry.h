@@ -60,8 +60,8 @@ void markAllInvalid(IndexConnection& connection, const std::vector<InvalidUrl>& 
 void markInvalid(IndexConnection& connection, const std::string& url, const std::string& reason);
 
 // Takes a page out of the index, its keyword rows, Document row, ranking
-// rows (DocumentMesure, MotChamp) and Url row, and records it invalid with
-// the reason: a page the server says is
+// rows (DocumentMesure, MotChamp), validators (UrlValidateurs) and Url
+// row, and records it invalid with the reason: a page the server says is
 // gone. One transaction.
 void removePage(IndexConnection& connection, const std::string& url, const std::string& reason);
 

@@ -9,7 +9,7 @@ packages=(
   libmysql++-dev libmariadb-dev mariadb-server mariadb-client
   libfcgi-dev
   flex libfl-dev
-  libcurl4-openssl-dev zlib1g-dev ca-certificates openssl
+  libcurl4-openssl-dev zlib1g-dev libexpat1-dev ca-certificates openssl
   libstemmer-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   aspell aspell-en aspell-fr

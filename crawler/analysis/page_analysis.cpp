@@ -9,6 +9,7 @@
 #include "crawler/fetch/charset.h"
 #include "crawler/fetch/reply.h"
 #include "crawler/fetch/url_rules.h"
+#include "crawler/fetch/validators.h"
 
 namespace theme_search {
 
@@ -24,9 +25,10 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
   std::string trimmedUrl = url;
   std::string baseUrl = computeBase(trimmedUrl);
   const ReplyReading reading = interpretReply(reply, baseUrl);
+  PageAnalysis analysis;
+  analysis.record.validators = replyValidators(reply);
   removeHeader(reply);
 
-  PageAnalysis analysis;
   if (!config.inScope(url)) {
     if (reading.redirectTarget) analysis.links.push_back(*reading.redirectTarget);
     return analysis;

@@ -5,13 +5,16 @@ namespace theme_search {
 namespace {
 
 const char kUsage[] =
-    "usage: crawler [--polite] [--refresh DAYS] [--start URL]... [--until-idle]\n"
+    "usage: crawler [--polite] [--refresh DAYS] [--start URL]... [--sitemap URL]...\n"
+    "               [--until-idle]\n"
     "       crawler --help | --version\n"
     "  --polite          obey each host's robots.txt, wait between requests to one\n"
     "                    host (its Crawl-delay, else 1 s) and send a User-Agent\n"
     "  --refresh DAYS    fetch again the site's pages analysed DAYS days ago or\n"
     "                    more, and replace what the index holds for them\n"
     "  --start URL       queue URL as a start URL (may be repeated)\n"
+    "  --sitemap URL     queue the site's pages that the sitemap (or index of\n"
+    "                    sitemaps) at URL lists (may be repeated)\n"
     "  --until-idle      batch mode: do not read standard input, and end with\n"
     "                    status 0 once nothing is queued or being fetched or parsed\n"
     "  --version         print the program's name and version\n"
@@ -49,18 +52,19 @@ CommandLineReading readCommandLine(const std::vector<std::string>& arguments) {
   CrawlerOptions& options = reading.options;
   for (std::size_t i = 0; i < arguments.size() && reading.error.empty(); ++i) {
     const std::string& argument = arguments[i];
-    const bool takesValue = argument == "--refresh" || argument == "--start";
+    const bool takesValue =
+        argument == "--refresh" || argument == "--start" || argument == "--sitemap";
     if (takesValue && i + 1 == arguments.size()) {
       reading.error = "crawler: " + argument + " needs a value\n";
     } else if (argument == "--refresh") {
       options.refreshDays = dayCount(arguments[++i]);
       if (!options.refreshDays)
         reading.error = badValue(argument, arguments[i], "a number of days, 0 to 1000000");
-    } else if (argument == "--start") {
+    } else if (argument == "--start" || argument == "--sitemap") {
       if (arguments[++i].empty() || arguments[i][0] == '-')
         reading.error = badValue(argument, arguments[i], "a URL");
       else
-        options.startUrls.push_back(arguments[i]);
+        (argument == "--start" ? options.startUrls : options.sitemaps).push_back(arguments[i]);
     } else if (argument == "--polite") {
       options.polite = true;
     } else if (argument == "--until-idle") {

@@ -14,6 +14,8 @@ struct CrawlerOptions {
   std::optional<unsigned> refreshDays;
   // --start URL, in the order given: queued before anything else is read.
   std::vector<std::string> startUrls;
+  // --sitemap URL, in the order given: sitemaps whose pages seed the crawl.
+  std::vector<std::string> sitemaps;
   // --until-idle: standard input is not read; the run ends once nothing is
   // queued or in flight (or at SIGINT or SIGTERM).
   bool untilIdle = false;
@@ -30,7 +32,7 @@ struct CommandLineReading {
 };
 
 // Reads the arguments after the program name. Every option is read, in any
-// order; --start may be given several times, and a later --refresh replaces
+// order; --start and --sitemap may be given several times, and a later --refresh replaces
 // an earlier one. An unknown option, an argument that is not an option, an
 // option without its value and a bad value are errors; the first one found
 // is reported. Pure.

@@ -26,6 +26,8 @@ struct EngineConfig {
   // system's store (empty: none).
   bool polite = false;
   std::string extraCaFile;
+  // Sitemaps whose pages seed the crawl (the --sitemap option), as typed.
+  std::vector<std::string> sitemaps;
   // The language of pages that name none (html lang, Content-Language),
   // for their word stems: SE_LANGUAGE, French by default.
   std::string defaultLanguage = "fr";

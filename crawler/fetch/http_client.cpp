@@ -28,15 +28,17 @@ const long kMaxRedirects = 5;
 // What one transfer's callbacks share.
 struct Transfer {
   Transfer(const EngineConfig& config, const FetchLimits& limits, const StopSignal* stop,
-           bool anyReply)
-      : config(config), limits(limits), stop(stop), anyReply(anyReply) {}
+           bool anyReply, bool conditional)
+      : config(config), limits(limits), stop(stop), anyReply(anyReply), conditional(conditional) {}
 
   const EngineConfig& config;
   const FetchLimits& limits;
   const StopSignal* stop;
   bool anyReply;
-  std::string header;  // the current header block, as received
-  std::string body;    // decoded
+  bool conditional;          // the request carries validators: "304" is an answer
+  bool notModified = false;  // ... and the server gave it
+  std::string header;        // the current header block, as received
+  std::string body;          // decoded
   bool headerComplete = false;
   std::optional<std::string> refusal;
   bool overCap = false;
@@ -87,6 +89,10 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
   if (!blankLine || isInterim(transfer.header)) return length;
   transfer.headerComplete = true;
   if (transfer.anyReply) return length;
+  if (transfer.conditional && replyStatus(transfer.header) == "304") {
+    transfer.notModified = true;
+    return length;
+  }
   // The check runs on the whole header block; an unwanted body is never read.
   transfer.refusal = refusalReason(transfer.config, transfer.header);
   return transfer.refusal ? 0 : length;
@@ -207,6 +213,8 @@ FetchResult outcome(Transfer& transfer, CURL* curl, CURLcode code, const char* e
     }
     return failure(failureReason(curl, code, errorText, limits, transfer.requestSent));
   }
+  if (transfer.notModified)
+    return FetchResult{FetchResult::Outcome::notModified, "status 304", std::move(transfer.header)};
   FetchResult result{FetchResult::Outcome::fetched, std::string(), std::move(transfer.header)};
   std::string().swap(transfer.header);
   result.reply += transfer.body;
@@ -216,14 +224,28 @@ FetchResult outcome(Transfer& transfer, CURL* curl, CURLcode code, const char* e
 using CurlHandle = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
 using HeaderList = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
 
+// Appends a line to the list; false when libcurl cannot (the list is then
+// unchanged, and still owned).
+bool append(HeaderList& list, const char* line) {
+  curl_slist* longer = curl_slist_append(list.get(), line);
+  if (longer == nullptr) return false;
+  static_cast<void>(list.release());
+  list.reset(longer);
+  return true;
+}
+
 // The request carries exactly the request line, "Host:", "Connection:
 // close" (and "User-Agent" when polite): libcurl's own "Accept" and
-// "Accept-Encoding" are removed. Compressed bodies are still decoded.
-HeaderList requestHeaders() {
-  curl_slist* list = nullptr;
+// "Accept-Encoding" are removed. Compressed bodies are still decoded. The
+// conditions follow, each line as given: libcurl sends a custom header line
+// as it stands.
+HeaderList requestHeaders(const std::vector<std::string>& conditions) {
+  HeaderList list(nullptr, curl_slist_free_all);
   for (const char* line : {"Accept:", "Accept-Encoding:", "Connection: close"})
-    list = curl_slist_append(list, line);
-  return HeaderList(list, curl_slist_free_all);
+    if (!append(list, line)) return HeaderList(nullptr, curl_slist_free_all);
+  for (const std::string& line : conditions)
+    if (!append(list, line.c_str())) return HeaderList(nullptr, curl_slist_free_all);
+  return list;
 }
 
 void setOptions(CURL* curl, const FetchTarget& parts, Transfer& transfer, curl_slist* headers,
@@ -283,8 +305,10 @@ FetchTarget splitTarget(const std::string& target) {
   return parts;
 }
 
-FetchResult httpGet(const EngineConfig& config, const std::string& target, const StopSignal* stop) {
-  return http_detail::fetchWith(config, target, http_detail::FetchLimits{}, stop);
+FetchResult httpGet(const EngineConfig& config, const std::string& target, const StopSignal* stop,
+                    const std::vector<std::string>& conditions) {
+  return http_detail::fetchWith(config, target, http_detail::FetchLimits{}, stop, false,
+                                conditions);
 }
 
 FetchResult httpGetFollowing(const EngineConfig& config, const std::string& target,
@@ -295,14 +319,15 @@ FetchResult httpGetFollowing(const EngineConfig& config, const std::string& targ
 namespace http_detail {
 
 FetchResult fetchWith(const EngineConfig& config, const std::string& target,
-                      const FetchLimits& limits, const StopSignal* stop, bool anyReply) {
+                      const FetchLimits& limits, const StopSignal* stop, bool anyReply,
+                      const std::vector<std::string>& conditions) {
   const FetchTarget parts = splitTarget(target);
   if (parts.host.empty()) return failure("no host name");
   if (!plausibleHost(parts.host)) return failure("bad host name " + parts.host);
   const CurlHandle curl(curl_easy_init(), curl_easy_cleanup);
-  const HeaderList headers = requestHeaders();
+  const HeaderList headers = requestHeaders(conditions);
   if (!curl || !headers) return failure("HTTP library not available");
-  Transfer transfer{config, limits, stop, anyReply};
+  Transfer transfer{config, limits, stop, anyReply, !conditions.empty()};
   char errorText[CURL_ERROR_SIZE] = "";
   setOptions(curl.get(), parts, transfer, headers.get(), errorText);
   const CURLcode code = curl_easy_perform(curl.get());

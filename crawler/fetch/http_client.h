@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace theme_search {
 
@@ -15,7 +16,8 @@ inline constexpr char kUserAgent[] = "ThemeSearchCrawler/1.0 (theme-focused sear
 // The crawler's HTTP client, built on libcurl: one HTTP/1.1 GET (never
 // HTTP/2) over http:// or https:// to any port, with exactly the request
 // line, "Host:" (with the port when it is not the scheme's default) and
-// "Connection: close" (plus "User-Agent" when the configuration is polite).
+// "Connection: close" (plus "User-Agent" when the configuration is polite,
+// and the conditional lines of a revisit).
 // Chunked and compressed bodies are decoded; certificates are checked
 // against the system store and EngineConfig::extraCaFile. The reply is kept
 // as its header block, as received, followed by the decoded body.
@@ -23,9 +25,11 @@ inline constexpr char kUserAgent[] = "ThemeSearchCrawler/1.0 (theme-focused sear
 
 // What a download gave. `reply` holds the bytes received (a refused reply
 // keeps its header block, for tests and logs); `reason` says why a download
-// failed, in words fit for the "ERROR DOWNLOAD" line.
+// failed, in words fit for the "ERROR DOWNLOAD" line. A conditional request
+// answered "304" ends notModified, with the header block in `reply` and the
+// reason "status 304".
 struct FetchResult {
-  enum class Outcome { fetched, failed, timedOut };
+  enum class Outcome { fetched, failed, timedOut, notModified };
   Outcome outcome = Outcome::failed;
   std::string reason;
   std::string reply;
@@ -49,8 +53,12 @@ struct FetchTarget {
 // a host that does not resolve or cannot be reached, a refused certificate,
 // a refused reply, a reply over 64 MiB, no data for 2 seconds
 // (Outcome::timedOut), a download longer than 60 seconds, or a stop request.
+// `conditions` are header lines sent after the others exactly as given (a
+// revisit's "If-None-Match" and "If-Modified-Since", see conditionalHeaders);
+// with any, a "304" reply is accepted and ends Outcome::notModified.
 [[nodiscard]] FetchResult httpGet(const EngineConfig& config, const std::string& target,
-                                  const StopSignal* stop = nullptr);
+                                  const StopSignal* stop = nullptr,
+                                  const std::vector<std::string>& conditions = {});
 
 // Fetches the target whatever its status and type, following up to five
 // redirects (to any host): for files such as robots.txt whose status is an

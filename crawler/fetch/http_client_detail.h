@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "crawler/fetch/http_client.h"
 
@@ -28,6 +29,7 @@ inline constexpr std::size_t kMaxReplySize = FetchLimits{}.maxSize;
 // httpGet with other limits; `anyReply` makes it httpGetFollowing.
 [[nodiscard]] FetchResult fetchWith(const EngineConfig& config, const std::string& target,
                                     const FetchLimits& limits, const StopSignal* stop,
-                                    bool anyReply = false);
+                                    bool anyReply = false,
+                                    const std::vector<std::string>& conditions = {});
 
 }  // namespace theme_search::http_detail

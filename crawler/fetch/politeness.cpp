@@ -60,6 +60,7 @@ Politeness::Host& Politeness::hostOf(const std::string& origin) {
   Host host;
   const FetchResult fetched = httpGetFollowing(config, origin + "/robots.txt", &stop);
   host.rules = robotsRulesFrom(fetched, host.unavailable);
+  sitemaps.insert(sitemaps.end(), host.rules.sitemaps.begin(), host.rules.sitemaps.end());
   host.delay =
       std::min<std::chrono::milliseconds>(host.rules.crawlDelay.value_or(defaultDelay), kMaxDelay);
   host.nextRequest = Clock::now() + host.delay;

@@ -4,6 +4,8 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "crawler/fetch/http_client.h"
 #include "crawler/fetch/robots.h"
@@ -40,6 +42,10 @@ class Politeness {
   // request waits for its delay from now.
   void requestEnded(const std::string& url);
 
+  // The "Sitemap:" lines of the robots.txt files read since the last call,
+  // in the order read; each robots.txt is read once a run.
+  [[nodiscard]] std::vector<std::string> takeSitemaps() { return std::exchange(sitemaps, {}); }
+
  private:
   struct Host {
     RobotsRules rules;
@@ -53,6 +59,7 @@ class Politeness {
   const StopSignal& stop;
   const std::chrono::milliseconds defaultDelay;
   std::map<std::string, Host> hosts;
+  std::vector<std::string> sitemaps;
 };
 
 // What a robots.txt download says: the rules of a 2xx reply, everything

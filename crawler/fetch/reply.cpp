@@ -216,6 +216,15 @@ std::string contentTypeCharset(const std::string& reply) {
   return type ? type->charset : std::string();
 }
 
+std::string replyStatus(const std::string& reply) {
+  std::size_t at = 0;
+  return statusOf(nextLine(reply, at));
+}
+
+std::string headerValue(const std::string& reply, std::string_view lowerName) {
+  return readHeaderBlock(reply).valueOf(lowerName);
+}
+
 void removeHeader(std::string& reply) {
   std::size_t end = reply.find("\r\n\r\n");
   if (end != std::string::npos) {

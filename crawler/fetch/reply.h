@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace theme_search {
@@ -70,6 +71,14 @@ struct ReplyReading {
 // The lower-cased "charset" parameter of the Content-Type header of the
 // reply's header block, unquoted; empty when there is none.
 [[nodiscard]] std::string contentTypeCharset(const std::string& reply);
+
+// The reply's status ("200", "304"): the second word of its status line;
+// empty when it has none.
+[[nodiscard]] std::string replyStatus(const std::string& reply);
+
+// The value of the reply's first header line of that name (given in lower
+// case) that has one; empty when there is none.
+[[nodiscard]] std::string headerValue(const std::string& reply, std::string_view lowerName);
 
 // Cuts the header block off a reply, leaving the document: everything up to
 // the first "\r\n\r\n" goes, or up to the first "\n\n" when the reply has no

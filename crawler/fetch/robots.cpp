@@ -64,7 +64,7 @@ std::optional<std::chrono::milliseconds> delayValue(std::string_view value) {
   return std::chrono::milliseconds(static_cast<long long>(std::min(seconds, 1e6) * 1000));
 }
 
-std::vector<Group> readGroups(std::string_view text) {
+std::vector<Group> readGroups(std::string_view text, std::vector<std::string>& sitemaps) {
   std::vector<Group> groups;
   bool lastWasAgent = false;
   while (!text.empty()) {
@@ -76,6 +76,11 @@ std::vector<Group> readGroups(std::string_view text) {
     if (colon == std::string_view::npos) continue;
     const std::string key = lowered(std::string(trimmed(line.substr(0, colon))));
     const std::string_view value = trimmed(line.substr(colon + 1));
+    if (key == "sitemap") {
+      if (!value.empty() && sitemaps.size() < RobotsRules::kMaxSitemapLines)
+        sitemaps.emplace_back(value);
+      continue;
+    }
     if (key == "user-agent") {
       if (!lastWasAgent) groups.emplace_back();
       groups.back().agents.push_back(agentToken(value));
@@ -135,12 +140,12 @@ bool RobotsRules::allows(const std::string& pathAndQuery) const {
 }
 
 RobotsRules parseRobots(std::string_view text, std::string_view productToken) {
-  const std::vector<Group> groups = readGroups(text);
+  RobotsRules result;
+  const std::vector<Group> groups = readGroups(text, result.sitemaps);
   const std::string own = lowered(std::string(productToken));
   const bool named = std::any_of(groups.begin(), groups.end(),
                                  [&](const Group& group) { return names(group, own); });
   const std::string wanted = named ? own : "*";
-  RobotsRules result;
   for (const Group& group : groups) {
     if (!names(group, wanted)) continue;
     result.rules.insert(result.rules.end(), group.rules.begin(), group.rules.end());

@@ -13,7 +13,8 @@ namespace theme_search {
 // to letter case) or, when none does, the groups for "*"; the longest
 // matching allow or disallow pattern decides ('*' matches any run of
 // characters, a final '$' anchors the end), an allow wins a tie, and
-// "/robots.txt" itself is always allowed. A plain copyable value.
+// "/robots.txt" itself is always allowed. Its "Sitemap:" lines, which belong
+// to no group, name the site's sitemaps. A plain copyable value.
 struct RobotsRules {
   struct Rule {
     bool allow = false;
@@ -23,6 +24,9 @@ struct RobotsRules {
   bool disallowAll = false;
   // The group's "Crawl-delay", when it has a valid one.
   std::optional<std::chrono::milliseconds> crawlDelay;
+  // The values of the first kMaxSitemapLines "Sitemap:" lines, in order.
+  std::vector<std::string> sitemaps;
+  static constexpr std::size_t kMaxSitemapLines = 20;
 
   // True when the crawler may fetch the path (with its query) of a URL.
   [[nodiscard]] bool allows(const std::string& pathAndQuery) const;

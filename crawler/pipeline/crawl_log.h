@@ -38,6 +38,8 @@ namespace theme_search {
 // Why a URL is in UrlInvalide, besides the download failures' own reasons.
 inline constexpr const char* kOutsideSiteReason = "outside the site";
 inline constexpr const char* kDepthLimitReason = "depth limit";
+// Why a revisit is not fetched: a sitemap says the page is unchanged.
+inline constexpr const char* kSitemapUnchangedReason = "sitemap lastmod not after the last visit";
 
 // A URL the operator typed that is a page of the index already.
 [[nodiscard]] inline std::string alreadyIndexedLine(const std::string& url) {
@@ -65,6 +67,35 @@ inline constexpr const char* kDepthLimitReason = "depth limit";
 [[nodiscard]] inline std::string pageRemovedLine(const std::string& url,
                                                  const std::string& reason) {
   return "REMOVED " + url + " : " + reason + "\n";
+}
+
+// A page of the index found unchanged since its last visit: the server
+// answered "304", or a sitemap's lastmod is not after the visit.
+[[nodiscard]] inline std::string notModifiedLine(const std::string& url,
+                                                 const std::string& reason) {
+  return "NOT MODIFIED " + url + " : " + reason + "\n";
+}
+
+// A sitemap read: the URLs it lists, and how many of them were queued (the
+// others lie outside the site or are known to the index); an index of
+// sitemaps, with the number of sitemaps it lists and, when it lists more
+// than are read, the number read.
+[[nodiscard]] inline std::string sitemapLine(const std::string& url, std::size_t listed,
+                                             std::size_t queued) {
+  return "SITEMAP " + url + " : " + std::to_string(listed) + " URLs, " + std::to_string(queued) +
+         " queued\n";
+}
+[[nodiscard]] inline std::string sitemapIndexLine(const std::string& url, std::size_t listed,
+                                                  std::size_t read) {
+  return "SITEMAP " + url + " : index of " + std::to_string(listed) + " sitemaps" +
+         (read < listed ? ", the first " + std::to_string(read) + " read" : std::string()) + "\n";
+}
+
+// A sitemap that could not be fetched or read, or was refused; nothing of it
+// is used.
+[[nodiscard]] inline std::string sitemapErrorLine(const std::string& url,
+                                                  const std::string& reason) {
+  return "ERROR SITEMAP " + url + " : " + reason + "\n";
 }
 
 // The last resort of a stage's thread: any other failure ends the thread

@@ -6,7 +6,9 @@
 #include "crawler/fetch/http_client.h"
 #include "crawler/fetch/reply.h"
 #include "crawler/fetch/url_rules.h"
+#include "crawler/fetch/validators.h"
 #include "crawler/pipeline/crawl_log.h"
+#include "index/page_validators.h"
 #include "index/url_registry.h"
 
 namespace theme_search {
@@ -29,6 +31,7 @@ DownloadStage::DownloadStage(const EngineConfig& config, IndexConnection* connec
       messages(messages),
       outage(outage),
       politeness(config.polite ? std::make_unique<Politeness>(config, stop) : nullptr),
+      sitemapsToRead(config.sitemaps.begin(), config.sitemaps.end()),
       thread(&DownloadStage::run, this) {}
 
 DownloadStage::~DownloadStage() {
@@ -40,6 +43,7 @@ void DownloadStage::run() {
   // Last resort: an exception leaving a thread would end the whole process.
   try {
     while (pages.waitForRoom()) {
+      readSitemaps();
       std::optional<CrawlItem> item = urls.pop();
       if (!item) return;
       const std::string taken = item->url;
@@ -93,6 +97,10 @@ void DownloadStage::fetchInto(FetchedPage& page) {
         page.outcome = UrlOutcome::alreadyKnown;
         return;
       }
+    } else if (unchangedPages.count(page.url) != 0) {
+      page.outcome = UrlOutcome::notModified;
+      page.reason = kSitemapUnchangedReason;
+      return;
     }
     download(page);
   } catch (const mysqlpp::Exception& error) {
@@ -108,18 +116,6 @@ void DownloadStage::fetchInto(FetchedPage& page) {
   }
 }
 
-// Runs database work through the outages of the index, waking at a stop;
-// false when a stop came first.
-template <class Work>
-bool DownloadStage::throughOutages(Work&& work) {
-  if (!outage) {
-    work();
-    return true;
-  }
-  return outage->run(
-      *connection, [this](auto deadline) { return stop.waitUntil(deadline); }, work);
-}
-
 void DownloadStage::download(FetchedPage& page) {
   writeLog(log, queueFragment(urls.size(), pages.size()));
   if (politeness) {
@@ -131,10 +127,17 @@ void DownloadStage::download(FetchedPage& page) {
       return;
     }
   }
-  FetchResult fetched = httpGet(config, downloadTarget(page.url), &stop);
+  std::vector<std::string> conditions;
+  if (page.revisit && !throughOutages([&] { conditions = revisitConditions(page.url); })) return;
+  FetchResult fetched = httpGet(config, downloadTarget(page.url), &stop, conditions);
   if (politeness) politeness->requestEnded(page.url);
   // A transfer cut short by the crawl's end is no download error.
   if (stop.requested()) return;
+  if (fetched.outcome == FetchResult::Outcome::notModified) {
+    page.outcome = UrlOutcome::notModified;
+    page.reason = std::move(fetched.reason);
+    return;
+  }
   if (fetched.ok()) {
     page.content = std::move(fetched.reply);
     if (!throughOutages([&] { recordFetched(*connection, page.url); })) {
@@ -149,6 +152,18 @@ void DownloadStage::download(FetchedPage& page) {
   writeLog(log, downloadErrorLine(page.url, fetched.reason));
   page.outcome = isGoneReply(fetched.reply) ? UrlOutcome::gone : UrlOutcome::failed;
   page.reason = std::move(fetched.reason);
+}
+
+// The conditional lines of a revisit, from the validators of its last
+// visit. An index made before UrlValidateurs rejects the lookup: the page is
+// then fetched whole.
+std::vector<std::string> DownloadStage::revisitConditions(const std::string& url) {
+  try {
+    return conditionalHeaders(readValidators(*connection, url));
+  } catch (const MysqlBadQuery& rejected) {
+    if (isConnectionLoss(rejected)) throw;
+    return {};
+  }
 }
 
 }  // namespace theme_search

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <deque>
 #include <iosfwd>
 #include <memory>
 #include <string>
 #include <thread>
+#include <unordered_set>
+#include <vector>
 
 #include "crawler/config/engine_config.h"
 #include "crawler/fetch/politeness.h"
@@ -11,6 +14,7 @@
 #include "crawler/pipeline/index_outage.h"
 #include "crawler/pipeline/known_urls.h"
 #include "crawler/pipeline/stage_queues.h"
+#include "crawler/sitemap/sitemap_reader.h"
 #include "index/index_connection.h"
 
 namespace theme_search {
@@ -31,8 +35,20 @@ namespace theme_search {
 // URLs are put in canonical form first (canonicalUrl). Under the
 // configuration's politeness option each fetch goes through Politeness
 // (robots.txt, delay per host). A revisit (CrawlItem::revisit) is fetched
-// although the index knows it. The Url row of a fetched page is written with
+// although the index knows it, with the validators of its last visit
+// (If-None-Match, If-Modified-Since): a "304" answer ends it notModified, as
+// does a sitemap whose lastmod for it is not after its last visit (then it
+// is not fetched at all). The Url row of a fetched page is written with
 // lastVisit NULL: the parse stage sets it when the page is analysed.
+//
+// Sitemaps: before it takes each URL, the stage reads the sitemaps waiting,
+// each once a run: those of the configuration (the --sitemap option) and
+// those that the robots.txt files read under the politeness option name. A
+// sitemap's pages inside the site and unknown to the index are queued with
+// priority 0; an index's sitemaps are read in turn (at most
+// kMaxIndexedSitemaps of them, none that is an index itself). Each sitemap
+// gets one line, "SITEMAP" or, when it cannot be fetched or read or is
+// refused (sitemap_reader.h), "ERROR SITEMAP"; the crawl goes on either way.
 //
 // With `outage` given, a lost index connection is opened again and the
 // statement sent again; while the server is away the stage waits (see
@@ -59,6 +75,13 @@ class DownloadStage {
   void run();
   void fetchInto(FetchedPage& page);
   void download(FetchedPage& page);
+  [[nodiscard]] std::vector<std::string> revisitConditions(const std::string& url);
+  void readSitemaps();
+  void followSitemap(const std::string& url, bool listedByIndex);
+  [[nodiscard]] std::optional<SitemapReading> fetchSitemap(const std::string& url);
+  void seedFrom(const std::string& sitemapUrl, const std::vector<SitemapEntry>& entries);
+  void noteUnchanged(const std::vector<std::string>& pages,
+                     const std::vector<std::int64_t>& lastModified);
   template <class Work>
   bool throughOutages(Work&& work);
 
@@ -72,8 +95,25 @@ class DownloadStage {
   IndexOutage* outage;
   StopSignal stop;
   std::unique_ptr<Politeness> politeness;  // null without the option
+  // Sitemaps waiting to be read, and every sitemap met this run.
+  std::deque<std::string> sitemapsToRead;
+  std::unordered_set<std::string> sitemapsMet;
+  // Pages of the index whose sitemap lastmod is not after their last visit.
+  std::unordered_set<std::string> unchangedPages;
   std::thread thread;
 };
+
+// Runs database work through the outages of the index, waking at a stop;
+// false when a stop came first.
+template <class Work>
+bool DownloadStage::throughOutages(Work&& work) {
+  if (!outage) {
+    work();
+    return true;
+  }
+  return outage->run(
+      *connection, [this](auto deadline) { return stop.waitUntil(deadline); }, work);
+}
 
 // What the HTTP client is given for a URL: the URL without its first seven
 // characters when they are exactly "http://", otherwise the whole URL (an

@@ -8,6 +8,7 @@
 #include "common/log_line.h"
 #include "crawler/analysis/page_analysis.h"
 #include "crawler/pipeline/crawl_log.h"
+#include "index/page_validators.h"
 #include "index/url_registry.h"
 
 namespace theme_search {
@@ -89,6 +90,10 @@ void ParseStage::take(FetchedPage& page) {
       invalid.push_back(InvalidUrl{std::move(page.url), std::move(page.reason)});
       if (pages.size() == 0) writeInvalid();
       break;
+    case UrlOutcome::notModified:
+      writeInvalid();
+      settleUnchanged(page);
+      break;
     case UrlOutcome::alreadyKnown:
     case UrlOutcome::refusedByRobots:
       break;
@@ -113,6 +118,19 @@ void ParseStage::settleRevisit(const FetchedPage& page) {
     }
   }
   urls.finished(page.url);
+}
+
+// A page of the index found unchanged keeps its rows; its visit is recorded.
+void ParseStage::settleUnchanged(const FetchedPage& page) {
+  try {
+    if (!throughOutages(registry, [&] { recordUnchangedVisit(registry, page.url); })) {
+      interrupted.push_back(page);
+      return;
+    }
+    writeLog(log, notModifiedLine(page.url, page.reason));
+  } catch (const mysqlpp::Exception& error) {
+    writeLog(log, databaseErrorLine(page.url, error.what()));
+  }
 }
 
 // Writes the URLs waiting for UrlInvalide in one transaction; when that is

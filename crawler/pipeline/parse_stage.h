@@ -30,7 +30,9 @@ namespace theme_search {
 // invalid with its reason (a run of them in one statement); one that is
 // already known or refused by robots.txt is recorded nowhere. A revisit
 // that failed keeps its earlier rows, unless the server says it is gone:
-// it then leaves the index (removePage). Once a page is dealt with, its item
+// it then leaves the index (removePage). A revisit found unchanged
+// (notModified) keeps its rows and gets its visit (lastVisit) and a "NOT
+// MODIFIED" line. Once a page is dealt with, its item
 // is handled() in the URL queue, so the queue sees the crawl idle only after
 // the last page's links are queued. The stage counts the pages it takes in
 // tally(): fetched, on theme, and errors. It ends when the hand-over is
@@ -79,6 +81,7 @@ class ParseStage {
   bool throughOutages(IndexConnection& connection, Work&& work);
   void writeInvalid();
   void settleRevisit(const FetchedPage& page);
+  void settleUnchanged(const FetchedPage& page);
   void refuseLinks(const std::vector<std::string>& links);
   void queueLinks(const std::vector<std::string>& links, int themeWordCount, std::int32_t priority);
 

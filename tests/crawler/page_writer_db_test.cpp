@@ -46,7 +46,7 @@ class Indexer {
                         const EngineConfig& config, const DocumentDisplay& display = {},
                         bool replacing = false) {
     KeywordSelection selection = selectKeywords(text, config);
-    PageRecord record{type, std::move(selection.keywords), selection.themeWordCount, {}, {}};
+    PageRecord record{type, std::move(selection.keywords), selection.themeWordCount, {}, {}, {}};
     if (selection.onTheme) record.document = makeDocumentRecord(display.title, display.displayText);
     const PageWriteResult written = writer.write(url, record, replacing);
     return {selection.themeWordCount, written.messages, written.stopped};
@@ -508,7 +508,8 @@ TEST_P(PageWriterTest, RankingRowsFollowThePageAndOldIndexesGoOn) {
     return found;
   };
   PageWriter writer(db(), nullptr, GetParam());
-  PageRecord record{"html", {{"moteur", 3}, {"recherche", 1}, {"web", 2}}, 2, DocumentRecord{}, {}};
+  PageRecord record{"html", {{"moteur", 3}, {"recherche", 1}, {"web", 2}}, 2, DocumentRecord{}, {},
+                    {}};
   RankingSignals signals;
   signals.wordCount = 6;
   signals.fieldLengths = {{PageField::title, 3}, {PageField::urlPath, 2}};
@@ -525,7 +526,7 @@ TEST_P(PageWriterTest, RankingRowsFollowThePageAndOldIndexesGoOn) {
   EXPECT_EQ(writer.write(kUrl, record, /*replacing=*/true).messages, "");
   EXPECT_EQ(rows(), (std::vector<std::string>{"9 3 2 fr", "moteur 1 1", "web 1 1"}));
 
-  PageRecord offTheme{"html", {}, 0, std::nullopt, std::nullopt};
+  PageRecord offTheme{"html", {}, 0, std::nullopt, std::nullopt, {}};
   EXPECT_EQ(writer.write(kUrl, offTheme, /*replacing=*/true).messages, "");
   EXPECT_EQ(rows(), std::vector<std::string>{});
   EXPECT_EQ(writer.write(kUrl, record, /*replacing=*/true).messages, "");
