@@ -221,6 +221,40 @@ TEST_F(HttpClient, SendsOnlyTheRequestLineHostAndConnectionAndKeepsTheWholeReply
   }
 }
 
+// A revisit's validators go out after the usual lines, byte for byte; a
+// "304" answers it (and only it), with no body read.
+TEST_F(HttpClient, SendsConditionsAsTheyStandAndTakes304AsNotModified) {
+  const std::vector<std::string> conditions = {"If-None-Match: W/\"a;  b\xe9\"",
+                                               "If-Modified-Since: Tue, 15 Nov 1994 12:45:26 GMT"};
+  const std::string notModified = "HTTP/1.1 304 Not Modified\r\nETag: W/\"a;  b\xe9\"\r\n\r\n";
+  const std::string changed = kHtmlHead + "Content-Length: 6\r\n\r\n<html>";
+  struct Case {
+    std::string name, answer;
+    bool conditional;
+    FetchResult::Outcome outcome;
+    std::string reason;
+  } cases[] = {
+      {"304 to a conditional request", notModified, true, FetchResult::Outcome::notModified,
+       "status 304"},
+      {"200 to a conditional request", changed, true, FetchResult::Outcome::fetched, ""},
+      {"304 to a plain request", notModified, false, FetchResult::Outcome::failed, "status 304"},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer server([&](const Connection& connection) { sendAll(connection.fd, c.answer); });
+    const std::vector<std::string> sent = c.conditional ? conditions : std::vector<std::string>();
+    const FetchResult result =
+        http_detail::fetchWith(config, server.target("/p.html"), {}, nullptr, false, sent);
+    EXPECT_EQ(result.outcome, c.outcome) << c.name << ": " << result.reason;
+    EXPECT_EQ(result.reason, c.reason) << c.name;
+    EXPECT_EQ(result.reply, c.answer) << c.name;
+    std::string expected =
+        "GET /p.html HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.port) +
+        "\r\nConnection: close\r\n";
+    for (const std::string& line : sent) expected += line + "\r\n";
+    EXPECT_EQ(server.request(), expected + "\r\n") << c.name;
+  }
+}
+
 TEST_F(HttpClient, DecodesChunkedAndCompressedBodiesWhateverTheSegments) {
   const std::string page = "<html>abeilles <a href=\"ruche.html\">x</a></html>";
   // Chunk boundaries inside a word and inside a link.

@@ -35,6 +35,29 @@ TEST(Robots, PatternsMatchThePathStartWithWildcardsAndEndAnchors) {
     EXPECT_EQ(robotsPatternMatches(c.pattern, c.path), c.matches) << c.pattern << " on " << c.path;
 }
 
+// Sitemap lines belong to no group: each counts wherever it stands, up to
+// the bound, and leaves the groups as they are.
+TEST(Robots, SitemapLinesAreReadWhateverTheGroup) {
+  std::string text =
+      "Sitemap: http://srv/one.xml\n"
+      "User-agent: other\n"
+      "Sitemap: http://srv/two.xml.gz # comment\n"
+      "Disallow: /other\n"
+      "User-agent: *\n"
+      "sitemap:http://srv/three.xml\n"
+      "Disallow: /private\n"
+      "Sitemap:\n";
+  RobotsRules rules = parseRobots(text, "ThemeSearchCrawler");
+  EXPECT_EQ(rules.sitemaps, (std::vector<std::string>{"http://srv/one.xml", "http://srv/two.xml.gz",
+                                                      "http://srv/three.xml"}));
+  EXPECT_FALSE(rules.allows("/private/a"));
+  EXPECT_TRUE(rules.allows("/other/a"));
+  for (int i = 0; i < 30; ++i) text += "Sitemap: http://srv/s" + std::to_string(i) + ".xml\n";
+  rules = parseRobots(text, "ThemeSearchCrawler");
+  ASSERT_EQ(rules.sitemaps.size(), RobotsRules::kMaxSitemapLines);
+  EXPECT_EQ(rules.sitemaps.back(), "http://srv/s16.xml");
+}
+
 TEST(Robots, GroupOfTheOwnTokenElseStarDecidesByLongestMatch) {
   const std::string text =
       "# comment\n"
