@@ -93,8 +93,8 @@ std::optional<SitemapReading> DownloadStage::fetchSitemap(const std::string& url
   return std::nullopt;
 }
 
-// Queues the sitemap's pages that lie inside the site and that the index
-// does not know, each once, with priority 0. Of the pages it knows, those
+// Queues the sitemap's pages that lie inside the site, that the index does
+// not know and that the queue does not hold, each once, with priority 0. Of the pages it knows, those
 // whose lastmod is not after their last visit are noted, so that a refresh
 // passes them over.
 void DownloadStage::seedFrom(const std::string& sitemapUrl,
@@ -118,6 +118,7 @@ void DownloadStage::seedFrom(const std::string& sitemapUrl,
   std::vector<std::int64_t> datedTimes;
   for (std::size_t i = 0; i < inSite.size(); ++i) {
     if (!isKnown[i]) {
+      if (urls.holds(inSite[i])) continue;  // queued already, or being fetched
       urls.push(CrawlItem(inSite[i], 0));
       ++queued;
     } else if (modified[i]) {

@@ -59,7 +59,8 @@ def redirect(status, location):
 
 class RawSite:
     """A web server on 127.0.0.1:`port` answering each path with scripted
-    segments (bytes, or a number of seconds to pause), 404 otherwise; over
+    segments (bytes, or a number of seconds to pause), or with the segments a
+    function of the request's bytes gives, 404 otherwise; over
     TLS when given a certificate and key. Records (path, request bytes,
     arrival time, end time) in order."""
 
@@ -99,8 +100,11 @@ class RawSite:
             path = request.split(b" ")[1].decode("latin-1")
             entry = [path, request, arrived, None]
             self.requests.append(entry)
-            for segment in self.replies.get(path, reply("404 Not Found", [
-                    ("Content-Type", "text/html"), ("Content-Length", "0")])):
+            segments = self.replies.get(path, reply("404 Not Found", [
+                ("Content-Type", "text/html"), ("Content-Length", "0")]))
+            if callable(segments):
+                segments = segments(request)
+            for segment in segments:
                 if isinstance(segment, (int, float)):
                     time.sleep(segment)
                 else:
