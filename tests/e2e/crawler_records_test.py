@@ -20,9 +20,8 @@ Usage: crawler_records_test.py BUILD_DIR"""
 
 import os
 import sys
-import tempfile
 
-from crawler_run import Crawler, Site, start_test, write_config
+from crawler_run import Crawler, Site, run_cases, write_config
 from crawler_crawl_test import crawl, html
 
 BASE = "http://localhost/site/"
@@ -165,12 +164,7 @@ def refresh(checks, build, db, workdir):
 
 
 def main():
-    build, db, checks = start_test(sys.argv, "se_test_e2e_records")
-    for case in (links_and_start_urls, robots_for_the_run, operator_requests, refresh):
-        db.reset()
-        with tempfile.TemporaryDirectory() as workdir:
-            case(checks, build, db, workdir)
-    checks.finish()
+    run_cases(sys.argv, "se_test_e2e_records", (links_and_start_urls, robots_for_the_run, operator_requests, refresh))
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@ import http.server
 import os
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -27,6 +28,17 @@ def start_test(argv, database):
     db = Database(build, database)
     db.reset()
     return build, db, Checks()
+
+
+def run_cases(argv, database, cases):
+    """Runs each case(checks, build, db, workdir) on an emptied database and
+    in a working directory of its own, then reports and sets the status."""
+    build, db, checks = start_test(argv, database)
+    for case in cases:
+        db.reset()
+        with tempfile.TemporaryDirectory() as workdir:
+            case(checks, build, db, workdir)
+    checks.finish()
 
 
 class Database:

@@ -17,11 +17,11 @@ Usage: crawler_sitemap_test.py BUILD_DIR"""
 
 import gzip
 import sys
-import tempfile
 import time
 
-from crawler_run import Crawler, Site, start_test, write_config
-from crawler_crawl_test import crawl, html
+from crawler_run import Site, run_cases, write_config
+from crawler_crawl_test import html
+from crawler_records_test import run
 
 ROOT = "http://localhost/"
 BASE = ROOT + "site/"
@@ -42,13 +42,6 @@ def url_set(*urls, lastmod=None):
 def sitemap_index(*urls):
     entries = "".join("<sitemap><loc>%s</loc></sitemap>" % url for url in urls)
     return ('<sitemapindex xmlns="%s">%s</sitemapindex>' % (SPACE, entries)).encode("latin-1")
-
-
-def run(build, workdir, db, site, typed, at_least, args):
-    crawler = Crawler(build, workdir, db.env(), args=args)
-    crawler.type(typed + "\n")
-    status = crawl(crawler, site, at_least)
-    return status, crawler.stderr()
 
 
 def sitemap_args(*paths):
@@ -203,12 +196,7 @@ def lastmod_refresh(checks, build, db, workdir):
 
 
 def main():
-    build, db, checks = start_test(sys.argv, "se_test_e2e_sitemap")
-    for case in (seeding, robots_lines, hostile, lastmod_refresh):
-        db.reset()
-        with tempfile.TemporaryDirectory() as workdir:
-            case(checks, build, db, workdir)
-    checks.finish()
+    run_cases(sys.argv, "se_test_e2e_sitemap", (seeding, robots_lines, hostile, lastmod_refresh))
 
 
 if __name__ == "__main__":
