@@ -12,7 +12,8 @@ build=${FUZZ_BUILD_DIR:-$here/build-fuzz}
 minutes=${1:-10}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(html_scanner_fuzz url_rules_fuzz reply_fuzz config_reader_fuzz query_string_fuzz)
+[ ${#targets[@]} -gt 0 ] || targets=(html_scanner_fuzz url_rules_fuzz reply_fuzz config_reader_fuzz sitemap_reader_fuzz
+  query_string_fuzz)
 
 "$here/scripts/install-deps.sh"
 # clang and its fuzzer runtime, only needed here.
