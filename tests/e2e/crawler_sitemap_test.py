@@ -174,7 +174,7 @@ def lastmod_refresh(checks, build, db, workdir):
                      "WHERE u.url = '%sold.html'" % BASE)
     pages = (BASE + "old.html", BASE + "new.html", BASE + "undated.html")
     site.pages["/fresh.xml"] = (XML, url_set(*pages, lastmod={
-        BASE + "old.html": "2024-05-31T23:00:00Z", BASE + "new.html": "2024-06-01T12:00:00+02:00"}),
+        BASE + "old.html": "2024-05-01T10:00:00+02:00", BASE + "new.html": "2024-07-01"}),
         0)
     site.requests.clear()
     status, log = run(build, workdir, db, site, "", 3,
