@@ -31,7 +31,7 @@ enum class UrlOutcome {
   fetched,          // the reply is in `content` and the URL in Url
   failed,           // no usable reply (`reason` says why)
   gone,             // the server answered that the page does not exist (404, 410)
-  notModified,      // a revisit the server answered 304, or a sitemap's lastmod, says unchanged
+  notModified,      // a revisit found unchanged: a 304 answer, or a sitemap's lastmod
   outsideSite,      // the URL lies outside the configured site
   alreadyKnown,     // the index holds the URL already
   refusedByRobots,  // robots.txt (or its absence) refuses it for this run
