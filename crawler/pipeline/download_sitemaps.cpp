@@ -94,9 +94,9 @@ std::optional<SitemapReading> DownloadStage::fetchSitemap(const std::string& url
 }
 
 // Queues the sitemap's pages that lie inside the site, that the index does
-// not know and that the queue does not hold, each once, with priority 0. Of the pages it knows, those
-// whose lastmod is not after their last visit are noted, so that a refresh
-// passes them over.
+// not know and that the queue does not hold, each once, with priority 0. Of
+// the pages it knows, those whose lastmod is not after their last visit are
+// noted, so that a refresh passes them over.
 void DownloadStage::seedFrom(const std::string& sitemapUrl,
                              const std::vector<SitemapEntry>& entries) {
   std::vector<std::string> inSite;
