@@ -24,15 +24,24 @@ bool isHttpUrl(const std::string& url) {
 }  // namespace
 
 // Reads the sitemaps waiting, those named by a robots.txt read meanwhile
-// included, until none waits or the crawl stops.
+// included, until none waits or the crawl stops; each stops counting as work
+// once its pages are queued.
 void DownloadStage::readSitemaps() {
-  for (;;) {
-    if (politeness)
-      for (std::string& url : politeness->takeSitemaps()) sitemapsToRead.push_back(std::move(url));
-    if (sitemapsToRead.empty() || stop.requested()) return;
+  while (!sitemapsToRead.empty() && !stop.requested()) {
     const std::string url = canonicalUrl(std::move(sitemapsToRead.front()));
     sitemapsToRead.pop_front();
     if (sitemapsMet.insert(url).second) followSitemap(url, false);
+    urls.handled();
+  }
+}
+
+// The sitemaps named by the robots.txt files read since the last call, held
+// as work from now on. Called while the work that read them (an item, or a
+// sitemap) is still held, so the crawl cannot be idle in between.
+void DownloadStage::takeRobotsSitemaps() {
+  for (std::string& url : politeness->takeSitemaps()) {
+    urls.hold();
+    sitemapsToRead.push_back(std::move(url));
   }
 }
 
@@ -69,7 +78,12 @@ void DownloadStage::followSitemap(const std::string& url, bool listedByIndex) {
 std::optional<SitemapReading> DownloadStage::fetchSitemap(const std::string& url) {
   std::string reason = "not an http or https URL";
   if (isHttpUrl(url)) {
-    if (std::optional<std::string> refused = politeness ? politeness->admit(url) : std::nullopt) {
+    std::optional<std::string> refused;
+    if (politeness) {
+      refused = politeness->admit(url);
+      takeRobotsSitemaps();
+    }
+    if (refused) {
       if (stop.requested()) return std::nullopt;
       writeLog(log, sitemapErrorLine(url, *refused));
       return std::nullopt;

@@ -13,6 +13,16 @@
 
 namespace theme_search {
 
+namespace {
+
+// The configuration's sitemaps, each held in the URL queue until read.
+std::deque<std::string> heldSitemaps(const EngineConfig& config, UrlQueue& urls) {
+  for (std::size_t i = 0; i < config.sitemaps.size(); ++i) urls.hold();
+  return std::deque<std::string>(config.sitemaps.begin(), config.sitemaps.end());
+}
+
+}  // namespace
+
 std::string downloadTarget(const std::string& url) {
   // The client reads the scheme of an https:// URL itself.
   return url.compare(0, kHttpPrefix.size(), kHttpPrefix) == 0 ? url.substr(kHttpPrefix.size())
@@ -31,7 +41,7 @@ DownloadStage::DownloadStage(const EngineConfig& config, IndexConnection* connec
       messages(messages),
       outage(outage),
       politeness(config.polite ? std::make_unique<Politeness>(config, stop) : nullptr),
-      sitemapsToRead(config.sitemaps.begin(), config.sitemaps.end()),
+      sitemapsToRead(heldSitemaps(config, urls)),
       thread(&DownloadStage::run, this) {}
 
 DownloadStage::~DownloadStage() {
@@ -119,11 +129,13 @@ void DownloadStage::fetchInto(FetchedPage& page) {
 void DownloadStage::download(FetchedPage& page) {
   writeLog(log, queueFragment(urls.size(), pages.size()));
   if (politeness) {
-    if (std::optional<std::string> refused = politeness->admit(page.url)) {
+    const std::optional<std::string> refused = politeness->admit(page.url);
+    takeRobotsSitemaps();
+    if (refused) {
       if (stop.requested()) return;
       writeLog(log, downloadErrorLine(page.url, *refused));
       page.outcome = UrlOutcome::refusedByRobots;
-      page.reason = std::move(*refused);
+      page.reason = *refused;
       return;
     }
   }

@@ -43,7 +43,9 @@ namespace theme_search {
 //
 // Sitemaps: before it takes each URL, the stage reads the sitemaps waiting,
 // each once a run: those of the configuration (the --sitemap option) and
-// those that the robots.txt files read under the politeness option name. A
+// those that the robots.txt files read under the politeness option name.
+// Each counts as work in flight in the URL queue (UrlQueue::hold) from the
+// moment it is known, so the crawl is not idle before its pages are queued. A
 // sitemap's pages inside the site and unknown to the index are queued with
 // priority 0; an index's sitemaps are read in turn (at most
 // kMaxIndexedSitemaps of them, none that is an index itself). Each sitemap
@@ -77,6 +79,7 @@ class DownloadStage {
   void download(FetchedPage& page);
   [[nodiscard]] std::vector<std::string> revisitConditions(const std::string& url);
   void readSitemaps();
+  void takeRobotsSitemaps();
   void followSitemap(const std::string& url, bool listedByIndex);
   [[nodiscard]] std::optional<SitemapReading> fetchSitemap(const std::string& url);
   void seedFrom(const std::string& sitemapUrl, const std::vector<SitemapEntry>& entries);
@@ -95,7 +98,8 @@ class DownloadStage {
   IndexOutage* outage;
   StopSignal stop;
   std::unique_ptr<Politeness> politeness;  // null without the option
-  // Sitemaps waiting to be read, and every sitemap met this run.
+  // Sitemaps waiting to be read, each held in the URL queue until read, and
+  // every sitemap met this run.
   std::deque<std::string> sitemapsToRead;
   std::unordered_set<std::string> sitemapsMet;
   // Pages of the index whose sitemap lastmod is not after their last visit.

@@ -60,6 +60,16 @@ void UrlQueue::handled() {
   if (nowIdle) activity.notify_all();
 }
 
+void UrlQueue::hold() {
+  bool wasIdle = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    wasIdle = idleLocked();
+    ++inFlight;
+  }
+  if (wasIdle) activity.notify_all();
+}
+
 bool UrlQueue::waitUntilIdle() {
   std::unique_lock<std::mutex> hold(mutex);
   activity.wait(hold, [this] { return closed || idleLocked(); });

@@ -50,8 +50,13 @@ class UrlQueue {
   // Blocks while the queue is empty and open; nullopt once closed.
   [[nodiscard]] std::optional<CrawlItem> pop();
   // An item pop() gave is handled through to its end: its page analysed and
-  // its links pushed, or the item dropped. Once for each item popped.
+  // its links pushed, or the item dropped. Once for each item popped, and
+  // once for each hold().
   void handled();
+  // Counts work that is no item but may push items (a sitemap waiting to be
+  // read) as in flight until handled() is called for it, so that the crawl
+  // is not idle meanwhile.
+  void hold();
   // Blocks while items wait or are in flight, and the queue is open. True
   // when the crawl is idle, false once closed.
   [[nodiscard]] bool waitUntilIdle();

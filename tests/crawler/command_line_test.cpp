@@ -21,6 +21,7 @@ std::string shown(const CrawlerOptions& options) {
   std::string text = options.polite ? "polite " : "";
   if (options.refreshDays) text += "refresh=" + std::to_string(*options.refreshDays) + " ";
   for (const std::string& url : options.startUrls) text += "start=" + url + " ";
+  for (const std::string& url : options.sitemaps) text += "sitemap=" + url + " ";
   if (options.untilIdle) text += "until-idle ";
   if (options.help) text += "help ";
   if (options.version) text += "version ";
@@ -40,6 +41,8 @@ TEST(CommandLine, ReadsEveryOptionInAnyOrder) {
       {{"--start", "http://a/", "--until-idle", "--start", "http://b/x.html"},
        "start=http://a/ start=http://b/x.html until-idle "},
       {{"--until-idle", "--refresh", "30"}, "refresh=30 until-idle "},
+      {{"--sitemap", "http://a/s.xml", "--start", "http://a/", "--sitemap", "http://a/t.xml.gz"},
+       "start=http://a/ sitemap=http://a/s.xml sitemap=http://a/t.xml.gz "},
       {{"--version"}, "version "},
       {{"--help", "--polite"}, "polite help "},
   };
@@ -77,6 +80,9 @@ TEST(CommandLine, NamesTheUnknownOptionOrTheBadValue) {
       {{"--start", "--until-idle"},
        "crawler: bad value for --start: \"--until-idle\" (expected a URL)\n"},
       {{"--start", ""}, "crawler: bad value for --start: \"\" (expected a URL)\n"},
+      {{"--sitemap"}, "crawler: --sitemap needs a value\n"},
+      {{"--sitemap", "--polite"},
+       "crawler: bad value for --sitemap: \"--polite\" (expected a URL)\n"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(readCommandLine(c.arguments).error, c.error) << "arguments: " << joined(c.arguments);

@@ -133,6 +133,24 @@ TEST(UrlQueue, IdleOnlyOnceEveryItemTakenIsHandled) {
   EXPECT_FALSE(queue.busy());
 }
 
+// Work held outside the queue (a sitemap to read) keeps the crawl busy
+// from the start; what it pushes is work before the hold ends.
+TEST(UrlQueue, HeldWorkIsBusyUntilHandled) {
+  UrlQueue queue;
+  auto busy = std::async(std::launch::async, [&] { return queue.waitUntilBusy(); });
+  queue.hold();
+  ASSERT_EQ(busy.wait_for(5s), std::future_status::ready);
+  auto idle = std::async(std::launch::async, [&] { return queue.waitUntilIdle(); });
+  EXPECT_EQ(idle.wait_for(50ms), std::future_status::timeout);
+  queue.push(CrawlItem("http://listed/", 0));
+  queue.handled();
+  EXPECT_EQ(idle.wait_for(50ms), std::future_status::timeout);
+  ASSERT_TRUE(queue.pop());
+  queue.handled();
+  ASSERT_EQ(idle.wait_for(5s), std::future_status::ready);
+  EXPECT_TRUE(idle.get());
+}
+
 TEST(UrlQueue, WaitForWorkEndsAtTheFirstPushAndBothWaitsAtTheClose) {
   UrlQueue queue;
   auto busy = std::async(std::launch::async, [&] { return queue.waitUntilBusy(); });

@@ -12,6 +12,9 @@
 - --refresh with a sitemap's lastmod: a page whose lastmod is not after its
   last visit is not fetched again (its rows stay, its visit is recorded); a
   newer one is.
+- --until-idle: sitemaps count as work, so a batch run given only a sitemap
+  ends once its pages, and those of the sitemap its robots.txt names, are
+  indexed.
 
 Usage: crawler_sitemap_test.py BUILD_DIR"""
 
@@ -19,7 +22,7 @@ import gzip
 import sys
 import time
 
-from crawler_run import Site, run_cases, write_config
+from crawler_run import Crawler, Site, run_cases, write_config
 from crawler_crawl_test import html
 from crawler_records_test import run
 
@@ -195,8 +198,31 @@ def lastmod_refresh(checks, build, db, workdir):
     site.close()
 
 
+def unattended(checks, build, db, workdir):
+    site = Site({
+        "/robots.txt": ("text/plain", b"User-agent: *\nSitemap: http://localhost/robots-map.xml\n", 0),
+        "/map.xml": (XML, url_set(BASE + "one.html"), 0),
+        "/robots-map.xml": (XML, url_set(BASE + "two.html"), 0),
+        "/site/one.html": (PAGE, html("abeille une"), 0),
+        "/site/two.html": (PAGE, html("abeille deux"), 0),
+    })
+    write_config(workdir, BASE, THEMES)
+    crawler = Crawler(build, workdir, db.env(),
+                      args=["--until-idle", "--polite"] + sitemap_args("map.xml"))
+    status = crawler.wait(60)
+    crawler.kill()
+    log = crawler.stderr()
+    checks.expect("batch: the run ends by itself with status 0", status == 0, log)
+    pages = db.column("SELECT url FROM Url")
+    checks.expect("batch: idle only once the sitemaps' pages, robots.txt's included, are indexed",
+                  pages == [BASE + "one.html", BASE + "two.html"], str(pages) + log)
+    checks.index_invariants(db)
+    site.close()
+
+
 def main():
-    run_cases(sys.argv, "se_test_e2e_sitemap", (seeding, robots_lines, hostile, lastmod_refresh))
+    run_cases(sys.argv, "se_test_e2e_sitemap",
+              (seeding, robots_lines, hostile, lastmod_refresh, unattended))
 
 
 if __name__ == "__main__":
