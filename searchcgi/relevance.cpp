@@ -188,13 +188,27 @@ std::string excludedPagesStatement(const std::vector<std::string>& excluded) {
          wordList(excluded) + " and C.idMot=M.idMot;";
 }
 
-const IndexFigures::Page* IndexFigures::page(std::uint32_t id) const {
-  const auto found = pages.find(id);
-  return found == pages.end() ? nullptr : &found->second;
+void IndexFigures::clearPages() {
+  pageList.clear();
+  positions.clear();
+  farPositions.clear();
 }
 
 void IndexFigures::addRow(const RowView& row) {
-  Page& page = pages[idField(row.at(0))];
+  const std::uint32_t id = idField(row.at(0));
+  if (page(id)) return;
+  pageList.emplace_back();
+  const auto position = static_cast<std::uint32_t>(pageList.size());
+  // Ids are mostly dense: the table grows with the pages, ids far beyond
+  // them (gaps in the ids) go to the map.
+  const std::size_t denseLimit = 4 * pageList.size() + 65536;
+  if (id >= positions.size() && id < denseLimit)
+    positions.resize(std::max<std::size_t>(id + 1, std::min(2 * positions.size(), denseLimit)));
+  if (id < positions.size())
+    positions[id] = position;
+  else
+    farPositions.emplace(id, position);
+  Page& page = pageList.back();
   page.url = row.at(1);
   for (std::size_t field = 0; field < kFieldCount; ++field)
     page.length[field] = static_cast<unsigned>(integerField(row.at(2 + field)));
@@ -211,7 +225,7 @@ std::string collectionStatement() {
 void IndexFigures::refresh(IndexConnection& index) {
   const auto now = std::chrono::steady_clock::now();
   if (readAt && now - *readAt < maxAge && scope == Scope::wholeIndex) return;
-  pages.clear();
+  clearPages();
   languages.clear();
   stats = CollectionStats{};
   if (scope == Scope::queryPages) {
@@ -237,16 +251,15 @@ void IndexFigures::refresh(IndexConnection& index) {
   } catch (const MysqlBadQuery& error) {
     if (error.errnum() != kNoSuchTable) throw;
     rankingTables = false;
-    pages.clear();
+    clearPages();
     index.forEachRow(pagesStatement(false), add);
   }
   // The figures of the on-theme pages: their number, each field's average
   // length over the pages that have lengths, and their languages.
-  stats.pages = static_cast<std::int64_t>(pages.size());
+  stats.pages = static_cast<std::int64_t>(pageList.size());
   std::array<double, kFieldCount> sums{};
   std::int64_t measured = 0;
-  for (const auto& entry : pages) {
-    const Page& page = entry.second;
+  for (const Page& page : pageList) {
     if (page.length[bodyField] == 0) continue;
     ++measured;
     for (std::size_t field = 0; field < kFieldCount; ++field) sums[field] += page.length[field];
@@ -262,7 +275,7 @@ void IndexFigures::addPages(IndexConnection& index, const std::vector<std::uint3
   std::string list;
   std::unordered_set<std::uint32_t> listed;
   for (const std::uint32_t id : ids) {
-    if (pages.count(id) != 0 || !listed.insert(id).second) continue;
+    if (page(id) || !listed.insert(id).second) continue;
     if (!list.empty()) list += ',';
     list += std::to_string(id);
   }
@@ -278,6 +291,12 @@ namespace {
 class CandidateTable {
  public:
   explicit CandidateTable(std::size_t termCount) : termCount(termCount) {}
+
+  void reserve(std::size_t pages) {
+    slots.reserve(pages);
+    ids.reserve(pages);
+    counts.reserve(pages * termCount);
+  }
 
   // The slot of a page, added with zero counts when new.
   std::size_t slotOf(std::uint32_t id) {
@@ -469,7 +488,9 @@ std::optional<RankedSearch> runRankedSearch(IndexConnection& index, IndexFigures
   CollectionStats stats = figures.collection();
   stats.pagesWithTerm.assign(termCount, 0);
   CandidateTable exact(termCount);
-  for (const KeywordRow& row : keywordRows(index, keywordIds)) {
+  const std::vector<KeywordRow> rows = keywordRows(index, keywordIds);
+  exact.reserve(rows.size());
+  for (const KeywordRow& row : rows) {
     const auto term = termOfKeyword.find(row.keyword);
     if (term == termOfKeyword.end()) continue;
     ++stats.pagesWithTerm[term->second];

@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -125,20 +126,31 @@ class IndexFigures {
   [[nodiscard]] const CollectionStats& collection() const { return stats; }
   // The languages of the index's pages, "" for a page without one.
   [[nodiscard]] const std::vector<std::string>& pageLanguages() const { return languages; }
-  // The page of an idUrl; nullptr when the figures do not hold it.
-  [[nodiscard]] const Page* page(std::uint32_t id) const;
+  // The page of an idUrl; nullptr when the figures do not hold it. The
+  // page stays where it is until the next refresh.
+  [[nodiscard]] const Page* page(std::uint32_t id) const {
+    if (id < positions.size()) return positions[id] == 0 ? nullptr : &pageList[positions[id] - 1];
+    const auto found = farPositions.find(id);
+    return found == farPositions.end() ? nullptr : &pageList[found->second - 1];
+  }
   // False for an index made before the ranking tables.
   [[nodiscard]] bool hasRankingTables() const { return rankingTables; }
 
  private:
   void addRow(const RowView& row);
+  void clearPages();
 
   const Scope scope;
   const std::chrono::seconds maxAge;
   std::optional<std::chrono::steady_clock::time_point> readAt;
   CollectionStats stats;
   std::vector<std::string> languages;
-  std::unordered_map<std::uint32_t, Page> pages;
+  // The pages, where they stay (a deque), found by idUrl: through a table
+  // indexed by id (position + 1, 0 for none) for ids up to a few times the
+  // number of pages, through a map beyond.
+  std::deque<Page> pageList;
+  std::vector<std::uint32_t> positions;
+  std::unordered_map<std::uint32_t, std::uint32_t> farPositions;
   bool rankingTables = true;
 };
 
