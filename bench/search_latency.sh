@@ -14,7 +14,8 @@
 # The index holds Document rows too (index_generator --documents), so the
 # single-word and two-word queries are also measured in the HTML view
 # (/html: titles and excerpts) and the JSON view (/json): the difference
-# with the plain page is what the excerpts cost.
+# with the plain page is what the excerpts cost. SE_BENCH_MODES (default
+# "cgi fastcgi") chooses the modes measured.
 # Runs in a network namespace of its own: only loopback is used.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -105,7 +106,7 @@ for pages in "${sizes[@]}"; do
   echo "== $pages pages"
   "$build/bench/index_generator" "$pages" "$work/tables" --documents
   write_queries
-  for mode in cgi fastcgi; do
+  for mode in ${SE_BENCH_MODES:-cgi fastcgi}; do
     start_lighttpd "$mode"
     for kind in single two exclusion page2; do
       load "$work/$kind.txt" 10 1 >/dev/null || true  # warm-up
