@@ -21,6 +21,17 @@ std::string lowered(std::string text) {
   return toLower(text);
 }
 
+bool equalsIgnoringCase(std::string_view text, std::string_view other) {
+  if (text.size() != other.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char a = text[i], b = other[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a + ('a' - 'A'));
+    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b + ('a' - 'A'));
+    if (a != b) return false;
+  }
+  return true;
+}
+
 bool startsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }

@@ -20,6 +20,10 @@ std::string& toLowerLatin1(std::string& text);
 // A lower-cased copy (ASCII letters only).
 [[nodiscard]] std::string lowered(std::string text);
 
+// True when the texts are equal once their ASCII letters are lower-cased
+// ("NoIndex" and "noindex"); every other byte compares as it is.
+[[nodiscard]] bool equalsIgnoringCase(std::string_view text, std::string_view other);
+
 // True when text begins with prefix, compared byte for byte.
 [[nodiscard]] bool startsWith(std::string_view text, std::string_view prefix);
 // The text with every "%XY" of two hexadecimal digits replaced by the byte

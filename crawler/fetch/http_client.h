@@ -9,7 +9,8 @@ struct EngineConfig;
 class StopSignal;
 
 // The crawler's name towards web servers: the product token that robots.txt
-// groups name, and the "User-Agent" sent under the politeness option.
+// groups and X-Robots-Tag headers name, and the "User-Agent" sent under the
+// politeness option.
 inline constexpr char kProductToken[] = "ThemeSearchCrawler";
 inline constexpr char kUserAgent[] = "ThemeSearchCrawler/1.0 (theme-focused search engine crawler)";
 

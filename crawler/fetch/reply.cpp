@@ -8,6 +8,7 @@
 
 #include "common/text.h"
 #include "crawler/config/engine_config.h"
+#include "crawler/fetch/http_client.h"
 #include "crawler/fetch/url_rules.h"
 
 namespace theme_search {
@@ -41,8 +42,16 @@ struct HeaderBlock {
   // has one; empty when there is none.
   [[nodiscard]] std::string valueOf(std::string_view lowerName) const {
     for (const HeaderField& field : fields)
-      if (!field.value.empty() && lowered(std::string(field.name)) == lowerName) return field.value;
+      if (!field.value.empty() && equalsIgnoringCase(field.name, lowerName)) return field.value;
     return std::string();
+  }
+
+  // The values of every field of that name, in order.
+  [[nodiscard]] std::vector<std::string_view> valuesOf(std::string_view lowerName) const {
+    std::vector<std::string_view> values;
+    for (const HeaderField& field : fields)
+      if (equalsIgnoringCase(field.name, lowerName)) values.push_back(field.value);
+    return values;
   }
 };
 
@@ -190,6 +199,8 @@ ReplyReading interpretReply(const std::string& reply, const std::string& baseUrl
       reading.charset = std::move(type->charset);
     }
     reading.language = block.valueOf("content-language");
+    for (std::string_view value : block.valuesOf("x-robots-tag"))
+      reading.robots |= robotsHeaderDirectives(value, kProductToken);
   } else if (isRedirectStatus(status)) {
     reading.redirected = true;
     const std::string target = block.valueOf("location");

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "crawler/fetch/robots_directives.h"
+
 namespace theme_search {
 
 struct EngineConfig;
@@ -58,6 +60,10 @@ struct ReplyReading {
   // The Content-Language header of a "200" reply as written ("fr-FR, en");
   // empty when there is none.
   std::string language;
+  // What the X-Robots-Tag headers of a "200" reply ask of this crawler
+  // (robotsHeaderDirectives with kProductToken): every such line counts,
+  // a directive of any of them holds.
+  RobotsDirectives robots;
 };
 [[nodiscard]] ReplyReading interpretReply(const std::string& reply, const std::string& baseUrl);
 

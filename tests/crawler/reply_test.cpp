@@ -174,6 +174,33 @@ TEST(ReplyReading, TypesA200ReplyByItsLowerCasedSubType) {
   }
 }
 
+// Every X-Robots-Tag line of a 200 reply counts (name in any case, folded
+// lines joined); lines for another crawler, lines past the header block and
+// the headers of any other status do not.
+TEST(ReplyReading, CombinesTheXRobotsTagHeadersOfA200Reply) {
+  const std::string ok = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n";
+  struct Case {
+    std::string reply;
+    bool noindex, nofollow;
+  } cases[] = {
+      {ok + "X-Robots-Tag: noindex\r\n\r\n", true, false},
+      {ok + "x-robots-tag:NOFOLLOW\r\n\r\n", false, true},
+      {ok + "X-Robots-Tag: otherbot: none\r\nX-ROBOTS-TAG: nofollow\r\n"
+            "X-Robots-Tag: ThemeSearchCrawler: noindex\r\n\r\n",
+       true, true},
+      {ok + "X-Robots-Tag: all,\r\n  noindex\r\n\r\n", true, false},
+      {ok + "X-Robots-Tag: otherbot: noindex\r\nX-Robots-Tags: none\r\n\r\n", false, false},
+      {ok + "\r\nX-Robots-Tag: none\r\n", false, false},
+      {"HTTP/1.1 302 Found\r\nLocation: /x\r\nX-Robots-Tag: none\r\n\r\n", false, false},
+      {"HTTP/1.1 404 Not Found\r\nX-Robots-Tag: none\r\n\r\n", false, false},
+  };
+  for (const Case& c : cases) {
+    const ReplyReading reading = interpretReply(c.reply, "http://srv/dir");
+    EXPECT_EQ(reading.robots.noindex, c.noindex) << c.reply;
+    EXPECT_EQ(reading.robots.nofollow, c.nofollow) << c.reply;
+  }
+}
+
 TEST(ReplyReading, TurnsARedirectTargetIntoOneLinkKeepingItsCase) {
   struct Case {
     std::string baseUrl, location, link;
