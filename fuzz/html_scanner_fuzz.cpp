@@ -1,8 +1,8 @@
 // Any bytes as an HTML document: the scanner must end, in linear time, with
-// links and text that come from the document, display texts that hold
-// single blanks between printable Latin-1 bytes only, heading words that
-// are words of the page text in its order, word fields in the form wordsOf
-// gives, and a language of lower-case letters.
+// links, a canonical link and text that come from the document, display
+// texts that hold single blanks between printable Latin-1 bytes only,
+// heading words that are words of the page text in its order, word fields
+// in the form wordsOf gives, and a language of lower-case letters.
 #include <cstddef>
 #include <cstdint>
 #include <sstream>
@@ -65,6 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const std::string& link : scanner.getLinkTargets()) linkBytes += link.size();
   // A link is a piece of the document: together they cannot outgrow it.
   if (linkBytes > document.size()) __builtin_trap();
+  // So is the canonical link, as written.
+  if (document.find(scanner.getCanonicalLink()) == std::string::npos) __builtin_trap();
   checkDisplayText(scanner.getDisplayText());
   checkDisplayText(scanner.getTitle());
   checkFields(scanner);

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "common/text.h"
+
 namespace theme_search {
 
 namespace {
@@ -152,18 +154,8 @@ bool isHtmlSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
 }
 
-bool isAsciiLetter(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
 char asciiLower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoringCase(std::string_view text, std::string_view lowerCase) {
-  return text.size() == lowerCase.size() &&
-         std::equal(text.begin(), text.end(), lowerCase.begin(),
-                    [](char a, char b) { return asciiLower(a) == b; });
 }
 
 // The value of the attribute `name` (lower case) in a tag's text after its
@@ -202,13 +194,38 @@ std::optional<std::string_view> attributeValue(std::string_view tag, std::string
   }
 }
 
+// The value without the HTML blanks around it.
+std::string_view withoutBlanks(std::string_view value) {
+  while (!value.empty() && isHtmlSpace(value.front())) value.remove_prefix(1);
+  while (!value.empty() && isHtmlSpace(value.back())) value.remove_suffix(1);
+  return value;
+}
+
+// True when the blank-separated list holds the token, letter case ignored.
+bool listsToken(std::string_view list, std::string_view token) {
+  std::size_t at = 0;
+  while (at < list.size()) {
+    while (at < list.size() && isHtmlSpace(list[at])) ++at;
+    const std::size_t start = at;
+    while (at < list.size() && !isHtmlSpace(list[at])) ++at;
+    if (equalsIgnoringCase(list.substr(start, at - start), token)) return true;
+  }
+  return false;
+}
+
+// Adds a text to a list of texts separated by single blanks.
+void appendWords(std::string& list, std::string_view words) {
+  if (words.empty()) return;
+  if (!list.empty()) list += ' ';
+  list += words;
+}
+
 // The primary subtag of a language tag, lower case: the value's text before
 // its first '-' or '_', blanks around the value ignored. Empty unless it is
 // 2 to 8 ASCII letters (a one-letter "x" or "i" begins a private or
 // irregular tag, which names no language to rank by).
 std::string primaryLanguage(std::string_view value) {
-  while (!value.empty() && isHtmlSpace(value.front())) value.remove_prefix(1);
-  while (!value.empty() && isHtmlSpace(value.back())) value.remove_suffix(1);
+  value = withoutBlanks(value);
   const std::string_view subtag = value.substr(0, value.find_first_of("-_"));
   if (subtag.size() < 2 || subtag.size() > 8) return {};
   if (!std::all_of(subtag.begin(), subtag.end(), isAsciiLetter)) return {};
@@ -296,6 +313,16 @@ void HtmlScanner::readHtmlTag() {
   if (value) language = primaryLanguage(*value);
 }
 
+void HtmlScanner::readLinkTag() {
+  separate();
+  if (!canonicalLink.empty() || inComment()) return;
+  // The match begins with the tag's name, "link".
+  const std::string_view attributes = std::string_view(YYText(), YYLeng()).substr(4);
+  const auto rel = attributeValue(attributes, "rel");
+  if (!rel || !listsToken(*rel, "canonical")) return;
+  if (const auto href = attributeValue(attributes, "href")) canonicalLink = withoutBlanks(*href);
+}
+
 void HtmlScanner::beginHeading() {
   separate();
   if (!inComment()) inHeading = true;
@@ -333,14 +360,24 @@ void HtmlScanner::takeDescription() {
   metaIsDescription = true;
 }
 
+void HtmlScanner::keepBareContent() {
+  const std::string_view match(YYText(), YYLeng());
+  appendWords(bareMetaContent, withoutBlanks(match.substr(match.find('=') + 1)));
+}
+
 void HtmlScanner::finishMeta() {
   metaCutter.endWord();
-  if (metaIsDescription && !metaInComment && !metaWords.empty()) {
-    if (!descriptionWords.empty()) descriptionWords += ' ';
-    descriptionWords += metaWords;
+  if (!metaInComment) {
+    if (metaIsDescription) appendWords(descriptionWords, metaWords);
+    if (metaIsRobots) {
+      appendWords(robotsDirectives, metaWords);
+      appendWords(robotsDirectives, bareMetaContent);
+    }
   }
   metaWords.clear();
+  bareMetaContent.clear();
   metaIsDescription = false;
+  metaIsRobots = false;
 }
 
 std::string& HtmlScanner::copyTarget() {

@@ -40,7 +40,8 @@ namespace theme_search {
 // read for these as a browser reads them, from "<!--" to "-->" (or "--!>",
 // or the end of the document): a heading, meta or <html> tag inside one does
 // not count. (The page text reads a comment as any other tag, up to its
-// first '>'; it is left as it is.)
+// first '>'; it is left as it is.) Outside comments too, it keeps what the
+// page asks of crawlers: its robots metas and its canonical link.
 //
 // The whole document is scanned by the constructor, in time linear in its
 // size; afterwards the object only answers its accessors. One object per
@@ -82,6 +83,18 @@ class HtmlScanner : public yyFlexLexer {
   // absent, or the subtag (before the first '-' or '_', blanks around the
   // value ignored) is not 2 to 8 ASCII letters.
   [[nodiscard]] const std::string& getLanguage() const { return language; }
+  // What the <meta name="robots"> tags outside comments ask (name and
+  // content in either order, name in any case), for parseRobotsDirectives
+  // (robots_directives.h): the words of each quoted content, cut as in the
+  // page text ("NOINDEX, follow" gives "NOINDEX follow"), and each unquoted
+  // content as written, separated by blanks, in document order. The content
+  // is not part of the page text. Empty when there is none.
+  [[nodiscard]] const std::string& getRobotsDirectives() const { return robotsDirectives; }
+  // The href value of the first <link> tag outside comments whose rel
+  // attribute lists "canonical" (blank-separated, letter case ignored), as
+  // written, blanks around it dropped: a raw link, like those of
+  // getLinkTargets(). Empty when there is none.
+  [[nodiscard]] const std::string& getCanonicalLink() const { return canonicalLink; }
 
   int yylex() override;
 
@@ -104,6 +117,8 @@ class HtmlScanner : public yyFlexLexer {
   void beginComment();
   // <html ...>: its attributes give the language.
   void readHtmlTag();
+  // <link ...>: a canonical link gives the page's canonical URL.
+  void readLinkTag();
   // <h1>-<h3>, and the tags that end a heading.
   void beginHeading();
   void endHeading();
@@ -123,12 +138,17 @@ class HtmlScanner : public yyFlexLexer {
   void takeMetaText();
   // The meta being read is a description meta.
   void takeDescription();
+  // The meta being read is a robots meta: its content is kept apart.
+  void takeRobots() { metaIsRobots = true; }
+  // An unquoted content attribute, kept for a robots meta.
+  void keepBareContent();
   void copyMatch();
   void copyFolded();
   void copyEntity();
   void copyBlank();
-  // Adds the words of the meta just read to the description words when it
-  // is a description meta outside comments.
+  // Adds the words of the meta just read to the description words, or its
+  // content to the robots directives, when it is such a meta outside
+  // comments.
   void finishMeta();
   // The cutter of the meta content's words while a meta is read, nullptr
   // otherwise. Its word is ended first when the match does not follow the
@@ -173,6 +193,13 @@ class HtmlScanner : public yyFlexLexer {
   std::size_t metaCutEnd = 0;
   bool metaIsDescription = false;
   bool metaInComment = false;
+
+  std::string robotsDirectives;
+  // The unquoted content values of the current meta.
+  std::string bareMetaContent;
+  bool metaIsRobots = false;
+
+  std::string canonicalLink;
 
   std::string language;
   bool htmlTagSeen = false;

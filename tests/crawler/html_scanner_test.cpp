@@ -441,6 +441,71 @@ TEST(HtmlScanner, KeepsItsOtherOutputsBesideTheRankingFields) {
   EXPECT_EQ(scanner.getLanguage(), "fr");
 }
 
+TEST(HtmlScanner, KeepsTheContentOfRobotsMetas) {
+  const std::vector<FieldCase> cases = {
+      // Quoted content: its words, cut as page words.
+      {"<meta name=\"robots\" content=\"NOINDEX, follow\">", "NOINDEX follow"},
+      // Name and content in either order, either quotes, any case.
+      {"<meta content='none' name='ROBOTS'>", "none"},
+      {"<META\nCONTENT = \"NoFollow\"\tName = Robots/>", "NoFollow"},
+      {"<meta name=\"robots\" content=\"no&#105;ndex\">", "noindex"},
+      // Unquoted content, as written.
+      {"<meta name=robots content=noindex,NOFOLLOW>", "noindex,NOFOLLOW"},
+      {"<meta content=none name=robots>", "none"},
+      // Every robots meta, in order; other metas are not robots metas.
+      {"<meta name=\"robots\" content=\"noindex\"><meta name=\"description\" "
+       "content=\"nofollow\"><meta name=\"robots\" content=\"nofollow\">",
+       "noindex nofollow"},
+      {"<meta name=\"googlebot\" content=\"noindex\"><meta name=\"robotsx\" "
+       "content=\"noindex\"><meta name=\"x\" content=\"robots\">",
+       ""},
+      {"<meta name=keywords content=noindex><meta name=description content=noindex>", ""},
+      // Not inside a comment.
+      {"<!-- > <meta name=\"robots\" content=\"noindex\"> --><p>texte", ""},
+      {"<!-- <meta name=robots content=noindex> -->", ""},
+  };
+  expectField(&HtmlScanner::getRobotsDirectives, cases);
+}
+
+TEST(HtmlScanner, KeepsTheFirstCanonicalLink) {
+  const std::vector<FieldCase> cases = {
+      {"<link rel=\"canonical\" href=\"/a.html\">", "/a.html"},
+      // Attributes in any order and case, any quotes, blanks dropped.
+      {"<LINK HREF='b.html?x=1&amp;y=2' REL=\"Canonical\"/>", "b.html?x=1&amp;y=2"},
+      {"<link rel=\"alternate canonical\" href=\" c.html \">", "c.html"},
+      {"<link\nrel=canonical\thref=d.html>", "d.html"},
+      // Other links, and canonical links without a target, are not.
+      {"<link rel=\"stylesheet\" href=\"s.css\"><link rel=\"canonicalx\" href=\"x\">", ""},
+      {"<link rel=\"canonical\"><link href=\"e.html\"><linked rel=canonical href=f>", ""},
+      {"<a rel=\"canonical\" href=\"g.html\">g</a>", ""},
+      // The first one outside comments.
+      {"<link rel=canonical href=one.html><link rel=canonical href=two.html>", "one.html"},
+      {"<!-- <link rel=canonical href=old.html> --><link rel=canonical href=new.html>", "new.html"},
+  };
+  expectField(&HtmlScanner::getCanonicalLink, cases);
+}
+
+// Robots metas and canonical links change nothing of the scanner's other
+// outputs: a <link> tag separates words as any tag does, and a robots
+// meta's content is not page text.
+TEST(HtmlScanner, KeepsItsOtherOutputsBesideRobotsMetasAndCanonicalLinks) {
+  const HtmlScanner marked(
+      "<html><head><title>Le titre</title><meta name=robots content=noindex>"
+      "<meta content=\"nofollow\" name=\"robots\"><link rel=\"canonical\" href=\"c.html\">"
+      "</head><body>mot<link rel=canonical href=d.html>autre <a href=\"x.html\">lien</a>"
+      "</body></html>");
+  const HtmlScanner plain(
+      "<html><head><title>Le titre</title><br><br><br></head><body>mot<br>autre "
+      "<a href=\"x.html\">lien</a></body></html>");
+  EXPECT_EQ(marked.getPageText(), "Le titre mot autre lien");
+  EXPECT_EQ(marked.getPageText(), plain.getPageText());
+  EXPECT_EQ(marked.getDisplayText(), plain.getDisplayText());
+  EXPECT_EQ(marked.getLinkTargets(), plain.getLinkTargets());
+  EXPECT_EQ(marked.getTitle(), plain.getTitle());
+  EXPECT_EQ(marked.getRobotsDirectives(), "noindex nofollow");
+  EXPECT_EQ(marked.getCanonicalLink(), "c.html");
+}
+
 std::string readFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   EXPECT_TRUE(file) << "cannot open " << path;
