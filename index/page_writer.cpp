@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "index/sql_text.h"
+#include "index/url_registry.h"
 
 namespace theme_search {
 
@@ -25,34 +26,76 @@ PageWriteResult PageWriter::write(const std::string& url, const PageRecord& reco
     recordVisit(url, replacing);
     return result;
   }
+  const std::string& indexedUrl = record.canonicalUrl ? *record.canonicalUrl : url;
   Transaction transaction(connection);
-  if (replacing) {
-    connection.execute(linksRemovalStatement(url));
-    sendReported(fieldWordsRemovalStatement(url), "EXCEPTION MotChamp " + url + "\n",
-                 result.messages);
+  result.duplicateOf = duplicateOf(url, record);
+  if (result.duplicateOf || record.canonicalUrl) visitOnly(url, replacing);
+  if (result.duplicateOf) {
+    transaction.commit();
+    return result;
   }
-  sendReported(extensionStatement(record.documentType),
-               "EXCEPTION extension " + record.documentType + "\n", result.messages);
+  // The reply's validators belong to the URL it came from; the canonical
+  // URL's own no longer describe the rows it gets.
+  const PageValidators* validators = &record.validators;
+  const PageValidators none;
+  if (record.canonicalUrl) {
+    addFetched(connection, indexedUrl);
+    replacing = true;
+    validators = &none;
+  }
   KeywordIds learned;
-  if (!writeKeywords(url, record.keywords, learned, result.messages) || stopped()) {
+  if (!writeRecord(indexedUrl, record, *validators, replacing, learned, result.messages)) {
     result.stopped = true;
     return result;  // the transaction rolls back
   }
-  if (record.document)
-    sendReported(documentStatement(url, *record.document), "EXCEPTION Document " + url + "\n",
-                 result.messages);
-  else if (replacing)
-    connection.execute(documentRemovalStatement(url));
-  if (record.ranking)
-    writeRanking(url, *record.ranking, result.messages);
-  else if (replacing)
-    sendReported(measureRemovalStatement(url), "EXCEPTION DocumentMesure " + url + "\n",
-                 result.messages);
-  writeValidators(url, record.validators, replacing, result.messages);
-  connection.execute(themeCountStatement(record.themeWordCount, url));
   transaction.commit();
   remember(learned);
   return result;
+}
+
+// The record's rows under `url`, inside the caller's transaction; false
+// when a stop came first.
+bool PageWriter::writeRecord(const std::string& url, const PageRecord& record,
+                             const PageValidators& validators, bool replacing, KeywordIds& learned,
+                             std::string& messages) {
+  if (replacing) {
+    connection.execute(linksRemovalStatement(url));
+    sendReported(fieldWordsRemovalStatement(url), "EXCEPTION MotChamp " + url + "\n", messages);
+  }
+  sendReported(extensionStatement(record.documentType),
+               "EXCEPTION extension " + record.documentType + "\n", messages);
+  if (!writeKeywords(url, record.keywords, learned, messages) || stopped()) return false;
+  if (record.document)
+    sendReported(documentStatement(url, *record.document), "EXCEPTION Document " + url + "\n",
+                 messages);
+  else if (replacing)
+    connection.execute(documentRemovalStatement(url));
+  if (record.ranking)
+    writeRanking(url, *record.ranking, messages);
+  else if (replacing)
+    sendReported(measureRemovalStatement(url), "EXCEPTION DocumentMesure " + url + "\n", messages);
+  writeValidators(url, validators, replacing, messages);
+  connection.execute(themeCountStatement(record.themeWordCount, url));
+  return true;
+}
+
+// The indexed page whose text the record repeats, other than the fetched
+// URL and the one the record goes under (whose rows it replaces). A lookup
+// the server rejects (an index whose Document table lacks the text hash,
+// or the table itself) finds none; the page's Document statement then
+// fails too, and reports it.
+std::optional<std::string> PageWriter::duplicateOf(const std::string& url,
+                                                   const PageRecord& record) {
+  if (!record.document || !record.document->textHash) return std::nullopt;
+  const std::string& indexedUrl = record.canonicalUrl ? *record.canonicalUrl : url;
+  try {
+    std::vector<Row> rows =
+        connection.query(duplicateStatement(*record.document->textHash, url, indexedUrl));
+    if (!rows.empty()) return std::move(rows.front().at(0));
+  } catch (const MysqlBadQuery& rejected) {
+    if (endsTransaction(rejected)) throw;
+  }
+  return std::nullopt;
 }
 
 // A page that is analysed but not indexed: one statement, or one
@@ -63,15 +106,23 @@ void PageWriter::recordVisit(const std::string& url, bool replacing) {
     return;
   }
   Transaction transaction(connection);
-  connection.execute(linksRemovalStatement(url));
-  connection.execute(documentRemovalStatement(url));
-  // An index made before the ranking tables still records visits.
-  std::string ignored;
-  sendReported(fieldWordsRemovalStatement(url), "", ignored);
-  sendReported(measureRemovalStatement(url), "", ignored);
-  sendReported(validatorsRemovalStatement(url), "", ignored);
-  connection.execute(themeCountStatement(0, url));
+  visitOnly(url, replacing);
   transaction.commit();
+}
+
+// The visit of a page that is not indexed, inside the caller's
+// transaction; one that replaces an earlier visit loses that visit's rows.
+void PageWriter::visitOnly(const std::string& url, bool replacing) {
+  if (replacing) {
+    connection.execute(linksRemovalStatement(url));
+    connection.execute(documentRemovalStatement(url));
+    // An index made before the ranking tables still records visits.
+    std::string ignored;
+    sendReported(fieldWordsRemovalStatement(url), "", ignored);
+    sendReported(measureRemovalStatement(url), "", ignored);
+    sendReported(validatorsRemovalStatement(url), "", ignored);
+  }
+  connection.execute(themeCountStatement(0, url));
 }
 
 // The page's DocumentMesure row and MotChamp rows; each rejection is
@@ -239,9 +290,18 @@ std::string documentStatement(const std::string& url, const DocumentRecord& reco
     text += digits[byte & 0xF];
   }
   text += "'";
-  return "INSERT INTO Document ( idUrl, titre, texte ) SELECT idUrl, " + quote(record.title) +
-         ", " + text + " FROM Url WHERE url = " + quote(url) +
-         " ON DUPLICATE KEY UPDATE titre = VALUES(titre), texte = VALUES(texte)";
+  const std::string hash = record.textHash ? std::to_string(*record.textHash) : "NULL";
+  return "INSERT INTO Document ( idUrl, titre, texte, empreinte ) SELECT idUrl, " +
+         quote(record.title) + ", " + text + ", " + hash + " FROM Url WHERE url = " + quote(url) +
+         " ON DUPLICATE KEY UPDATE titre = VALUES(titre), texte = VALUES(texte), "
+         "empreinte = VALUES(empreinte)";
+}
+
+std::string duplicateStatement(std::uint64_t textHash, const std::string& url,
+                               const std::string& otherUrl) {
+  return "SELECT u.url FROM Document d JOIN Url u ON u.idUrl = d.idUrl WHERE d.empreinte = " +
+         std::to_string(textHash) + " AND u.url NOT IN (" + quote(url) + ", " + quote(otherUrl) +
+         ") ORDER BY u.idUrl LIMIT 1";
 }
 
 std::string measureStatement(const std::string& url, const RankingSignals& signals) {

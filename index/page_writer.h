@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -24,10 +25,13 @@ inline constexpr std::size_t kMaxKeywordBytes = 255;
 
 // What the index keeps of an on-theme document so that a result can be
 // shown: its title (Latin-1) and its display text in stored form
-// (common/stored_text.h). A plain value.
+// (common/stored_text.h), and a hash of its whole display text by which a
+// page that repeats it is found (Document.empreinte); none for an empty
+// text, which repeats nothing. A plain value.
 struct DocumentRecord {
   std::string title;
   std::string storedText;
+  std::optional<std::uint64_t> textHash;
 };
 
 // The fields of a page that rank above its body, with their numbers in
@@ -68,14 +72,20 @@ struct PageRecord {
   // The validators of the page's "200" reply (UrlValidateurs); empty when
   // it had none.
   PageValidators validators;
+  // The URL the record is written under when it is not the one the page
+  // was fetched at: the page's canonical URL, inside the site. The fetched
+  // URL then gets its visit only.
+  std::optional<std::string> canonicalUrl;
 };
 
 // What writing a page gave: the "EXCEPTION ..." lines of the statements the
-// server rejected, for the stage to print, and whether a stop came first
-// (then nothing of the page was written).
+// server rejected, for the stage to print, whether a stop came first
+// (then nothing of the page was written), and the indexed page whose text
+// the page repeats, when that kept its record from being written.
 struct PageWriteResult {
   std::string messages;
   bool stopped = false;
+  std::optional<std::string> duplicateOf;
 };
 
 // Writes analysed pages into the index, each in one transaction: its type
@@ -88,6 +98,15 @@ struct PageWriteResult {
 // DocumentMesure and UrlValidateurs rows when it has none now, in the same
 // transaction. A page visited but not
 // indexed only gets its visit and a theme count of 0.
+//
+// A record with a canonical URL is written under that URL, in the same
+// transaction: the URL becomes a page of the index (recordFetched's rows:
+// in Url, out of UrlInvalide), whatever it held before is replaced (its
+// validators removed, the reply's being the fetched URL's), and the fetched
+// URL only gets its visit (losing its earlier rows on a refresh). A
+// record whose text hash is that of a Document row of another URL (neither
+// the fetched nor the canonical one) is not written at all: the fetched URL
+// only gets its visit, and the result names the other URL.
 //
 // The keywords go in a few multi-row statements, using the ids of keywords
 // that earlier committed pages met (remembered, up to a bound). When one of
@@ -124,6 +143,11 @@ class PageWriter {
 
   bool stopped() const;
   void recordVisit(const std::string& url, bool replacing);
+  void visitOnly(const std::string& url, bool replacing);
+  std::optional<std::string> duplicateOf(const std::string& url, const PageRecord& record);
+  bool writeRecord(const std::string& url, const PageRecord& record,
+                   const PageValidators& validators, bool replacing, KeywordIds& learned,
+                   std::string& messages);
   void writeRanking(const std::string& url, const RankingSignals& signals, std::string& messages);
   void writeValidators(const std::string& url, const PageValidators& validators, bool replacing,
                        std::string& messages);
@@ -153,8 +177,13 @@ class PageWriter {
 // Removes the Document row of a page that is no longer on theme.
 [[nodiscard]] std::string documentRemovalStatement(const std::string& url);
 // The document's Document row, written or replaced; the stored text as a
-// hexadecimal literal. No row when the URL is not in Url.
+// hexadecimal literal, the text hash as a number or NULL. No row when the
+// URL is not in Url.
 [[nodiscard]] std::string documentStatement(const std::string& url, const DocumentRecord& record);
+// The URL of the first page (by idUrl) whose Document row has the text
+// hash, other than the two URLs given; no row when there is none.
+[[nodiscard]] std::string duplicateStatement(std::uint64_t textHash, const std::string& url,
+                                             const std::string& otherUrl);
 
 // The page's ranking signals: its DocumentMesure row, written or replaced,
 // and its MotChamp rows, given as selects joined by " UNION ALL "

@@ -87,11 +87,19 @@ CREATE TABLE IF NOT EXISTS FileAttente (
 -- texte: the page's display text (its first 32 KiB), compressed in the
 --   layout of COMPRESS(), so UNCOMPRESS(texte) reads it in SQL; the search
 --   cuts its excerpts from it.
+-- empreinte: a 64-bit hash of the page's whole display text, by which the
+--   crawler finds a page that repeats an indexed one (it indexes each text
+--   once); NULL for an empty text and for rows written before it existed.
 CREATE TABLE IF NOT EXISTS Document (
   idUrl INT UNSIGNED NOT NULL PRIMARY KEY,
   titre VARCHAR(255) CHARACTER SET latin1 COLLATE latin1_bin NOT NULL,
-  texte BLOB NOT NULL
+  texte BLOB NOT NULL,
+  empreinte BIGINT UNSIGNED NULL DEFAULT NULL,
+  KEY empreinte (empreinte)
 ) ENGINE=InnoDB DEFAULT CHARSET=latin1;
+-- An index whose Document table was made before the hash gets it here.
+ALTER TABLE Document ADD COLUMN IF NOT EXISTS empreinte BIGINT UNSIGNED NULL DEFAULT NULL,
+  ADD KEY IF NOT EXISTS empreinte (empreinte);
 
 -- What the readable views rank by, for each on-theme page, written by the
 -- crawler in the same transaction as the page's keywords. An index without

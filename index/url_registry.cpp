@@ -41,10 +41,14 @@ std::vector<std::string> knownAmong(IndexConnection& connection,
 
 void recordFetched(IndexConnection& connection, const std::string& url) {
   Transaction transaction(connection);
+  addFetched(connection, url);
+  transaction.commit();
+}
+
+void addFetched(IndexConnection& connection, const std::string& url) {
   connection.execute("INSERT IGNORE INTO Url (url, lastVisit) VALUES (" + quote(url) + ", NULL )");
   connection.execute("DELETE FROM UrlInvalide WHERE url = " + quote(url));
   connection.execute("DELETE FROM UrlInvalideRaison WHERE url = " + quote(url));
-  transaction.commit();
 }
 
 std::string invalidUrlsTable(const std::string& rows) {

@@ -50,6 +50,11 @@ struct InvalidUrl {
 // URL the operator asked for again may have failed before. One transaction.
 void recordFetched(IndexConnection& connection, const std::string& url);
 
+// recordFetched's statements, without a transaction of their own: run them
+// inside one, as the page writer does for a page's canonical URL. A URL
+// already in Url keeps its row.
+void addFetched(IndexConnection& connection, const std::string& url);
+
 // Records the URLs in UrlInvalide with their reasons and the time, except
 // those in Url; a URL already invalid keeps its row and gets the new reason.
 // One statement per table for up to about a megabyte of URLs. Not a

@@ -46,9 +46,21 @@ std::string documentTitle(std::string_view title, std::string_view displayText) 
   return withEllipsisIfCut(words, displayText);
 }
 
+std::uint64_t textHash(std::string_view text) {
+  std::uint64_t hash = 0xcbf29ce484222325u;
+  for (const char c : text) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 0x100000001b3u;
+  }
+  return hash;
+}
+
 DocumentRecord makeDocumentRecord(std::string_view title, std::string_view displayText) {
-  return {documentTitle(title, displayText),
-          compressStoredText(cutAtBlank(displayText, kMaxStoredTextLength))};
+  DocumentRecord record{documentTitle(title, displayText),
+                        compressStoredText(cutAtBlank(displayText, kMaxStoredTextLength)),
+                        std::nullopt};
+  if (!displayText.empty()) record.textHash = textHash(displayText);
+  return record;
 }
 
 std::string convertedDisplayText(std::string_view converterText) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,10 +25,16 @@ inline constexpr std::size_t kMaxStoredTextLength = 32u << 10;
 // its display text; "..." where either was cut.
 [[nodiscard]] std::string documentTitle(std::string_view title, std::string_view displayText);
 
+// The hash by which identical display texts are found: 64-bit FNV-1a of
+// the text's bytes, so two different texts share one by a chance of about
+// one in 2^64.
+[[nodiscard]] std::uint64_t textHash(std::string_view text);
+
 // The record of a document from its title (empty when it has none) and its
 // display text: the title a reader is shown (documentTitle: Latin-1, at most
-// kMaxTitleLength bytes and "...") and compressStoredText() of the display
-// text's first kMaxStoredTextLength bytes, cut at a blank.
+// kMaxTitleLength bytes and "..."), compressStoredText() of the display
+// text's first kMaxStoredTextLength bytes, cut at a blank, and the
+// textHash() of the whole display text (none when it is empty).
 [[nodiscard]] DocumentRecord makeDocumentRecord(std::string_view title,
                                                 std::string_view displayText);
 

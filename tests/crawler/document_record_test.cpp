@@ -67,6 +67,24 @@ TEST(DocumentRecord, StoresTheDisplayTextCompressedUpToItsLimit) {
   EXPECT_EQ(makeDocumentRecord("", "").storedText, "");
 }
 
+// The hash is 64-bit FNV-1a (its published values), of the whole display
+// text: texts alike in their stored first 32 KiB but not after differ, the
+// title takes no part, and an empty text has none.
+TEST(DocumentRecord, HashesTheWholeDisplayText) {
+  EXPECT_EQ(textHash(""), 0xcbf29ce484222325u);
+  EXPECT_EQ(textHash("a"), 0xaf63dc4c8601ec8cu);
+  EXPECT_EQ(textHash("foobar"), 0x85944171f73967e8u);
+
+  const std::string prefix(kMaxStoredTextLength + 10, 'x');
+  const DocumentRecord one = makeDocumentRecord("Un", prefix + " fin");
+  const DocumentRecord other = makeDocumentRecord("Autre", prefix + " suite");
+  EXPECT_EQ(one.storedText, other.storedText);
+  ASSERT_TRUE(one.textHash && other.textHash);
+  EXPECT_NE(*one.textHash, *other.textHash);
+  EXPECT_EQ(makeDocumentRecord("Autre", prefix + " fin").textHash, one.textHash);
+  EXPECT_EQ(makeDocumentRecord("Titre", "").textHash, std::nullopt);
+}
+
 TEST(DocumentRecord, ReadsConvertedTextAsLatin1WithAccents) {
   struct Case {
     std::string utf8;

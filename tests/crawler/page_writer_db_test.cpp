@@ -11,6 +11,7 @@
 #include "crawler/analysis/document_record.h"
 #include "crawler/analysis/keyword_selection.h"
 #include "index/sql_text.h"
+#include "index/url_registry.h"
 #include "test_database.h"
 
 namespace {
@@ -46,7 +47,8 @@ class Indexer {
                         const EngineConfig& config, const DocumentDisplay& display = {},
                         bool replacing = false) {
     KeywordSelection selection = selectKeywords(text, config);
-    PageRecord record{type, std::move(selection.keywords), selection.themeWordCount, {}, {}, {}};
+    PageRecord record{type, std::move(selection.keywords), selection.themeWordCount, {}, {}, {},
+                      {}};
     if (selection.onTheme) record.document = makeDocumentRecord(display.title, display.displayText);
     const PageWriteResult written = writer.write(url, record, replacing);
     return {selection.themeWordCount, written.messages, written.stopped};
@@ -385,6 +387,114 @@ TEST_P(PageWriterTest, AStopRollsTheDocumentBack) {
   }
 }
 
+// An on-theme record of the theme word "abeille" and the display text.
+PageRecord beeRecord(const std::string& displayText,
+                     std::optional<std::string> canonicalUrl = std::nullopt) {
+  KeywordSelection selection =
+      selectKeywords("abeille " + displayText, withThemeWords({{"abeille", 1}}));
+  RankingSignals ranking;
+  ranking.wordCount = selection.wordCount;
+  return PageRecord{"html",
+                    std::move(selection.keywords),
+                    selection.themeWordCount,
+                    makeDocumentRecord("Titre", displayText),
+                    ranking,
+                    {},
+                    std::move(canonicalUrl)};
+}
+
+// What the index holds of a URL: its Url row (theme count, visited or
+// not), whether it is invalid (UrlInvalide, UrlInvalideRaison), and its
+// counts of keyword, Document and DocumentMesure rows.
+std::string pageState(IndexConnection& db, const std::string& url) {
+  const std::string id = "(SELECT idUrl FROM Url WHERE url = " + quote(url) + ")";
+  std::string state = "absent";
+  for (const Row& row :
+       db.query("SELECT nbMotsTheme, lastVisit IS NOT NULL FROM Url WHERE url = " + quote(url)))
+    state = "Url " + row.at(0) + (row.at(1) == "1" ? " visited" : " unvisited");
+  if (db.count("SELECT COUNT(*) FROM UrlInvalide WHERE url = " + quote(url)) +
+          db.count("SELECT COUNT(*) FROM UrlInvalideRaison WHERE url = " + quote(url)) !=
+      0)
+    state += " invalid";
+  for (const char* table : {"CorrespMotUrl", "Document", "DocumentMesure"})
+    state += std::string(" ") + table + " " +
+             std::to_string(
+                 db.count(std::string("SELECT COUNT(*) FROM ") + table + " WHERE idUrl = " + id));
+  return state;
+}
+
+const std::string kCanonical = "http://srv/canon.html";
+const std::string kVisitOnly = "Url 0 visited CorrespMotUrl 0 Document 0 DocumentMesure 0";
+
+// A record with a canonical URL goes under it, in the same transaction:
+// the URL leaves UrlInvalide, what it held is replaced (a second page
+// naming it, a page fetched there itself), and the fetched URL keeps its
+// visit only, losing on a refresh what it held (its same text is no
+// duplicate of itself).
+TEST_P(PageWriterTest, CanonicalRecordGoesUnderItsUrlAndTheFetchedUrlIsVisited) {
+  markInvalid(db(), kCanonical, "depth limit");
+  PageWriter writer(db(), nullptr, GetParam());
+  const auto write = [&](const std::string& url, const PageRecord& record, bool replacing) {
+    const PageWriteResult written = writer.write(url, record, replacing);
+    EXPECT_EQ(written.duplicateOf, std::nullopt) << url;
+    EXPECT_EQ(written.messages, "") << url;
+  };
+  write(kUrl, beeRecord("miel et cire"), false);
+  EXPECT_EQ(pageState(db(), kUrl), "Url 1 visited CorrespMotUrl 4 Document 1 DocumentMesure 1");
+
+  write(kUrl, beeRecord("miel et cire", kCanonical), true);
+  EXPECT_EQ(pageState(db(), kUrl), kVisitOnly);
+  EXPECT_EQ(pageState(db(), kCanonical),
+            "Url 1 visited CorrespMotUrl 4 Document 1 DocumentMesure 1");
+
+  const std::string print = "http://srv/print.html";
+  db().execute("INSERT INTO Url (url) VALUES (" + quote(print) + ")");
+  write(print, beeRecord("ruche", kCanonical), false);
+  EXPECT_EQ(pageState(db(), print), kVisitOnly);
+  EXPECT_EQ(pageState(db(), kCanonical),
+            "Url 1 visited CorrespMotUrl 2 Document 1 DocumentMesure 1");
+  write(kCanonical, beeRecord("essaim"), true);
+  EXPECT_EQ(db().count("SELECT COUNT(*) FROM CorrespMotUrl c JOIN MotCle m USING (idMot) "
+                       "WHERE m.mot IN ('ruche', 'miel')"),
+            0u);
+  EXPECT_EQ(pageState(db(), kCanonical),
+            "Url 1 visited CorrespMotUrl 2 Document 1 DocumentMesure 1");
+}
+
+// A record whose whole display text is that of another page's Document row
+// is not written: the fetched URL keeps its visit only (losing on a
+// refresh what it held) and the result names the other page, whether the
+// record was for its own URL or a canonical one. The page itself, written
+// again, and texts that are empty, are no duplicates.
+TEST_P(PageWriterTest, RepeatedTextIsIndexedOnce) {
+  PageWriter writer(db(), nullptr, GetParam());
+  const std::string copy = "http://srv/copy.html";
+  db().execute("INSERT INTO Url (url) VALUES (" + quote(copy) + ")");
+  const auto duplicateOf = [&](const std::string& url, const PageRecord& record, bool replacing) {
+    const PageWriteResult written = writer.write(url, record, replacing);
+    EXPECT_EQ(written.messages, "") << url;
+    return written.duplicateOf.value_or("(none)");
+  };
+  const std::string indexed = "Url 1 visited CorrespMotUrl 3 Document 1 DocumentMesure 1";
+  EXPECT_EQ(duplicateOf(kUrl, beeRecord("le rucher"), false), "(none)");
+  EXPECT_EQ(duplicateOf(copy, beeRecord("le rucher"), false), kUrl);
+  EXPECT_EQ(pageState(db(), copy), kVisitOnly);
+  EXPECT_EQ(pageState(db(), kUrl), indexed);
+  EXPECT_EQ(duplicateOf(kUrl, beeRecord("le rucher"), true), "(none)");
+  EXPECT_EQ(pageState(db(), kUrl), indexed);
+
+  EXPECT_EQ(duplicateOf(copy, beeRecord("un autre rucher"), true), "(none)");
+  EXPECT_EQ(pageState(db(), copy), "Url 1 visited CorrespMotUrl 4 Document 1 DocumentMesure 1");
+  EXPECT_EQ(duplicateOf(copy, beeRecord("le rucher"), true), kUrl);
+  EXPECT_EQ(pageState(db(), copy), kVisitOnly);
+  EXPECT_EQ(duplicateOf(copy, beeRecord("le rucher", kCanonical), true), kUrl);
+  EXPECT_EQ(pageState(db(), kCanonical), "absent CorrespMotUrl 0 Document 0 DocumentMesure 0");
+
+  EXPECT_EQ(duplicateOf(kUrl, beeRecord(""), true), "(none)");
+  EXPECT_EQ(duplicateOf(copy, beeRecord(""), true), "(none)");
+  EXPECT_EQ(db().count("SELECT COUNT(*) FROM Document WHERE empreinte IS NULL"), 2u);
+}
+
 // The document's rows as sorted lines: its Url row, keywords with counts,
 // and the document kinds; keywords compared as the index compares them.
 std::vector<std::string> indexRows(IndexConnection& db) {
@@ -508,8 +618,8 @@ TEST_P(PageWriterTest, RankingRowsFollowThePageAndOldIndexesGoOn) {
     return found;
   };
   PageWriter writer(db(), nullptr, GetParam());
-  PageRecord record{"html", {{"moteur", 3}, {"recherche", 1}, {"web", 2}}, 2, DocumentRecord{}, {},
-                    {}};
+  PageRecord record{
+      "html", {{"moteur", 3}, {"recherche", 1}, {"web", 2}}, 2, DocumentRecord{}, {}, {}, {}};
   RankingSignals signals;
   signals.wordCount = 6;
   signals.fieldLengths = {{PageField::title, 3}, {PageField::urlPath, 2}};
@@ -526,7 +636,7 @@ TEST_P(PageWriterTest, RankingRowsFollowThePageAndOldIndexesGoOn) {
   EXPECT_EQ(writer.write(kUrl, record, /*replacing=*/true).messages, "");
   EXPECT_EQ(rows(), (std::vector<std::string>{"9 3 2 fr", "moteur 1 1", "web 1 1"}));
 
-  PageRecord offTheme{"html", {}, 0, std::nullopt, std::nullopt, {}};
+  PageRecord offTheme{"html", {}, 0, std::nullopt, std::nullopt, {}, std::nullopt};
   EXPECT_EQ(writer.write(kUrl, offTheme, /*replacing=*/true).messages, "");
   EXPECT_EQ(rows(), std::vector<std::string>{});
   EXPECT_EQ(writer.write(kUrl, record, /*replacing=*/true).messages, "");
