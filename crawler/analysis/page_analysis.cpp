@@ -19,6 +19,19 @@ bool isConvertedType(const std::string& documentType) {
   return documentType == "pdf" || documentType == "ps";
 }
 
+// The URL a page is indexed under instead of its own: its canonical link
+// made absolute as its links are, when that is inside the site and another
+// URL than the page's.
+std::optional<std::string> canonicalTarget(const std::string& url, std::string baseUrl,
+                                           const std::string& link, const EngineConfig& config) {
+  if (link.empty()) return std::nullopt;
+  std::vector<std::string> resolved{link};
+  normalizeLinks(baseUrl, resolved);
+  if (resolved.empty() || resolved.front() == url || !config.inScope(resolved.front()))
+    return std::nullopt;
+  return std::move(resolved.front());
+}
+
 }  // namespace
 
 PageAnalysis analysePage(const std::string& url, std::string reply, const EngineConfig& config) {
@@ -38,6 +51,7 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
   std::string title, displayText;
   // The fields that rank above the body.
   PageFields fields;
+  std::string canonicalLink;
   const auto scanStart = std::chrono::steady_clock::now();
   if (reading.redirected) {
     if (reading.redirectTarget) analysis.links.push_back(*reading.redirectTarget);
@@ -53,6 +67,8 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
     fields.headings = scanner.getHeadingWords();
     fields.description = scanner.getDescriptionWords();
     fields.language = scanner.getLanguage();
+    analysis.robots = parseRobotsDirectives(scanner.getRobotsDirectives());
+    canonicalLink = scanner.getCanonicalLink();
   } else if (isConvertedType(reading.documentType) && config.isAcceptedType(reading.documentType)) {
     // The converter prints UTF-8 with its accents; its words are cut and
     // folded by the rules the HTML scanner follows, so a word is the same
@@ -72,19 +88,26 @@ PageAnalysis analysePage(const std::string& url, std::string reply, const Engine
     return analysis;
   }
   analysis.scanTime = std::chrono::steady_clock::now() - scanStart;
+  analysis.robots |= reading.robots;
   if (!reading.redirected) {
     KeywordSelection selection = selectKeywords(text, config);
-    analysis.record.documentType = reading.documentType;
-    analysis.record.themeWordCount = selection.themeWordCount;
-    analysis.record.keywords = std::move(selection.keywords);
-    if (selection.onTheme) {
-      analysis.record.document = makeDocumentRecord(title, displayText);
-      fields.title = title;  // a page without a title has no title field
-      if (fields.language.empty()) fields.language = reading.language;
-      analysis.record.ranking = rankingSignals(url, selection.wordCount, fields,
-                                               analysis.record.keywords, config.defaultLanguage);
+    analysis.themeWordCount = selection.themeWordCount;
+    if (!analysis.robots.noindex) {
+      PageRecord& record = analysis.record;
+      record.documentType = reading.documentType;
+      record.themeWordCount = selection.themeWordCount;
+      record.keywords = std::move(selection.keywords);
+      record.canonicalUrl = canonicalTarget(url, baseUrl, canonicalLink, config);
+      if (selection.onTheme) {
+        record.document = makeDocumentRecord(title, displayText);
+        fields.title = title;  // a page without a title has no title field
+        if (fields.language.empty()) fields.language = reading.language;
+        record.ranking = rankingSignals(url, selection.wordCount, fields, record.keywords,
+                                        config.defaultLanguage);
+      }
     }
   }
+  if (analysis.robots.nofollow) analysis.links.clear();
   normalizeLinks(baseUrl, analysis.links);
   return analysis;
 }

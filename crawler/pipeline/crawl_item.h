@@ -24,9 +24,12 @@ struct CrawlItem {
   bool operator<(const CrawlItem& other) const { return priority < other.priority; }
 };
 
-// How the download stage ended with a queue entry; every entry ends in
-// exactly one of these. Only failed, gone and outsideSite leave a trace in
-// UrlInvalide; fetched pages go on to the parse stage.
+// How a queue entry ended; every entry ends in exactly one of these. The
+// download stage ends it in one of the first seven. Fetched pages go on to
+// the parse stage, which ends a page that is not indexed under its own URL
+// in one of the last three; the others stay fetched. Only failed, gone and
+// outsideSite leave a trace in UrlInvalide; a fetched URL keeps its Url row
+// whatever the parse stage concludes.
 enum class UrlOutcome {
   fetched,          // the reply is in `content` and the URL in Url
   failed,           // no usable reply (`reason` says why)
@@ -36,6 +39,9 @@ enum class UrlOutcome {
   alreadyKnown,     // the index holds the URL already
   refusedByRobots,  // robots.txt (or its absence) refuses it for this run
   stopped,          // the crawl stopped first; the stop saves it for the next run
+  noindex,          // the page asks not to be indexed: its visit only is recorded
+  canonicalOf,      // the page is indexed under the canonical URL it names
+  duplicateOf,      // the page's text is that of a page indexed already: its visit only
 };
 
 // True for the outcomes recorded in UrlInvalide.

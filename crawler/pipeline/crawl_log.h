@@ -63,6 +63,28 @@ inline constexpr const char* kSitemapUnchangedReason = "sitemap lastmod not afte
   return "ERROR PARSE " + url + " : " + what + "\n";
 }
 
+// A page that asks not to be indexed (robots meta or X-Robots-Tag).
+[[nodiscard]] inline std::string noindexLine(const std::string& url) {
+  return "NOINDEX " + url + "\n";
+}
+
+// A page that asks that its links not be followed: none is queued.
+[[nodiscard]] inline std::string nofollowLine(const std::string& url) {
+  return "NOFOLLOW " + url + "\n";
+}
+
+// A page indexed under the canonical URL it names.
+[[nodiscard]] inline std::string canonicalLine(const std::string& url,
+                                               const std::string& canonical) {
+  return "CANONICAL " + url + " : indexed as " + canonical + "\n";
+}
+
+// A page whose text is that of a page indexed already: it is not indexed.
+[[nodiscard]] inline std::string duplicateLine(const std::string& url,
+                                               const std::string& original) {
+  return "DUPLICATE " + url + " : same text as " + original + "\n";
+}
+
 // A page of the index that the server says is gone, taken out of the index.
 [[nodiscard]] inline std::string pageRemovedLine(const std::string& url,
                                                  const std::string& reason) {

@@ -13,6 +13,31 @@
 
 namespace theme_search {
 
+namespace {
+
+// How a fetched page ends once analysed and written.
+UrlOutcome pageOutcome(const PageAnalysis& analysis, const PageWriteResult& written) {
+  if (analysis.robots.noindex) return UrlOutcome::noindex;
+  if (written.duplicateOf) return UrlOutcome::duplicateOf;
+  if (analysis.record.canonicalUrl) return UrlOutcome::canonicalOf;
+  return UrlOutcome::fetched;
+}
+
+// The lines that say how a fetched page ended, when it did not simply get
+// its own rows, and that its links are not followed; empty otherwise.
+std::string outcomeLines(const std::string& url, UrlOutcome outcome, const PageAnalysis& analysis,
+                         const PageWriteResult& written) {
+  std::string lines;
+  if (outcome == UrlOutcome::noindex) lines += noindexLine(url);
+  if (outcome == UrlOutcome::duplicateOf) lines += duplicateLine(url, *written.duplicateOf);
+  if (outcome == UrlOutcome::canonicalOf)
+    lines += canonicalLine(url, *analysis.record.canonicalUrl);
+  if (analysis.robots.nofollow) lines += nofollowLine(url);
+  return lines;
+}
+
+}  // namespace
+
 ParseStage::ParseStage(const EngineConfig& config, IndexConnection& registry,
                        IndexConnection& indexer, UrlQueue& urls, PageHandover& pages,
                        KnownUrls& known, std::ostream& log, std::ostream& messages,
@@ -100,6 +125,10 @@ void ParseStage::take(FetchedPage& page) {
     case UrlOutcome::stopped:
       interrupted.push_back(page);
       break;
+    case UrlOutcome::noindex:
+    case UrlOutcome::canonicalOf:
+    case UrlOutcome::duplicateOf:
+      break;  // this stage's own conclusions about a fetched page (handlePage)
   }
 }
 
@@ -177,21 +206,32 @@ void ParseStage::handlePage(FetchedPage& page) {
   const PageAnalysis analysis = analysePage(page.url, std::move(page.content), config);
   if (analysis.conversionFailure)
     writeLog(log, conversionErrorLine(page.url, *analysis.conversionFailure));
-  // A lost session has the whole page written again on a new one.
+  // A lost session has the whole page written again on a new one. A URL
+  // that another page's record was written under holds rows already.
+  const bool replacing = page.revisit || canonicalTargets.count(page.url) != 0;
   PageWriteResult written;
   const bool done = throughOutages(
-      indexer, [&] { written = writer.write(page.url, analysis.record, page.revisit); });
+      indexer, [&] { written = writer.write(page.url, analysis.record, replacing); });
   if (!done || written.stopped) {
     interrupted.push_back(page);
     return;
   }
   if (!written.messages.empty()) writeLog(messages, written.messages);
-  if (analysis.record.themeWordCount != 0) ++counts.onTheme;
-  queueLinks(analysis.links, analysis.record.themeWordCount, page.priority);
+  page.outcome = pageOutcome(analysis, written);
+  if (page.outcome == UrlOutcome::canonicalOf) {
+    canonicalTargets.insert(*analysis.record.canonicalUrl);
+    known.add(*analysis.record.canonicalUrl);
+  }
+  // A page on theme counts once its record is in the index.
+  if (analysis.record.themeWordCount != 0 && page.outcome != UrlOutcome::duplicateOf)
+    ++counts.onTheme;
+  const std::string lines = outcomeLines(page.url, page.outcome, analysis, written);
+  if (!lines.empty()) writeLog(log, lines);
+  queueLinks(analysis.links, analysis.themeWordCount, page.priority);
   if (timings)
     writeLog(*timings, timingLine(std::chrono::steady_clock::now() - start, analysis.scanTime,
                                   registry.statementTime() + indexer.statementTime() - waitedBefore,
-                                  analysis.record.themeWordCount, page.url));
+                                  analysis.themeWordCount, page.url));
 }
 
 std::optional<std::int32_t> linkPriority(int themeWordCount, std::int32_t pagePriority,

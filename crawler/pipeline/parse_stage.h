@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "crawler/config/engine_config.h"
@@ -25,7 +26,9 @@ namespace theme_search {
 // page's links that the index does not know, best-first (see linkPriority);
 // the links of one page are looked up together, in one statement for those
 // `known` does not hold. An off-theme page past the depth limit has its
-// links refused instead, except those queued, being fetched or known. A URL
+// links refused instead, except those queued, being fetched or known. A
+// page that ends noindex, canonical-of or duplicate-of (UrlOutcome) gets a
+// line saying so, and one whose links are not followed (nofollow) too. A URL
 // whose download failed or that lies outside the site is recorded as
 // invalid with its reason (a run of them in one statement); one that is
 // already known or refused by robots.txt is recorded nowhere. A revisit
@@ -35,7 +38,8 @@ namespace theme_search {
 // MODIFIED" line. Once a page is dealt with, its item
 // is handled() in the URL queue, so the queue sees the crawl idle only after
 // the last page's links are queued. The stage counts the pages it takes in
-// tally(): fetched, on theme, and errors. It ends when the hand-over is
+// tally(): fetched, on theme and indexed (not a noindex page nor one whose
+// text repeats another's), and errors. It ends when the hand-over is
 // closed; a document being indexed then is rolled back, and its page is kept
 // in unfinished().
 //
@@ -101,6 +105,9 @@ class ParseStage {
   // reasons, not yet written to UrlInvalide.
   std::vector<InvalidUrl> invalid;
   CrawlTally counts;
+  // The canonical URLs that pages were written under in this run: fetched
+  // itself later, such a page replaces those rows.
+  std::unordered_set<std::string> canonicalTargets;
   std::thread thread;
 };
 

@@ -125,6 +125,67 @@ TEST_F(PageAnalysisTest, HtmlPageKeepsItsTitleAndDisplayTextWithAccents) {
   EXPECT_EQ(storedText(record), "Une abeille, 12 fleurs !");
 }
 
+// A robots meta or X-Robots-Tag header: noindex leaves the visit only but
+// keeps the links and the theme count that ranks them; nofollow drops the
+// links but indexes the page; the two sources add up.
+TEST_F(PageAnalysisTest, RobotsDirectivesKeepThePageOrItsLinksOut) {
+  const std::string links = "abeille <a href=\"b.html\">b</a>";
+  const std::string ok = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n";
+  struct Case {
+    std::string reply;
+    bool indexed, followed;
+  } cases[] = {
+      {htmlReply("<meta name=\"robots\" content=\"NOINDEX, follow\">" + links), false, true},
+      {htmlReply("<meta content='nofollow' name='Robots'>" + links), true, false},
+      {htmlReply("<meta name=robots content=none>" + links), false, false},
+      {ok + "X-Robots-Tag: noindex\r\n\r\n" + links, false, true},
+      {ok + "X-Robots-Tag: ThemeSearchCrawler: nofollow\r\n\r\n" + links, true, false},
+      {ok + "X-Robots-Tag: otherbot: none\r\n\r\n" + links, true, true},
+      {ok + "X-Robots-Tag: nofollow\r\n\r\n<meta name=robots content=noindex>" + links, false,
+       false},
+      {htmlReply("<!-- <meta name=robots content=none> -->" + links), true, true},
+  };
+  for (const Case& c : cases) {
+    const PageAnalysis page = analysePage("http://srv.lan/site/a.html", c.reply, config);
+    EXPECT_EQ(page.robots.noindex, !c.indexed) << c.reply;
+    EXPECT_EQ(page.themeWordCount, 1) << c.reply;
+    EXPECT_EQ(page.record.documentType, c.indexed ? "html" : "") << c.reply;
+    EXPECT_EQ(page.record.themeWordCount, c.indexed ? 1 : 0) << c.reply;
+    EXPECT_EQ(keywordsOf(page.record).empty(), !c.indexed) << c.reply;
+    EXPECT_EQ(page.record.document.has_value(), c.indexed) << c.reply;
+    EXPECT_EQ(page.record.ranking.has_value(), c.indexed) << c.reply;
+    EXPECT_EQ(page.links, c.followed ? Links{"http://srv.lan/site/b.html"} : Links{}) << c.reply;
+  }
+}
+
+// A canonical link is resolved as links are and counts only inside the
+// site and when it names another URL; a noindex page has none.
+TEST_F(PageAnalysisTest, CanonicalLinkInsideTheSiteNamesWhereThePageIsIndexed) {
+  const auto canonicalOf = [this](const std::string& url, const std::string& head) {
+    const PageAnalysis page =
+        analysePage(url, htmlReply(head + "<p>abeille</p><a href=c.html>c</a>"), config);
+    EXPECT_EQ(page.links, Links{"http://srv.lan/site/dir/c.html"}) << head;
+    return page.record.canonicalUrl.value_or("(none)");
+  };
+  const std::string url = "http://srv.lan/site/dir/a.html?print=1";
+  const struct {
+    std::string head, canonical;
+  } cases[] = {
+      {"<link rel=\"canonical\" href=\"a.html\">", "http://srv.lan/site/dir/a.html"},
+      {"<link rel=canonical href=\"../b.html\">", "http://srv.lan/site/b.html"},
+      {"<link href=\"HTTP://SRV.LAN:80/site/x.html\" rel=\"Canonical\">",
+       "http://srv.lan/site/x.html"},
+      // Outside the site, the page's own URL, a fragment link: none.
+      {"<link rel=canonical href=\"http://other.lan/site/a.html\">", "(none)"},
+      {"<link rel=canonical href=\"/elsewhere/a.html\">", "(none)"},
+      {"<link rel=canonical href=\"a.html?print=1\">", "(none)"},
+      {"<link rel=canonical href=\"a.html#top\">", "(none)"},
+      {"<link rel=canonical href=\"mailto:x@srv.lan\">", "(none)"},
+      {"<meta name=robots content=noindex><link rel=canonical href=b.html>", "(none)"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(canonicalOf(url, c.head), c.canonical) << c.head;
+}
+
 // Names in the working directory left by the converter's temporary files.
 std::vector<std::string> leftoverTempFiles() {
   std::vector<std::string> names;
