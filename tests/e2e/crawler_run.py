@@ -70,7 +70,8 @@ class Database:
 
 class Site:
     """A scripted web server on 127.0.0.1:80: path -> (content type, body,
-    delay in seconds). Records the paths asked for, in order."""
+    delay in seconds[, further headers as (name, value) pairs]). Records the
+    paths asked for, in order."""
 
     def __init__(self, pages):
         self.pages = pages
@@ -84,10 +85,12 @@ class Site:
                 if page is None:
                     self.send_error(404)
                     return
-                content_type, body, delay = page
+                content_type, body, delay = page[:3]
                 time.sleep(delay)
                 self.send_response(200)
                 self.send_header("Content-Type", content_type)
+                for name, value in (page[3] if len(page) > 3 else ()):
+                    self.send_header(name, value)
                 self.send_header("Content-Length", str(len(body)))
                 self.end_headers()
                 self.wfile.write(body)
@@ -168,8 +171,9 @@ class Checks:
     def index_invariants(self, db, idle=True):
         """Checks what every crawl must leave true of the index: no URL both
         fetched and invalid, every invalid URL with its reason, keyword rows
-        only for analysed pages, Document rows only for on-theme pages and,
-        after a crawl that ended idle, no saved queue."""
+        only for analysed pages, Document rows only for on-theme pages, each
+        display text indexed once and, after a crawl that ended idle, no
+        saved queue."""
         for what, statement in (
                 ("no URL in both Url and UrlInvalide",
                  "SELECT u.url FROM Url u JOIN UrlInvalide i ON i.url = u.url"),
@@ -192,6 +196,9 @@ class Checks:
                 ("every field word is a keyword of its page",
                  "SELECT f.idUrl FROM MotChamp f LEFT JOIN CorrespMotUrl c "
                  "ON c.idMot = f.idMot AND c.idUrl = f.idUrl WHERE c.idUrl IS NULL"),
+                ("no display text indexed twice",
+                 "SELECT GROUP_CONCAT(idUrl) FROM Document WHERE empreinte IS NOT NULL "
+                 "GROUP BY empreinte HAVING COUNT(*) > 1"),
         ) + ((("an idle crawl leaves no saved queue", "SELECT url FROM FileAttente"),)
              if idle else ()):
             faults = db.column(statement)
