@@ -139,8 +139,6 @@ TEST_F(PageAnalysisTest, RobotsDirectivesKeepThePageOrItsLinksOut) {
       {htmlReply("<meta content='nofollow' name='Robots'>" + links), true, false},
       {htmlReply("<meta name=robots content=none>" + links), false, false},
       {ok + "X-Robots-Tag: noindex\r\n\r\n" + links, false, true},
-      {ok + "X-Robots-Tag: ThemeSearchCrawler: nofollow\r\n\r\n" + links, true, false},
-      {ok + "X-Robots-Tag: otherbot: none\r\n\r\n" + links, true, true},
       {ok + "X-Robots-Tag: nofollow\r\n\r\n<meta name=robots content=noindex>" + links, false,
        false},
       {htmlReply("<!-- <meta name=robots content=none> -->" + links), true, true},

@@ -52,7 +52,9 @@ def main_site(workdir):
             "/img/logo.gif").encode("latin-1")),
         "/site/utf8.html": page(html(TWIN_TEXT + " c\u0153ur").encode("utf-8"),
                                 "text/html; charset=UTF-8"),
-        "/site/latin1.html": page(html(TWIN_TEXT + " coeur").encode("latin-1")),
+        # The same words, but a text of its own: a page whose display text
+        # repeats another's is indexed once.
+        "/site/latin1.html": page(html(TWIN_TEXT + " coeur !").encode("latin-1")),
         # (The scanner glues a meta tag's text to the next word: a blank first.)
         "/site/meta.html": page(html(" abeille s\u0153ur \u2018ruche\u2019",
                                      head='<meta charset="utf-8">').encode("utf-8")),
