@@ -25,7 +25,7 @@ struct CrawlItem {
 };
 
 // How a queue entry ended; every entry ends in exactly one of these. The
-// download stage ends it in one of the first seven. Fetched pages go on to
+// download stage ends it in one of the first eight. Fetched pages go on to
 // the parse stage, which ends a page that is not indexed under its own URL
 // in one of the last three; the others stay fetched. Only failed, gone and
 // outsideSite leave a trace in UrlInvalide; a fetched URL keeps its Url row

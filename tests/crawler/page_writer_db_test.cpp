@@ -10,6 +10,7 @@
 
 #include "crawler/analysis/document_record.h"
 #include "crawler/analysis/keyword_selection.h"
+#include "index/page_validators.h"
 #include "index/sql_text.h"
 #include "index/url_registry.h"
 #include "test_database.h"
@@ -399,7 +400,7 @@ PageRecord beeRecord(const std::string& displayText,
                     selection.themeWordCount,
                     makeDocumentRecord("Titre", displayText),
                     ranking,
-                    {},
+                    PageValidators{"\"" + displayText + "\"", ""},
                     std::move(canonicalUrl)};
 }
 
@@ -428,9 +429,9 @@ const std::string kVisitOnly = "Url 0 visited CorrespMotUrl 0 Document 0 Documen
 
 // A record with a canonical URL goes under it, in the same transaction:
 // the URL leaves UrlInvalide, what it held is replaced (a second page
-// naming it, a page fetched there itself), and the fetched URL keeps its
-// visit only, losing on a refresh what it held (its same text is no
-// duplicate of itself).
+// naming it, a page fetched there itself), validators included, and the
+// fetched URL keeps its visit only, losing on a refresh what it held (its
+// same text is no duplicate of itself).
 TEST_P(PageWriterTest, CanonicalRecordGoesUnderItsUrlAndTheFetchedUrlIsVisited) {
   markInvalid(db(), kCanonical, "depth limit");
   PageWriter writer(db(), nullptr, GetParam());
@@ -442,10 +443,14 @@ TEST_P(PageWriterTest, CanonicalRecordGoesUnderItsUrlAndTheFetchedUrlIsVisited) 
   write(kUrl, beeRecord("miel et cire"), false);
   EXPECT_EQ(pageState(db(), kUrl), "Url 1 visited CorrespMotUrl 4 Document 1 DocumentMesure 1");
 
+  EXPECT_EQ(readValidators(db(), kUrl).etag, "\"miel et cire\"");
+
   write(kUrl, beeRecord("miel et cire", kCanonical), true);
   EXPECT_EQ(pageState(db(), kUrl), kVisitOnly);
   EXPECT_EQ(pageState(db(), kCanonical),
             "Url 1 visited CorrespMotUrl 4 Document 1 DocumentMesure 1");
+  EXPECT_TRUE(readValidators(db(), kUrl).empty());
+  EXPECT_TRUE(readValidators(db(), kCanonical).empty());
 
   const std::string print = "http://srv/print.html";
   db().execute("INSERT INTO Url (url) VALUES (" + quote(print) + ")");
@@ -459,6 +464,10 @@ TEST_P(PageWriterTest, CanonicalRecordGoesUnderItsUrlAndTheFetchedUrlIsVisited) 
             0u);
   EXPECT_EQ(pageState(db(), kCanonical),
             "Url 1 visited CorrespMotUrl 2 Document 1 DocumentMesure 1");
+  EXPECT_EQ(readValidators(db(), kCanonical).etag, "\"essaim\"");
+  write(print, beeRecord("ruche", kCanonical), true);
+  EXPECT_TRUE(readValidators(db(), kCanonical).empty());
+  EXPECT_TRUE(readValidators(db(), print).empty());
 }
 
 // A record whose whole display text is that of another page's Document row
