@@ -23,6 +23,7 @@
 #include "crawler/pipeline/console.h"
 #include "crawler/pipeline/crawl.h"
 #include "crawler/pipeline/crawl_log.h"
+#include "index/connection_settings.h"
 #include "index/index_connection.h"
 
 namespace {
@@ -90,6 +91,7 @@ int runCrawler(const CrawlerOptions& options) {
   std::signal(SIGPIPE, SIG_IGN);
   const StopSignals stopSignals;
   const HttpLibrary httpLibrary;
+  writeLog(std::cerr, builtInSettingsWarning("crawler", ConnectionSettings::fromEnvironment()));
   // The download stage's and the keyword indexer's connections, each used
   // by one crawl thread only; opened before anything else is read.
   std::optional<IndexConnection> downloadConnection;

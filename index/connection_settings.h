@@ -15,9 +15,19 @@ struct ConnectionSettings {
   std::string password = "sesame_word";
   unsigned port = 0;   // 0: the client library's default, 3306
   std::string socket;  // a Unix socket path; used instead of host when set
+  // True while no SE_DB_* variable has been applied: every value is the
+  // built-in one.
+  bool builtIn = true;
 
   // The defaults with every SE_DB_* variable that is set applied.
   static ConnectionSettings fromEnvironment();
 };
+
+// The one warning line a program writes at start when no SE_DB_* variable
+// chose its index, naming the built-in settings it falls back to (a user
+// may well have meant another server); empty when a variable was set.
+// `program` begins the line. Pure.
+[[nodiscard]] std::string builtInSettingsWarning(const std::string& program,
+                                                 const ConnectionSettings& settings);
 
 }  // namespace theme_search

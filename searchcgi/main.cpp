@@ -4,15 +4,21 @@
 // requests one after the other and keeps its index connection between them.
 // Either way it writes the same reply for the same request, takes its index
 // settings (SE_DB_*) from its own environment, and exits with status 0.
+// Started from a shell, it also takes --help and --version (status 2 for
+// anything else).
 #include <fcgiapp.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "common/log_line.h"
 #include "index/connection_settings.h"
+#include "searchcgi/command_line.h"
 #include "searchcgi/fastcgi_stream.h"
 #include "searchcgi/search_request.h"
 
@@ -64,19 +70,50 @@ RankingWeights rankingWeights() {
   return {};
 }
 
+// Exit statuses: the request answered (an error page included), and a bad
+// command line.
+constexpr int kDone = 0;
+constexpr int kBadOption = 2;
+
+// Answers --help or --version, or reports a bad option, with the exit
+// status; nullopt when the program should serve.
+std::optional<int> answerCommandLine(const std::vector<std::string>& arguments) {
+  const SearchCgiCommandLine line = readSearchCgiCommandLine(arguments);
+  if (!line.error.empty()) {
+    writeLog(std::cerr, line.error + searchCgiUsage());
+    return kBadOption;
+  }
+  if (line.options.help) {
+    writeLog(std::cout, searchCgiUsage());
+    return kDone;
+  }
+  if (line.options.version) {
+    writeLog(std::cout, "searchcgi (theme search) " THEME_SEARCH_VERSION "\n");
+    return kDone;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   openStandardDescriptors();
   const bool cgi = FCGX_IsCGI();
+  if (argumentsAreOptions(!cgi, std::getenv("GATEWAY_INTERFACE"))) {
+    if (const std::optional<int> status = answerCommandLine({argv + 1, argv + argc}))
+      return *status;
+  }
+  const ConnectionSettings settings = ConnectionSettings::fromEnvironment();
+  // Standard error: the web server's error log, never the page.
+  writeLog(std::cerr, builtInSettingsWarning("searchcgi", settings));
   // A FastCGI process keeps the whole index's ranking figures between its
   // requests; a CGI process reads those of its one query.
-  IndexSession session(ConnectionSettings::fromEnvironment(),
+  IndexSession session(settings,
                        cgi ? IndexFigures::Scope::queryPages : IndexFigures::Scope::wholeIndex,
                        rankingWeights());
   if (cgi)
     serveCgi(session);
   else
     serveFastCgi(session);
-  return 0;
+  return kDone;
 }
