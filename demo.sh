@@ -6,9 +6,12 @@
 #                    crawl the site, print what was indexed; the servers stay up
 #   ./demo.sh stop   stop what the demo started (by its pid files)
 #
-# Everything lives under run/ (git ignores it). Overrides, for the tests:
+# Everything lives under run/ (git ignores it); the index database is the
+# demo's own, run/demo-db, apart from the user's (scripts/dbserver.sh's
+# default). The demo wipes only a database server it started itself.
+# Overrides, for the tests:
 #   SE_DEMO_RUN_DIR     run directory            (default: run)
-#   SE_DEMO_DB_DIR      private database dir     (default: run/db)
+#   SE_DEMO_DB_DIR      private database dir     (default: run/demo-db)
 #   BUILD_DIR           build tree               (default: build)
 #   SE_DEMO_SKIP_BUILD  1: use the build tree as it is
 #   SE_DEMO_QUIET_SECONDS  how long the crawl must stay idle to count as done
@@ -16,7 +19,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 run=${SE_DEMO_RUN_DIR:-$here/run}
-db=${SE_DEMO_DB_DIR:-$run/db}
+db=${SE_DEMO_DB_DIR:-$run/demo-db}
 build=${BUILD_DIR:-$here/build}
 quiet_seconds=${SE_DEMO_QUIET_SECONDS:-5}
 crawl_limit_seconds=600
@@ -49,10 +52,22 @@ stop_pid() {
   rm -f "$1"
 }
 
+# The database server of $db runs; the demo started it when the pid it
+# noted at start (demo.pid) is the server's.
+db_running() { [ -f "$db/mysqld.pid" ] && kill -0 "$(cat "$db/mysqld.pid")" 2>/dev/null; }
+db_started_by_demo() {
+  [ -f "$db/demo.pid" ] && [ "$(cat "$db/demo.pid")" = "$(cat "$db/mysqld.pid" 2>/dev/null)" ]
+}
+
 stop_all() {
   stop_pid "$run/crawler.pid" crawler
   stop_pid "$run/lighttpd.pid" lighttpd
-  if [ -d "$db" ]; then "$here/scripts/dbserver.sh" stop "$db"; fi
+  if db_running && ! db_started_by_demo; then
+    say "leaving the database server in $db running: the demo did not start it"
+  elif [ -d "$db" ]; then
+    "$here/scripts/dbserver.sh" stop "$db"
+    rm -f "$db/demo.pid"
+  fi
 }
 
 # port_free PORT: nothing listens on 127.0.0.1:PORT (nor on every address).
@@ -181,6 +196,9 @@ start() {
   if pid_alive "$run/lighttpd.pid" lighttpd; then
     fail "the demo is already running (search page: $search_url); stop it first with: $0 stop"
   fi
+  if db_running && ! db_started_by_demo; then
+    fail "a database server the demo did not start runs in $db, and the demo would wipe its index; stop it (scripts/dbserver.sh stop $db) or set SE_DEMO_DB_DIR to another directory (nothing was started)"
+  fi
   check_ports
   mkdir -p "$run"
   run=$(cd "$run" && pwd)
@@ -190,6 +208,7 @@ start() {
   trap 'status=$?; if [ $status -ne 0 ]; then stop_all; fi' EXIT
   say "starting the private index database in $db"
   "$here/scripts/dbserver.sh" reset "$db" >/dev/null
+  cp "$db/mysqld.pid" "$db/demo.pid"
   eval "$("$here/scripts/dbserver.sh" env "$db")"
   prepare_site
   say "starting lighttpd: site on http://127.0.0.1/, search on $search_url"

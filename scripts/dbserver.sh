@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Runs a private MariaDB server for tests and local use: its own data
-# directory, socket and pid file under DIR (default: run/db in the work tree,
-# which git ignores). It never touches the machine's system service.
+# directory, socket and pid file under DIR. It never touches the machine's
+# system service. The default DIR is the user's own index,
+# ${XDG_DATA_HOME:-~/.local/share}/theme_search/db, apart from the demo's
+# (run/demo-db) and the tests' (build/db), which always name theirs.
 #
 #   scripts/dbserver.sh start [DIR]   initialise if needed, start, wait, load schema
 #   scripts/dbserver.sh stop  [DIR]   stop the server started from DIR (pid file)
 #   scripts/dbserver.sh reset [DIR]   stop, delete the data, start afresh
 #   scripts/dbserver.sh env   [DIR]   print the SE_DB_* exports for this server
+#
+# start and reset say what they did and the line that points both programs
+# at the server: eval "$(scripts/dbserver.sh env DIR)".
 #
 # The server listens on its socket only (no TCP port), so several private
 # servers can run side by side. SE_DBSERVER_ARGS adds server options when it
@@ -18,7 +23,13 @@ set -euo pipefail
 
 cmd=${1:-}
 here=$(cd "$(dirname "$0")/.." && pwd)
-dir=${2:-$here/run/db}
+if [ -n "${2:-}" ]; then
+  dir=$2
+else
+  [ -n "${XDG_DATA_HOME:-}" ] || [ -n "${HOME:-}" ] ||
+    { echo "$0: neither XDG_DATA_HOME nor HOME is set: name the directory" >&2; exit 2; }
+  dir=${XDG_DATA_HOME:-$HOME/.local/share}/theme_search/db
+fi
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 data=$dir/data
@@ -42,8 +53,20 @@ running() {
 
 root_sql() { "$client" --no-defaults --protocol=socket -S "$sock" -uroot "$@"; }
 
+# tell WHAT: what was done, where the server is, and how to use it.
+tell() {
+  echo "dbserver: $1 in $dir"
+  echo "  socket $sock, database search_engine, user se_user"
+  echo "point both programs at it with:"
+  printf '  eval "$(%s env %q)"\n' "$0" "$dir"
+}
+
 start() {
-  if running; then return 0; fi
+  if running; then
+    started="already running"
+    return 0
+  fi
+  started="started the private MariaDB server"
   # Temporary tables (of big sorts, and of the installation) go to a
   # directory of the server's own, where nothing else on the machine cleans.
   mkdir -p "$dir/tmp"
@@ -97,9 +120,9 @@ stop() {
 }
 
 case "$cmd" in
-  start) start ;;
+  start) start; tell "$started" ;;
   stop) stop ;;
-  reset) stop; rm -rf "$data"; start ;;
+  reset) stop; rm -rf "$data"; start; tell "started the private MariaDB server with an empty index" ;;
   env)
     echo "export SE_DB_SOCKET=$sock SE_DB_HOST=localhost SE_DB_NAME=search_engine SE_DB_USER=se_user SE_DB_PASSWORD=sesame_word"
     ;;

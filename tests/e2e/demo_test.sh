@@ -234,4 +234,23 @@ status=$(curl -s -o "$json_page.error" -w '%{http_code}' "$search/json?keyword=-
 check "a JSON query without a search word is a 400 with a JSON error" \
   bash -c '[ "$1" = 400 ] && python3 -c "import json,sys; assert json.load(open(sys.argv[1]))[\"error\"]" "$2"' _ "$status" "$json_page.error"
 
+# A database server the demo did not start is never wiped: the demo refuses
+# to start on it, and its stop leaves it running with its data. (A process
+# stands for the server: the demo goes by the pid file.)
+foreign=$build/e2e/demo/foreign-db
+rm -rf "$foreign"
+mkdir -p "$foreign/data"
+echo "someone's index" >"$foreign/data/marker"
+sleep 300 &
+echo $! >"$foreign/mysqld.pid"
+status=0
+refusal=$(SE_DEMO_RUN_DIR=$build/e2e/demo/run-foreign SE_DEMO_DB_DIR=$foreign "$src/demo.sh" 2>&1) ||
+  status=$?
+check "the demo refuses a database server it did not start, saying why" \
+  bash -c '[ "$1" -ne 0 ] && grep -q "the demo did not start runs in $2" <<<"$3"' _ "$status" "$foreign" "$refusal"
+SE_DEMO_RUN_DIR=$build/e2e/demo/run-foreign SE_DEMO_DB_DIR=$foreign "$src/demo.sh" stop >/dev/null
+check "the demo's stop leaves that server running and its data in place" \
+  bash -c 'kill -0 "$(cat "$1/mysqld.pid")" && [ -f "$1/data/marker" ]' _ "$foreign"
+"$src/scripts/dbserver.sh" stop "$foreign"
+
 finish
