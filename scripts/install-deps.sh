@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, every Debian package needed to build, test and run
-# the search engine. Idempotent: does nothing when every package is present,
-# and runs "apt-get update" at most once when something is missing.
+# Installs, with apt-get, every Debian package needed to build, test, run
+# and package the search engine (cpack's dependency list needs dpkg-dev and
+# file; the package test formats the manual pages with groff and reads the
+# programs' libraries with readelf). Idempotent: does nothing when every
+# package is present, and runs "apt-get update" at most once when something
+# is missing.
 set -euo pipefail
 
 packages=(
@@ -16,6 +19,7 @@ packages=(
   ghostscript poppler-utils
   lighttpd
   python3 iproute2 util-linux procps curl
+  dpkg-dev file groff-base binutils
 )
 # Optional browser test: headless Chromium and Node.js for playwright-core.
 if [ "${SE_WITH_BROWSER:-1}" = 1 ]; then

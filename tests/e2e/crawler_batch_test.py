@@ -123,7 +123,7 @@ def unit_arguments(environment):
     """The crawler's arguments in the service unit's ExecStart, with the
     environment file's variables replaced."""
     unit = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "deploy",
-                        "theme-search-crawler.service")
+                        "theme-search-crawler.service.in")
     with open(unit) as text:
         command = next(line for line in text if line.startswith("ExecStart="))
     words = command.split("=", 1)[1].split()
