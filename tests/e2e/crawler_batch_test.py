@@ -14,7 +14,8 @@
 - In console mode: no PROGRESS line while idle, one while a slow page is
   fetched, and none once idle again.
 
-Usage: crawler_batch_test.py BUILD_DIR"""
+Usage: crawler_batch_test.py BUILD_DIR [PART]; the parts (batch, mistakes,
+console_progress) run on their own when named."""
 
 import os
 import re
@@ -23,7 +24,7 @@ import sys
 import tempfile
 import time
 
-from crawler_run import Crawler, start_test, write_config
+from crawler_run import Crawler, start_parts, write_config
 from web_servers import RawSite, page, reply
 
 BASE = "http://localhost/site/"
@@ -273,15 +274,23 @@ def console_progress(checks, build, db, workdir, site):
     checks.index_invariants(db)
 
 
+def batch(checks, build, db, workdir, site):
+    batch_crawl(checks, build, db, workdir, site)
+    batch_stop_signal(checks, build, db, workdir, site)
+
+
+def mistakes(checks, build, db, workdir, site):
+    mistakes_stop_before_fetching(checks, build, db, workdir, site)
+    command_line(checks, build, db, workdir)
+
+
 def main():
-    build, db, checks = start_test(sys.argv, "se_test_e2e_batch")
+    build, db, checks, parts = start_parts(sys.argv, "se_test_e2e_batch", [
+        ("batch", batch), ("mistakes", mistakes), ("console_progress", console_progress)])
     site = RawSite(80, site_replies())
     with tempfile.TemporaryDirectory() as workdir:
-        batch_crawl(checks, build, db, workdir, site)
-        batch_stop_signal(checks, build, db, workdir, site)
-        mistakes_stop_before_fetching(checks, build, db, workdir, site)
-        command_line(checks, build, db, workdir)
-        console_progress(checks, build, db, workdir, site)
+        for part in parts:
+            part(checks, build, db, workdir, site)
     site.close()
     checks.finish()
 

@@ -19,7 +19,8 @@ of it holds (the fixture crawler_index.expected).
   reopens its sessions without a word; stopped in the middle of a crawl and
   started again, the crawl says so once, waits, and completes the index.
 
-Usage: crawler_faults_test.py BUILD_DIR"""
+Usage: crawler_faults_test.py BUILD_DIR [PART]; the parts (stops, refresh,
+idle_timeout, outage) run on their own when named."""
 
 import os
 import shutil
@@ -30,7 +31,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from crawler_run import Crawler, Database, Site, start_test, write_config  # noqa: E402
+from crawler_run import Crawler, Database, Site, start_parts, write_config  # noqa: E402
 from crawler_crawl_test import crawl, html  # noqa: E402
 from crawler_index_test import BASE, EXPECTED, THEMES, dump, site_pages  # noqa: E402
 
@@ -253,10 +254,11 @@ def refresh(checks, build, db):
 
 
 class OwnServer:
-    """A database server of the test's own, which it stops and starts."""
+    """A database server of the test's own, which it stops and starts, under
+    build/e2e/faults-NAME."""
 
-    def __init__(self, build):
-        self.dir = os.path.join(build, "e2e", "faults", "db")
+    def __init__(self, build, name):
+        self.dir = os.path.join(build, "e2e", "faults-" + name, "db")
         shutil.rmtree(os.path.dirname(self.dir), ignore_errors=True)
         os.makedirs(self.dir)
         self.command("start")
@@ -336,19 +338,32 @@ def outage(checks, build, server):
         compare(checks, "outage", db, stdout_lines(crawler))
 
 
-def main():
-    build, db, checks = start_test(sys.argv, "se_test_e2e_faults")
+def on_own_server(name, case):
+    """A part that runs case(checks, build, server) on a database server of
+    its own, stopped at the end whatever happens."""
+    def part(checks, build, _):
+        server = OwnServer(build, name)
+        try:
+            case(checks, build, server)
+        finally:
+            server.command("stop")
+    return part
+
+
+def stops(checks, build, db):
     interrupted_then_resumed(checks, build, db, "exit")
     interrupted_then_resumed(checks, build, db, "SIGTERM")
     killed(checks, build, db)
     interrupted_twice(checks, build, db)
-    refresh(checks, build, db)
-    server = OwnServer(build)
-    try:
-        idle_timeout(checks, build, server)
-        outage(checks, build, server)
-    finally:
-        server.command("stop")
+
+
+def main():
+    build, db, checks, parts = start_parts(sys.argv, "se_test_e2e_faults", [
+        ("stops", stops), ("refresh", refresh),
+        ("idle_timeout", on_own_server("idle", idle_timeout)),
+        ("outage", on_own_server("outage", outage))])
+    for part in parts:
+        part(checks, build, db)
     checks.finish()
 
 

@@ -16,7 +16,8 @@ every crawl.
 - --refresh: a page now answering 404 leaves the index and is recorded
   invalid with its reason; a page now off theme loses its Document row.
 
-Usage: crawler_records_test.py BUILD_DIR"""
+Usage: crawler_records_test.py BUILD_DIR [CASE]; a case (links_and_start_urls,
+robots_for_the_run, operator_requests, refresh) runs on its own when named."""
 
 import os
 import sys

@@ -30,11 +30,27 @@ def start_test(argv, database):
     return build, db, Checks()
 
 
+def start_parts(argv, database, parts):
+    """start_test for a test made of parts that can run on their own, side by
+    side: `parts` is a list of (name, function). argv[2], when given, names
+    the one part to run, in a database of its own (DATABASE_NAME); without
+    it every part runs, in DATABASE. Returns the build directory, the
+    Database, the Checks and the functions of the parts to run, in order."""
+    names = [name for name, _ in parts]
+    chosen = argv[2] if len(argv) > 2 else None
+    if chosen is not None and chosen not in names:
+        sys.exit("no part %r; the parts are %s" % (chosen, ", ".join(names)))
+    build, db, checks = start_test(argv, database + ("_" + chosen if chosen else ""))
+    return build, db, checks, [run for name, run in parts if chosen in (None, name)]
+
+
 def run_cases(argv, database, cases):
     """Runs each case(checks, build, db, workdir) on an emptied database and
-    in a working directory of its own, then reports and sets the status."""
-    build, db, checks = start_test(argv, database)
-    for case in cases:
+    in a working directory of its own, then reports and sets the status.
+    The cases are parts (start_parts) named by their functions."""
+    build, db, checks, chosen = start_parts(argv, database,
+                                            [(case.__name__, case) for case in cases])
+    for case in chosen:
         db.reset()
         with tempfile.TemporaryDirectory() as workdir:
             case(checks, build, db, workdir)

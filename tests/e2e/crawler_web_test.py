@@ -3,7 +3,8 @@ with a test certificate authority, chunked, compressed and segmented
 replies, 301 and 308 redirects, rooted and scheme-relative links, UTF-8
 pages and a PDF found by an accented search, and the politeness option
 (robots.txt and the delay between requests). Usage: crawler_web_test.py
-BUILD_DIR"""
+BUILD_DIR [PART]; the parts (site, ports, politeness) run on their own when
+named."""
 
 import os
 import subprocess
@@ -11,7 +12,7 @@ import sys
 import tempfile
 import time
 
-from crawler_run import Crawler, start_test, write_config
+from crawler_run import Crawler, start_parts, write_config
 from web_servers import (RawSite, chunked_page, gzip_page, make_certificates, page, redirect,
                          segmented_page)
 
@@ -106,7 +107,8 @@ def check_whole_site(build, db, checks, workdir, certificates):
     other_port = RawSite(8080, {})
     crawler = Crawler(build, workdir, dict(db.env(), SE_CA_FILE=ca_file))
     crawler.type(SITE + "index.html\n")
-    checks.expect("crawl ends with status 0", crawl(crawler, [plain, secure], 15) == 0)
+    # Twelve pages on port 80 and two over https.
+    checks.expect("crawl ends with status 0", crawl(crawler, [plain, secure], 14) == 0)
     log = crawler.stderr()
     print(log)
 
@@ -200,7 +202,7 @@ def check_other_port_and_untrusted_certificate(build, db, checks, workdir, certi
     untrusted_site.close()
 
 
-def check_politeness(build, db, checks, workdir):
+def check_politeness(build, db, checks, workdir, _):
     db.reset()
     site = "http://localhost:8081/"
     write_config(workdir, site, "abeille 1\n")
@@ -233,12 +235,13 @@ def check_politeness(build, db, checks, workdir):
 
 
 def main():
-    build, db, checks = start_test(sys.argv, "se_test_e2e_web")
+    build, db, checks, parts = start_parts(sys.argv, "se_test_e2e_web", [
+        ("site", check_whole_site), ("ports", check_other_port_and_untrusted_certificate),
+        ("politeness", check_politeness)])
     with tempfile.TemporaryDirectory() as workdir:
         certificates = make_certificates(workdir)
-        check_whole_site(build, db, checks, workdir, certificates)
-        check_other_port_and_untrusted_certificate(build, db, checks, workdir, certificates)
-        check_politeness(build, db, checks, workdir)
+        for part in parts:
+            part(build, db, checks, workdir, certificates)
     checks.finish()
 
 
