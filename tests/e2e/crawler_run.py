@@ -35,8 +35,13 @@ def start_parts(argv, database, parts):
     side: `parts` is a list of (name, function). argv[2], when given, names
     the one part to run, in a database of its own (DATABASE_NAME); without
     it every part runs, in DATABASE. Returns the build directory, the
-    Database, the Checks and the functions of the parts to run, in order."""
+    Database, the Checks and the functions of the parts to run, in order.
+    With the single argument --parts, prints the names, one a line, and
+    exits (CMake makes a test of each)."""
     names = [name for name, _ in parts]
+    if argv[1:] == ["--parts"]:
+        print("\n".join(names))
+        sys.exit(0)
     chosen = argv[2] if len(argv) > 2 else None
     if chosen is not None and chosen not in names:
         sys.exit("no part %r; the parts are %s" % (chosen, ", ".join(names)))
