@@ -4,12 +4,26 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
 #include "common/child_process.h"
+
+namespace {
+
+// The environment with the sanitizers' options of this test added, so that a
+// sanitized program is judged by the same rules as the test.
+std::vector<std::string> withSanitizerOptions(std::vector<std::string> environment) {
+  for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
+    if (const char* value = std::getenv(name))
+      environment.push_back(std::string(name) + "=" + value);
+  return environment;
+}
+
+}  // namespace
 
 ProgramRun runProgram(const std::vector<std::string>& argv,
                       const std::vector<std::string>& environment, const std::string& directory) {
@@ -23,7 +37,8 @@ ProgramRun runProgram(const std::vector<std::string>& argv,
       "sh",      directory, errPath};
   shell.insert(shell.end(), argv.begin(), argv.end());
   const theme_search::ChildResult result = theme_search::runChild(
-      shell, "", std::chrono::seconds(30), theme_search::kDefaultChildOutputLimit, environment);
+      shell, "", std::chrono::seconds(30), theme_search::kDefaultChildOutputLimit,
+      withSanitizerOptions(environment));
   ProgramRun run;
   run.status = result.exitStatus;
   run.out = result.output;
