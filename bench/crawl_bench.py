@@ -1,9 +1,12 @@
-"""Crawl benchmark: the crawler against ht://Dig on one generated site.
+"""Crawl benchmark: the crawler against ht://Dig on one site.
 
-    python3 bench/crawl_bench.py [--pages N] [--seed S] [--build DIR] [--out DIR]
+    python3 bench/crawl_bench.py [--pages N] [--seed S] [--site NAME] [--runs R]
+                                 [--stock-server] [--build DIR] [--out DIR]
 
 Runs as root (a private network namespace, port 80). It generates the site
-(bench/site_generator.py), serves it with lighttpd on 127.0.0.1:80 inside a
+(bench/site_generator.py), or takes a documentation site installed from a
+Debian package (--site handbook-fr: the French Debian Administrator's
+Handbook; --site gimp-fr: the French GIMP help, 685 small pages), serves it with lighttpd on 127.0.0.1:80 inside a
 network namespace of its own, starts a private MariaDB server with its
 default durability (scripts/dbserver.sh), crawls the site with the crawler,
 then with ht://Dig (Debian package htdig, installed here when missing), and
@@ -12,7 +15,13 @@ of the crawler and of the database server, peak RSS and index size, and for
 the crawler the URLs recorded invalid and the fetched pages among them
 (always 0 when the index is sound); and the
 parse stage's time per page split into scanning, SQL and the rest. The
-figures also go to OUT/result.json."""
+figures also go to OUT/result.json.
+
+--runs R crawls R times with each program (the index emptied each time) and
+reports the run of median crawler pages/s, with the median of each
+program's pages/s and of their ratios. --stock-server runs the database
+server with the machine's own option file (/etc/mysql/my.cnf: its buffer
+pool, redo log and durability) instead of the small private settings."""
 
 import argparse
 import json
@@ -25,20 +34,44 @@ import time
 
 from crawl_harness import (ROOT, HERE, ConsoleCrawl, Database, Lighttpd, cpu_seconds,
                            ensure_packages, in_private_network, write_engine_config,
-                           write_htdig_conf)
+                           write_htdig_conf, write_theme_words)
 
 
-def run_crawler(build, out, site_out, db, server):
+# Documentation sites of Debian packages: where they are installed, their
+# start page, the depth limit and theme words (UTF-8) that keep most of
+# their pages on theme, as a crawl of the whole site would.
+REAL_SITES = {
+    "handbook-fr": {"package": "debian-handbook",
+                    "root": "/usr/share/doc/debian-handbook/html/fr-FR", "start": "index.html",
+                    "depth": 2, "themes": None},  # theme words of bench/relevance
+    "gimp-fr": {"package": "gimp-help-fr", "root": "/usr/share/gimp/2.0/help/fr",
+                "start": "index.html", "depth": 2,
+                "themes": [("gimp", 0), ("image", 2), ("calque", 3), ("calques", 3),
+                           ("outil", 3), ("filtre", 3), ("couleur", 2), ("couleurs", 2),
+                           ("sélection", 3), ("pixels", 2), ("menu", 1)]},
+}
+
+
+def real_site(name):
+    site = dict(REAL_SITES[name])
+    if site["themes"] is None:
+        with open(os.path.join(HERE, "relevance", name + ".json"), encoding="utf-8") as data:
+            site["themes"] = [tuple(theme) for theme in json.load(data)["themes"]]
+    return site
+
+
+def run_crawler(build, out, site, db, server):
     work = os.path.join(out, "crawl")
-    os.makedirs(work, exist_ok=True)
-    shutil.copy(os.path.join(site_out, "themes.txt"), work)
-    write_engine_config(work, 2)
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    write_theme_words(work, site["themes"])
+    write_engine_config(work, site["depth"])
     timings = os.path.join(work, "timings.tsv")
     env = dict(os.environ, SE_DB_SOCKET=db.socket, SE_PARSE_TIMINGS=timings)
     server.mark()
     db_cpu_before = cpu_seconds(db.pid)
     crawl = ConsoleCrawl(os.path.join(build, "crawler", "crawler"), work, env,
-                         ["http://127.0.0.1/index.html"])
+                         ["http://127.0.0.1/" + site["start"]])
     crawl.wait_until_quiet()
     db_cpu = cpu_seconds(db.pid) - db_cpu_before
     _, usage = crawl.finish()
@@ -89,7 +122,7 @@ def parse_timings(path):
             "off_theme": summary([r for r in rows if not r[4]])}
 
 
-def run_htdig(out, server):
+def run_htdig(out, site, server):
     work = os.path.join(out, "htdig")
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(os.path.join(work, "db"))
@@ -98,7 +131,7 @@ def run_htdig(out, server):
     # word list's compression (it costs ht://Dig about 85% of its time on
     # this site) and a HEAD request before each GET. ht://Dig indexes
     # every page as it fetches it, so its crawl span includes its indexing.
-    write_htdig_conf(conf, os.path.join(work, "db"), "http://127.0.0.1/index.html",
+    write_htdig_conf(conf, os.path.join(work, "db"), "http://127.0.0.1/" + site["start"],
                      [("wordlist_compress", "false"), ("head_before_get", "false")])
     server.mark()
     started = time.monotonic()
@@ -120,7 +153,7 @@ def run_htdig(out, server):
     }
 
 
-def table(pages, ours, theirs):
+def table(title, ours, theirs):
     rows = [("pages fetched (HTTP 200)", "%d", "fetched"), ("pages parsed / indexed", "%d", "indexed"),
             ("crawl span (s)", "%.2f", "span_s"), ("pages/s", "%.1f", "pages_per_s"),
             ("CPU, crawler (s)", "%.2f", "cpu_s"), ("CPU, database server (s)", "%.2f", "db_cpu_s"),
@@ -129,7 +162,7 @@ def table(pages, ours, theirs):
             ("of which titles and texts (KiB)", "%.1f", "document_kib_per_page"),
             ("URLs recorded invalid", "%d", "invalid"),
             ("fetched pages also recorded invalid", "%d", "fetched_and_invalid")]
-    lines = ["Site of %d pages" % pages, "",
+    lines = [title, "",
              "| measure | crawler | ht://Dig | ratio |", "|---|---:|---:|---:|"]
     for label, form, key in rows:
         a, b = ours.get(key), theirs.get(key)
@@ -151,39 +184,81 @@ def table(pages, ours, theirs):
     return "\n".join(lines)
 
 
+def generated_site(out, pages, seed):
+    subprocess.run([sys.executable, os.path.join(HERE, "site_generator.py"), out, "--pages",
+                    str(pages), "--seed", str(seed)], check=True)
+    with open(os.path.join(out, "themes.txt"), encoding="latin-1") as words:
+        themes = [(line.split()[0], int(line.split()[1])) for line in words if line.strip()]
+    return {"root": os.path.join(out, "site"), "start": "index.html", "depth": 2,
+            "themes": themes, "mimetypes": None}
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--pages", type=int, default=2000)
     parser.add_argument("--seed", type=int, default=13)
+    parser.add_argument("--site", choices=["generated"] + sorted(REAL_SITES), default="generated")
+    parser.add_argument("--runs", type=int, default=1)
+    parser.add_argument("--stock-server", action="store_true",
+                        help="the database server with /etc/mysql/my.cnf's settings")
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
     parser.add_argument("--out", default=os.path.join(ROOT, "build", "crawl-bench"))
     parser.add_argument("--skip-htdig", action="store_true")
     parser.add_argument("--statement-log", action="store_true",
                         help="log every statement with its time (OUT/db/statements.log)")
     args = parser.parse_args()
-    ensure_packages(("htdig", "lighttpd"))
+    packages = ["htdig", "lighttpd"]
+    if args.site != "generated":
+        packages.append(REAL_SITES[args.site]["package"])
+    ensure_packages(packages)
     in_private_network()
     args.build = os.path.abspath(args.build)
-    out = os.path.abspath(os.path.join(args.out, str(args.pages)))
+    name = str(args.pages) if args.site == "generated" else args.site
+    out = os.path.abspath(os.path.join(args.out, name))
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
-    subprocess.run([sys.executable, os.path.join(HERE, "site_generator.py"), out, "--pages",
-                    str(args.pages), "--seed", str(args.seed)], check=True)
-    server = Lighttpd(out, os.path.join(out, "site"))
-    db = Database(os.path.join(out, "db"))
-    if args.statement_log:
-        db.sql("SET GLOBAL slow_query_log_file = '%s', long_query_time = 0, slow_query_log = 1"
-               % os.path.join(db.dir, "statements.log"))
+    if args.site == "generated":
+        site = generated_site(out, args.pages, args.seed)
+        title = "Site of %d pages" % args.pages
+    else:
+        site = dict(real_site(args.site), mimetypes={".html": "text/html"})
+        title = "Site %s (%s)" % (args.site, site["root"])
+    if args.stock_server:
+        os.environ["SE_DB_DEFAULTS_FILE"] = "/etc/mysql/my.cnf"
+        title += ", database server with /etc/mysql/my.cnf"
+    server = Lighttpd(out, site["root"], site["mimetypes"])
+    runs = []
     try:
-        ours = run_crawler(args.build, out, out, db, server)
-        theirs = {} if args.skip_htdig else run_htdig(out, server)
+        for _ in range(args.runs):
+            db = Database(os.path.join(out, "db"))
+            if args.statement_log:
+                db.sql("SET GLOBAL slow_query_log_file = '%s', long_query_time = 0, "
+                       "slow_query_log = 1" % os.path.join(db.dir, "statements.log"))
+            try:
+                ours = run_crawler(args.build, out, site, db, server)
+            finally:
+                db.stop()
+            theirs = {} if args.skip_htdig else run_htdig(out, site, server)
+            runs.append((ours, theirs))
+            if args.runs > 1:
+                print("run %d: crawler %.1f pages/s, ht://Dig %s pages/s" % (
+                    len(runs), ours["pages_per_s"],
+                    "%.1f" % theirs["pages_per_s"] if theirs else "-"), flush=True)
     finally:
-        db.stop()
         server.stop()
+    ours, theirs = sorted(runs, key=lambda run: run[0]["pages_per_s"])[len(runs) // 2]
+    summary = {"crawler_pages_per_s": [r[0]["pages_per_s"] for r in runs],
+               "htdig_pages_per_s": [r[1].get("pages_per_s") for r in runs]}
     with open(os.path.join(out, "result.json"), "w") as result:
-        json.dump({"pages": args.pages, "seed": args.seed, "crawler": ours, "htdig": theirs},
-                  result, indent=1)
-    print(table(args.pages, ours, theirs))
+        json.dump({"site": args.site, "pages": args.pages, "seed": args.seed, "runs": runs,
+                   "summary": summary}, result, indent=1)
+    print(table(title, ours, theirs))
+    if args.runs > 1:
+        ratios = [o["pages_per_s"] / t["pages_per_s"] for o, t in runs if t]
+        print("\nMedian of %d runs: crawler %.1f pages/s, ht://Dig %s pages/s, ratio %s" % (
+            len(runs), statistics.median(summary["crawler_pages_per_s"]),
+            "%.1f" % statistics.median(summary["htdig_pages_per_s"]) if ratios else "-",
+            "%.2f" % statistics.median(ratios) if ratios else "-"))
 
 
 if __name__ == "__main__":

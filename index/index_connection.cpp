@@ -180,7 +180,10 @@ std::uint64_t IndexConnection::execute(const std::string& statement) {
   const Stopwatch stopwatch(waited);
   if (!connection) throw MysqlBadQuery("not connected to the index database", serverGoneError);
   mysqlpp::Query sender = connection->query();
-  return sender.execute(statement.data(), statement.size()).rows();
+  insertId = 0;
+  const mysqlpp::SimpleResult result = sender.execute(statement.data(), statement.size());
+  insertId = result.insert_id();
+  return result.rows();
 }
 
 std::optional<std::string> IndexConnection::tryExecute(const std::string& statement) {

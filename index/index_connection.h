@@ -75,6 +75,10 @@ class IndexConnection {
   // usable.
   std::uint64_t execute(const std::string& statement);
 
+  // The AUTO_INCREMENT value that the last execute() generated or was given
+  // through LAST_INSERT_ID(expr); 0 when it gave none.
+  [[nodiscard]] std::uint64_t lastInsertId() const { return insertId; }
+
   // Sends a statement that yields no rows, for callers that report a
   // rejection and go on: returns the server's reason when it rejects the
   // statement (MysqlBadQuery), nullopt when it ran. A lost connection is a
@@ -101,6 +105,7 @@ class IndexConnection {
   const ConnectionSettings settings;
   std::optional<mysqlpp::Connection> connection;
   std::chrono::nanoseconds waited{0};
+  std::uint64_t insertId = 0;
 };
 
 // True when a failure means the session itself is gone or could not be

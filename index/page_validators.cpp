@@ -19,16 +19,15 @@ void recordUnchangedVisit(IndexConnection& connection, const std::string& url) {
   connection.execute("UPDATE Url SET lastVisit = NOW() WHERE url = " + quote(url) + " LIMIT 1");
 }
 
-std::string validatorsStatement(const std::string& url, const PageValidators& validators) {
-  return "INSERT INTO UrlValidateurs ( idUrl, etag, lastModified ) SELECT idUrl, " +
-         quote(validators.etag) + ", " + quote(validators.lastModified) +
-         " FROM Url WHERE url = " + quote(url) +
-         " ON DUPLICATE KEY UPDATE etag = VALUES(etag), lastModified = VALUES(lastModified)";
+std::string validatorsStatement(std::uint64_t pageId, const PageValidators& validators) {
+  return "INSERT INTO UrlValidateurs ( idUrl, etag, lastModified ) VALUES (" +
+         std::to_string(pageId) + ", " + quote(validators.etag) + ", " +
+         quote(validators.lastModified) +
+         ") ON DUPLICATE KEY UPDATE etag = VALUES(etag), lastModified = VALUES(lastModified)";
 }
 
-std::string validatorsRemovalStatement(const std::string& url) {
-  return "DELETE FROM UrlValidateurs WHERE idUrl IN (SELECT idUrl FROM Url WHERE url = " +
-         quote(url) + ")";
+std::string validatorsRemovalStatement(std::uint64_t pageId) {
+  return "DELETE FROM UrlValidateurs WHERE idUrl = " + std::to_string(pageId);
 }
 
 }  // namespace theme_search

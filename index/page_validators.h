@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "index/index_connection.h"
@@ -34,10 +35,10 @@ struct PageValidators {
 // and lastVisit becomes now. One statement.
 void recordUnchangedVisit(IndexConnection& connection, const std::string& url);
 
-// The page's UrlValidateurs row, written or replaced; no row when the URL is
-// not in Url. Its removal, for a page whose reply has no validators now.
-[[nodiscard]] std::string validatorsStatement(const std::string& url,
+// The UrlValidateurs row of the page whose Url.idUrl is given, written or
+// replaced. Its removal, for a page whose reply has no validators now.
+[[nodiscard]] std::string validatorsStatement(std::uint64_t pageId,
                                               const PageValidators& validators);
-[[nodiscard]] std::string validatorsRemovalStatement(const std::string& url);
+[[nodiscard]] std::string validatorsRemovalStatement(std::uint64_t pageId);
 
 }  // namespace theme_search

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "index/sql_text.h"
-#include "index/url_registry.h"
 
 namespace theme_search {
 
@@ -19,32 +18,17 @@ bool PageWriter::stopped() const {
   return stopRequested && stopRequested();
 }
 
+void PageWriter::Learned::merge(Learned& page) {
+  keywordIds.merge(page.keywordIds);
+  types.merge(page.types);
+}
+
 PageWriteResult PageWriter::write(const std::string& url, const PageRecord& record,
                                   bool replacing) {
   PageWriteResult result;
-  if (record.documentType.empty()) {
-    recordVisit(url, replacing);
-    return result;
-  }
-  const std::string& indexedUrl = record.canonicalUrl ? *record.canonicalUrl : url;
   Transaction transaction(connection);
-  result.duplicateOf = duplicateOf(url, record);
-  if (result.duplicateOf || record.canonicalUrl) visitOnly(url, replacing);
-  if (result.duplicateOf) {
-    transaction.commit();
-    return result;
-  }
-  // The reply's validators belong to the URL it came from; the canonical
-  // URL's own no longer describe the rows it gets.
-  const PageValidators* validators = &record.validators;
-  const PageValidators none;
-  if (record.canonicalUrl) {
-    addFetched(connection, indexedUrl);
-    replacing = true;
-    validators = &none;
-  }
-  KeywordIds learned;
-  if (!writeRecord(indexedUrl, record, *validators, replacing, learned, result.messages)) {
+  Learned learned;
+  if (!writePage(PageToWrite{url, &record, replacing}, Learned{}, learned, result)) {
     result.stopped = true;
     return result;  // the transaction rolls back
   }
@@ -53,29 +37,113 @@ PageWriteResult PageWriter::write(const std::string& url, const PageRecord& reco
   return result;
 }
 
-// The record's rows under `url`, inside the caller's transaction; false
-// when a stop came first.
-bool PageWriter::writeRecord(const std::string& url, const PageRecord& record,
-                             const PageValidators& validators, bool replacing, KeywordIds& learned,
-                             std::string& messages) {
-  if (replacing) {
-    connection.execute(linksRemovalStatement(url));
-    sendReported(fieldWordsRemovalStatement(url), "EXCEPTION MotChamp " + url + "\n", messages);
+std::vector<PageWriteResult> PageWriter::writeGroup(const std::vector<PageToWrite>& pages) {
+  std::vector<PageWriteResult> results(pages.size());
+  if (pages.empty()) return results;
+  Transaction transaction(connection);
+  Learned group;
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    const auto waitedBefore = connection.statementTime();
+    connection.execute("SAVEPOINT page");
+    Learned learned;
+    try {
+      if (!writePage(pages[i], group, learned, results[i])) {
+        for (PageWriteResult& result : results) {
+          result = PageWriteResult{};
+          result.stopped = true;
+        }
+        return results;  // the transaction rolls back
+      }
+      group.merge(learned);
+    } catch (const MysqlBadQuery& rejected) {
+      if (endsTransaction(rejected)) throw;
+      connection.execute("ROLLBACK TO SAVEPOINT page");
+      results[i] = PageWriteResult{};
+      results[i].failure = rejected.what();
+    }
+    results[i].databaseTime = connection.statementTime() - waitedBefore;
   }
-  sendReported(extensionStatement(record.documentType),
-               "EXCEPTION extension " + record.documentType + "\n", messages);
-  if (!writeKeywords(url, record.keywords, learned, messages) || stopped()) return false;
+  const auto waitedBefore = connection.statementTime();
+  transaction.commit();
+  const auto commitShare = (connection.statementTime() - waitedBefore) / pages.size();
+  for (PageWriteResult& result : results) result.databaseTime += commitShare;
+  remember(group);
+  return results;
+}
+
+// One page's rows inside the caller's transaction; false when a stop came
+// first. `earlier` is what the transaction learned before this page,
+// `learned` what this page adds to it.
+bool PageWriter::writePage(const PageToWrite& page, const Learned& earlier, Learned& learned,
+                           PageWriteResult& result) {
+  const PageRecord& record = *page.record;
+  bool replacing = page.replacing;
+  const std::uint64_t pageId = addPage(page.url);
+  if (record.documentType.empty()) {
+    visitOnly(pageId, replacing);
+    return true;
+  }
+  result.duplicateOf = duplicateOf(page.url, record);
+  if (result.duplicateOf || record.canonicalUrl) visitOnly(pageId, replacing);
+  if (result.duplicateOf) return true;
+  // The reply's validators belong to the URL it came from; the canonical
+  // URL's own no longer describe the rows it gets.
+  const PageValidators* validators = &record.validators;
+  const PageValidators none;
+  const std::string& indexedUrl = record.canonicalUrl ? *record.canonicalUrl : page.url;
+  std::uint64_t indexedId = pageId;
+  if (record.canonicalUrl) {
+    indexedId = addPage(indexedUrl);
+    replacing = true;
+    validators = &none;
+  }
+  return writeRecord(indexedUrl, indexedId, record, *validators, replacing, earlier, learned,
+                     result.messages);
+}
+
+// The URL's Url row, new or not, out of UrlInvalide; returns its id.
+std::uint64_t PageWriter::addPage(const std::string& url) {
+  connection.execute(pageRowStatement(url));
+  const std::uint64_t pageId = connection.lastInsertId();
+  if (pageId == 0) throw MysqlBadQuery(("no Url row for " + url).c_str());
+  connection.execute("DELETE FROM UrlInvalide WHERE url = " + quote(url));
+  connection.execute("DELETE FROM UrlInvalideRaison WHERE url = " + quote(url));
+  return pageId;
+}
+
+// The record's rows under the page, inside the caller's transaction; false
+// when a stop came first.
+bool PageWriter::writeRecord(const std::string& url, std::uint64_t pageId, const PageRecord& record,
+                             const PageValidators& validators, bool replacing,
+                             const Learned& earlier, Learned& learned, std::string& messages) {
+  if (replacing) {
+    connection.execute(linksRemovalStatement(pageId));
+    sendReported(fieldWordsRemovalStatement(pageId), "EXCEPTION MotChamp " + url + "\n", messages);
+  }
+  if (committed.types.count(record.documentType) == 0 &&
+      earlier.types.count(record.documentType) == 0) {
+    try {
+      connection.execute(extensionStatement(record.documentType));
+      learned.types.insert(record.documentType);
+    } catch (const MysqlBadQuery& rejected) {
+      if (endsTransaction(rejected)) throw;
+      messages += "EXCEPTION extension " + record.documentType + "\n";
+    }
+  }
+  if (!writeKeywords(url, pageId, record.keywords, earlier, learned, messages) || stopped())
+    return false;
   if (record.document)
-    sendReported(documentStatement(url, *record.document), "EXCEPTION Document " + url + "\n",
+    sendReported(documentStatement(pageId, *record.document), "EXCEPTION Document " + url + "\n",
                  messages);
   else if (replacing)
-    connection.execute(documentRemovalStatement(url));
+    connection.execute(documentRemovalStatement(pageId));
   if (record.ranking)
-    writeRanking(url, *record.ranking, messages);
+    writeRanking(url, pageId, *record.ranking, earlier, learned, messages);
   else if (replacing)
-    sendReported(measureRemovalStatement(url), "EXCEPTION DocumentMesure " + url + "\n", messages);
-  writeValidators(url, validators, replacing, messages);
-  connection.execute(themeCountStatement(record.themeWordCount, url));
+    sendReported(measureRemovalStatement(pageId), "EXCEPTION DocumentMesure " + url + "\n",
+                 messages);
+  writeValidators(url, pageId, validators, replacing, messages);
+  connection.execute(themeCountStatement(record.themeWordCount, pageId));
   return true;
 }
 
@@ -98,57 +166,72 @@ std::optional<std::string> PageWriter::duplicateOf(const std::string& url,
   return std::nullopt;
 }
 
-// A page that is analysed but not indexed: one statement, or one
-// transaction when it replaces an earlier visit.
-void PageWriter::recordVisit(const std::string& url, bool replacing) {
-  if (!replacing) {
-    connection.execute(themeCountStatement(0, url));
-    return;
-  }
-  Transaction transaction(connection);
-  visitOnly(url, replacing);
-  transaction.commit();
-}
-
 // The visit of a page that is not indexed, inside the caller's
 // transaction; one that replaces an earlier visit loses that visit's rows.
-void PageWriter::visitOnly(const std::string& url, bool replacing) {
+void PageWriter::visitOnly(std::uint64_t pageId, bool replacing) {
   if (replacing) {
-    connection.execute(linksRemovalStatement(url));
-    connection.execute(documentRemovalStatement(url));
+    connection.execute(linksRemovalStatement(pageId));
+    connection.execute(documentRemovalStatement(pageId));
     // An index made before the ranking tables still records visits.
     std::string ignored;
-    sendReported(fieldWordsRemovalStatement(url), "", ignored);
-    sendReported(measureRemovalStatement(url), "", ignored);
-    sendReported(validatorsRemovalStatement(url), "", ignored);
+    sendReported(fieldWordsRemovalStatement(pageId), "", ignored);
+    sendReported(measureRemovalStatement(pageId), "", ignored);
+    sendReported(validatorsRemovalStatement(pageId), "", ignored);
   }
-  connection.execute(themeCountStatement(0, url));
+  connection.execute(themeCountStatement(0, pageId));
+}
+
+const std::string* PageWriter::keywordId(const std::string& word, const Learned& earlier,
+                                         const Learned& learned) const {
+  for (const KeywordIds* ids : {&committed.keywordIds, &earlier.keywordIds, &learned.keywordIds}) {
+    const auto found = ids->find(word);
+    if (found != ids->end()) return &found->second;
+  }
+  return nullptr;
 }
 
 // The page's DocumentMesure row and MotChamp rows; each rejection is
 // reported and absorbed, as an index made before these tables rejects them.
-void PageWriter::writeRanking(const std::string& url, const RankingSignals& signals,
-                              std::string& messages) {
-  sendReported(measureStatement(url, signals), "EXCEPTION DocumentMesure " + url + "\n", messages);
-  std::vector<std::string> rows;
+// The field words go by id when every one's id is known (the batched
+// keywords), otherwise by word.
+void PageWriter::writeRanking(const std::string& url, std::uint64_t pageId,
+                              const RankingSignals& signals, const Learned& earlier,
+                              const Learned& learned, std::string& messages) {
+  sendReported(measureStatement(pageId, signals), "EXCEPTION DocumentMesure " + url + "\n",
+               messages);
+  const std::string page = std::to_string(pageId);
+  std::vector<std::string> byId, byWord;
+  bool allKnown = true;
   for (const auto& [field, words] : signals.fieldWords)
-    for (const auto& [word, count] : words)
-      rows.push_back("SELECT " + quote(word) + ", " + std::to_string(static_cast<int>(field)) +
-                     ", " + std::to_string(count));
-  for (const std::string& list : joinedBatches(rows, maxBatchBytes, " UNION ALL "))
+    for (const auto& [word, count] : words) {
+      const std::string champ = std::to_string(static_cast<int>(field));
+      const std::string nb = std::to_string(count);
+      if (const std::string* id = allKnown ? keywordId(word, earlier, learned) : nullptr)
+        byId.push_back("(" + *id + "," + page + "," + champ + "," + nb + ")");
+      else
+        allKnown = false;
+      byWord.push_back("SELECT " + quote(word) + ", " + champ + ", " + nb);
+    }
+  if (allKnown) {
+    for (const std::string& list : joinedBatches(byId))
+      sendReported(fieldRowsStatement(list), "EXCEPTION MotChamp " + url + "\n", messages);
+    return;
+  }
+  for (const std::string& list : joinedBatches(byWord, maxBatchBytes, " UNION ALL "))
     sendReported(fieldWordsStatement(url, list), "EXCEPTION MotChamp " + url + "\n", messages);
 }
 
 // The page's validators replace those of its earlier visit, which go when
 // it has none now; a rejection is reported and absorbed, as an index made
 // before UrlValidateurs rejects them.
-void PageWriter::writeValidators(const std::string& url, const PageValidators& validators,
-                                 bool replacing, std::string& messages) {
+void PageWriter::writeValidators(const std::string& url, std::uint64_t pageId,
+                                 const PageValidators& validators, bool replacing,
+                                 std::string& messages) {
   if (!validators.empty())
-    sendReported(validatorsStatement(url, validators), "EXCEPTION UrlValidateurs " + url + "\n",
+    sendReported(validatorsStatement(pageId, validators), "EXCEPTION UrlValidateurs " + url + "\n",
                  messages);
   else if (replacing)
-    sendReported(validatorsRemovalStatement(url), "EXCEPTION UrlValidateurs " + url + "\n",
+    sendReported(validatorsRemovalStatement(pageId), "EXCEPTION UrlValidateurs " + url + "\n",
                  messages);
 }
 
@@ -168,18 +251,19 @@ void PageWriter::sendReported(const std::string& statement, const std::string& m
 // Writes the keywords and their links; false when a stop came first. The
 // batch runs inside a savepoint, so a rejected batch leaves nothing behind
 // for the per-word statements that replace it.
-bool PageWriter::writeKeywords(const std::string& url, const WordCounts& keywords,
-                               KeywordIds& learned, std::string& messages) {
+bool PageWriter::writeKeywords(const std::string& url, std::uint64_t pageId,
+                               const WordCounts& keywords, const Learned& earlier, Learned& learned,
+                               std::string& messages) {
   if (keywords.empty()) return true;
   if (writes == Writes::batched) {
     connection.execute("SAVEPOINT keywords");
     try {
-      writeBatched(url, keywords, learned);
+      writeBatched(pageId, keywords, earlier, learned);
       return true;
     } catch (const MysqlBadQuery& rejected) {
       if (endsTransaction(rejected)) throw;
       connection.execute("ROLLBACK TO SAVEPOINT keywords");
-      learned.clear();
+      learned.keywordIds.clear();
     }
   }
   for (const auto& [word, count] : keywords) {
@@ -194,29 +278,22 @@ bool PageWriter::writeKeywords(const std::string& url, const WordCounts& keyword
   return true;
 }
 
-// The keywords whose ids are not remembered go into MotCle (those already
-// there are ignored), their ids are read back, then every keyword with an
-// id gets its link row. A keyword no MotCle row matches (one cut to the
-// column's length) gets no link, as its per-word statement would insert
-// none; so does every keyword of a page missing from Url.
-void PageWriter::writeBatched(const std::string& url, const WordCounts& keywords,
-                              KeywordIds& learned) {
-  learnIds(keywords, learned);
-  const std::vector<Row> urlRows = connection.query(urlIdStatement(url));
-  if (urlRows.empty()) return;
-  const std::string& urlId = urlRows.front().at(0);
+// The keywords whose ids are not known go into MotCle (those already there
+// are ignored), their ids are read back, then every keyword with an id gets
+// its link row. A keyword no MotCle row matches (one cut to the column's
+// length) gets no link, as its per-word statement would insert none.
+void PageWriter::writeBatched(std::uint64_t pageId, const WordCounts& keywords,
+                              const Learned& earlier, Learned& learned) {
+  learnIds(keywords, earlier, learned);
+  const std::string page = std::to_string(pageId);
   // Rows in the order of the table's primary key (idMot first) are cheaper
   // for the server to insert than rows in word order.
   std::vector<std::pair<std::uint64_t, std::string>> rows;
   rows.reserve(keywords.size());
   for (const auto& [word, count] : keywords) {
-    auto id = keywordIds.find(word);
-    if (id == keywordIds.end()) {
-      id = learned.find(word);
-      if (id == learned.end()) continue;
-    }
-    rows.emplace_back(std::stoull(id->second),
-                      "(" + id->second + "," + urlId + "," + std::to_string(count) + ")");
+    const std::string* id = keywordId(word, earlier, learned);
+    if (!id) continue;
+    rows.emplace_back(std::stoull(*id), "(" + *id + "," + page + "," + std::to_string(count) + ")");
   }
   std::sort(rows.begin(), rows.end());
   std::vector<std::string> links;
@@ -225,14 +302,14 @@ void PageWriter::writeBatched(const std::string& url, const WordCounts& keywords
   for (const std::string& list : joinedBatches(links)) connection.execute(linkBatchStatement(list));
 }
 
-// Inserts the keywords whose ids are not remembered and reads their ids
-// into `learned`; the server matches each word to its row by the column's
-// own comparison.
-void PageWriter::learnIds(const WordCounts& keywords, KeywordIds& learned) {
+// Inserts the keywords whose ids are not known and reads their ids into
+// `learned`; the server matches each word to its row by the column's own
+// comparison.
+void PageWriter::learnIds(const WordCounts& keywords, const Learned& earlier, Learned& learned) {
   std::vector<const std::string*> asked;
   std::vector<std::string> inserts, lookups;
   for (const auto& keyword : keywords) {
-    if (keywordIds.count(keyword.first) != 0) continue;
+    if (keywordId(keyword.first, earlier, learned)) continue;
     const std::string quoted = quote(keyword.first);
     lookups.push_back("(" + std::to_string(asked.size()) + "," + quoted + ")");
     inserts.push_back("(" + quoted + ")");
@@ -242,13 +319,15 @@ void PageWriter::learnIds(const WordCounts& keywords, KeywordIds& learned) {
     connection.execute(keywordBatchStatement(rows));
   for (const std::string& rows : joinedBatches(lookups))
     for (Row& row : connection.query(keywordIdStatement(rows)))
-      learned[*asked.at(std::stoul(row.at(0)))] = std::move(row.at(1));
+      learned.keywordIds[*asked.at(std::stoul(row.at(0)))] = std::move(row.at(1));
 }
 
-void PageWriter::remember(KeywordIds& learned) {
-  if (keywordIds.size() + learned.size() > maxRememberedKeywords) keywordIds.clear();
-  if (learned.size() > maxRememberedKeywords) return;
-  keywordIds.merge(learned);
+void PageWriter::remember(Learned& learned) {
+  committed.types.merge(learned.types);
+  KeywordIds& ids = committed.keywordIds;
+  if (ids.size() + learned.keywordIds.size() > maxRememberedKeywords) ids.clear();
+  if (learned.keywordIds.size() > maxRememberedKeywords) return;
+  ids.merge(learned.keywordIds);
 }
 
 std::string extensionStatement(const std::string& documentType) {
@@ -265,22 +344,25 @@ std::string linkStatement(const std::string& word, unsigned count, const std::st
          " AND url = " + quote(url);
 }
 
-std::string themeCountStatement(int themeWordCount, const std::string& url) {
+std::string pageRowStatement(const std::string& url) {
+  return "INSERT INTO Url (url, lastVisit) VALUES (" + quote(url) +
+         ", NULL ) ON DUPLICATE KEY UPDATE idUrl = LAST_INSERT_ID(idUrl)";
+}
+
+std::string themeCountStatement(int themeWordCount, std::uint64_t pageId) {
   return "UPDATE Url SET nbMotsTheme = " + std::to_string(themeWordCount) +
-         ", lastVisit = NOW() WHERE url = " + quote(url) + " LIMIT 1";
+         ", lastVisit = NOW() WHERE idUrl = " + std::to_string(pageId);
 }
 
-std::string linksRemovalStatement(const std::string& url) {
-  return "DELETE FROM CorrespMotUrl WHERE idUrl IN (SELECT idUrl FROM Url WHERE url = " +
-         quote(url) + ")";
+std::string linksRemovalStatement(std::uint64_t pageId) {
+  return "DELETE FROM CorrespMotUrl WHERE idUrl = " + std::to_string(pageId);
 }
 
-std::string documentRemovalStatement(const std::string& url) {
-  return "DELETE FROM Document WHERE idUrl IN (SELECT idUrl FROM Url WHERE url = " + quote(url) +
-         ")";
+std::string documentRemovalStatement(std::uint64_t pageId) {
+  return "DELETE FROM Document WHERE idUrl = " + std::to_string(pageId);
 }
 
-std::string documentStatement(const std::string& url, const DocumentRecord& record) {
+std::string documentStatement(std::uint64_t pageId, const DocumentRecord& record) {
   static const char digits[] = "0123456789ABCDEF";
   std::string text = "X'";
   text.reserve(record.storedText.size() * 2 + 3);
@@ -291,9 +373,9 @@ std::string documentStatement(const std::string& url, const DocumentRecord& reco
   }
   text += "'";
   const std::string hash = record.textHash ? std::to_string(*record.textHash) : "NULL";
-  return "INSERT INTO Document ( idUrl, titre, texte, empreinte ) SELECT idUrl, " +
-         quote(record.title) + ", " + text + ", " + hash + " FROM Url WHERE url = " + quote(url) +
-         " ON DUPLICATE KEY UPDATE titre = VALUES(titre), texte = VALUES(texte), "
+  return "INSERT INTO Document ( idUrl, titre, texte, empreinte ) VALUES (" +
+         std::to_string(pageId) + ", " + quote(record.title) + ", " + text + ", " + hash +
+         ") ON DUPLICATE KEY UPDATE titre = VALUES(titre), texte = VALUES(texte), "
          "empreinte = VALUES(empreinte)";
 }
 
@@ -304,20 +386,24 @@ std::string duplicateStatement(std::uint64_t textHash, const std::string& url,
          ") ORDER BY u.idUrl LIMIT 1";
 }
 
-std::string measureStatement(const std::string& url, const RankingSignals& signals) {
+std::string measureStatement(std::uint64_t pageId, const RankingSignals& signals) {
   const auto length = [&signals](PageField field) {
     const auto found = signals.fieldLengths.find(field);
     return std::to_string(found == signals.fieldLengths.end() ? 0u : found->second);
   };
   return "INSERT INTO DocumentMesure ( idUrl, nbMots, nbMotsTitre, nbMotsIntertitres, "
-         "nbMotsChemin, nbMotsDescription, langue ) SELECT idUrl, " +
-         std::to_string(signals.wordCount) + ", " + length(PageField::title) + ", " +
-         length(PageField::headings) + ", " + length(PageField::urlPath) + ", " +
-         length(PageField::description) + ", " + quote(signals.language.substr(0, 8)) +
-         " FROM Url WHERE url = " + quote(url) +
-         " ON DUPLICATE KEY UPDATE nbMots = VALUES(nbMots), nbMotsTitre = VALUES(nbMotsTitre), "
+         "nbMotsChemin, nbMotsDescription, langue ) VALUES (" +
+         std::to_string(pageId) + ", " + std::to_string(signals.wordCount) + ", " +
+         length(PageField::title) + ", " + length(PageField::headings) + ", " +
+         length(PageField::urlPath) + ", " + length(PageField::description) + ", " +
+         quote(signals.language.substr(0, 8)) +
+         ") ON DUPLICATE KEY UPDATE nbMots = VALUES(nbMots), nbMotsTitre = VALUES(nbMotsTitre), "
          "nbMotsIntertitres = VALUES(nbMotsIntertitres), nbMotsChemin = VALUES(nbMotsChemin), "
          "nbMotsDescription = VALUES(nbMotsDescription), langue = VALUES(langue)";
+}
+
+std::string fieldRowsStatement(const std::string& rows) {
+  return "INSERT IGNORE INTO MotChamp ( idMot, idUrl, champ, nb ) VALUES " + rows;
 }
 
 std::string fieldWordsStatement(const std::string& url, const std::string& rows) {
@@ -331,14 +417,12 @@ std::string fieldWordsStatement(const std::string& url, const std::string& rows)
          quote(url);
 }
 
-std::string fieldWordsRemovalStatement(const std::string& url) {
-  return "DELETE FROM MotChamp WHERE idUrl IN (SELECT idUrl FROM Url WHERE url = " + quote(url) +
-         ")";
+std::string fieldWordsRemovalStatement(std::uint64_t pageId) {
+  return "DELETE FROM MotChamp WHERE idUrl = " + std::to_string(pageId);
 }
 
-std::string measureRemovalStatement(const std::string& url) {
-  return "DELETE FROM DocumentMesure WHERE idUrl IN (SELECT idUrl FROM Url WHERE url = " +
-         quote(url) + ")";
+std::string measureRemovalStatement(std::uint64_t pageId) {
+  return "DELETE FROM DocumentMesure WHERE idUrl = " + std::to_string(pageId);
 }
 
 std::string keywordBatchStatement(const std::string& rows) {
@@ -352,10 +436,6 @@ std::string keywordIdStatement(const std::string& rows) {
 
 std::string linkBatchStatement(const std::string& rows) {
   return "INSERT INTO CorrespMotUrl ( idMot, idUrl, ratio ) VALUES " + rows;
-}
-
-std::string urlIdStatement(const std::string& url) {
-  return "SELECT idUrl FROM Url WHERE url = " + quote(url);
 }
 
 }  // namespace theme_search

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -81,43 +83,62 @@ struct PageRecord {
 // What writing a page gave: the "EXCEPTION ..." lines of the statements the
 // server rejected, for the stage to print, whether a stop came first
 // (then nothing of the page was written), and the indexed page whose text
-// the page repeats, when that kept its record from being written.
+// the page repeats, when that kept its record from being written. In a
+// group (PageWriter::writeGroup), a page the server refused has the reason
+// in `failure` and none of its rows, and `databaseTime` is the time its
+// statements waited for the server, its share of the commit included.
 struct PageWriteResult {
   std::string messages;
   bool stopped = false;
   std::optional<std::string> duplicateOf;
+  std::optional<std::string> failure;
+  std::chrono::nanoseconds databaseTime{0};
 };
 
-// Writes analysed pages into the index, each in one transaction: its type
-// into Extension, its keywords into MotCle and CorrespMotUrl with their
-// counts, its Document row and ranking signals, and last its theme-word count into nbMotsTheme
-// of its Url row (found by equality on the URL) with the time of the visit
-// into lastVisit. So a Url row whose lastVisit is still NULL is a page
-// fetched and never analysed. A page that replaces its earlier visit (a
-// refresh) first loses its CorrespMotUrl and MotChamp rows, and its Document,
-// DocumentMesure and UrlValidateurs rows when it has none now, in the same
-// transaction. A page visited but not
-// indexed only gets its visit and a theme count of 0.
+// One page to write: the URL it was fetched at, its record, and whether it
+// replaces rows of an earlier visit. The pointed-to record must outlive
+// the write.
+struct PageToWrite {
+  std::string url;
+  const PageRecord* record = nullptr;
+  bool replacing = false;
+};
+
+// Writes analysed pages into the index, each all or nothing: first the
+// fetched URL's Url row (inserted when new, with a NULL lastVisit, and taken
+// out of UrlInvalide), then its type into Extension (once a session), its
+// keywords into MotCle and CorrespMotUrl with their counts, its Document row
+// and ranking signals, and last its theme-word count into nbMotsTheme of
+// its Url row with the time of the visit into lastVisit. So a Url row whose
+// lastVisit is still NULL is a page whose writing has not committed. A page
+// that replaces its earlier visit (a refresh) first loses its CorrespMotUrl
+// and MotChamp rows, and its Document, DocumentMesure and UrlValidateurs
+// rows when it has none now. A page visited but not indexed only gets its
+// visit and a theme count of 0.
+//
+// write() gives a page a transaction of its own; writeGroup() writes
+// several pages in one transaction, each inside a savepoint, so a group
+// costs the server one commit (one flush of its log) instead of one a page.
 //
 // A record with a canonical URL is written under that URL, in the same
-// transaction: the URL becomes a page of the index (recordFetched's rows:
-// in Url, out of UrlInvalide), whatever it held before is replaced (its
-// validators removed, the reply's being the fetched URL's), and the fetched
-// URL only gets its visit (losing its earlier rows on a refresh). A
-// record whose text hash is that of a Document row of another URL (neither
-// the fetched nor the canonical one) is not written at all: the fetched URL
-// only gets its visit, and the result names the other URL.
+// transaction: the URL becomes a page of the index (in Url, out of
+// UrlInvalide), whatever it held before is replaced (its validators
+// removed, the reply's being the fetched URL's), and the fetched URL only
+// gets its visit (losing its earlier rows on a refresh). A record whose
+// text hash is that of a Document row of another URL (neither the fetched
+// nor the canonical one) is not written at all: the fetched URL only gets
+// its visit, and the result names the other URL.
 //
 // The keywords go in a few multi-row statements, using the ids of keywords
 // that earlier committed pages met (remembered, up to a bound). When one of
 // those statements is rejected, the keywords go again through two
 // statements per word, each rejection reported and absorbed, so the rows and
 // messages are those of the per-word statements; a rejected Extension,
-// Document, DocumentMesure or MotChamp statement is reported the same way. A lost connection, a
-// deadlock or any failure of the theme-count update rolls the page back and
-// throws (MysqlBadQuery); so does a rejection of the transaction's own
-// statements. A stop (stopRequested true, asked between statements) rolls
-// it back and returns with `stopped` set.
+// Document, DocumentMesure or MotChamp statement is reported the same way. A
+// lost connection, a deadlock or any failure of the Url statements rolls
+// the page back and throws (MysqlBadQuery); so does a rejection of the
+// transaction's own statements. A stop (stopRequested true, asked between
+// statements) rolls it back and returns with `stopped` set.
 //
 // Used by one thread, on a connection nothing else uses; the connection
 // must outlive the object. Not copyable.
@@ -134,36 +155,58 @@ class PageWriter {
   PageWriter(const PageWriter&) = delete;
   PageWriter& operator=(const PageWriter&) = delete;
 
-  // Writes the page's record as described above; blocks on the database.
+  // Writes the page's record in a transaction of its own, as described
+  // above; blocks on the database.
   [[nodiscard]] PageWriteResult write(const std::string& url, const PageRecord& record,
                                       bool replacing = false);
 
+  // Writes the pages in one transaction, a result for each, in order. A
+  // page the server refuses (a rejection that leaves the transaction open)
+  // is rolled back to its savepoint and the others go on; a rejection that
+  // ends the transaction (a lost connection, a deadlock) or a refused
+  // commit throws, with nothing of the group written. After a stop nothing
+  // of the group is written and every result is `stopped`.
+  [[nodiscard]] std::vector<PageWriteResult> writeGroup(const std::vector<PageToWrite>& pages);
+
  private:
   using KeywordIds = std::unordered_map<std::string, std::string>;
+  // What a transaction has learned so far: the ids of the keywords its
+  // pages inserted or looked up, and the types it wrote into Extension.
+  struct Learned {
+    KeywordIds keywordIds;
+    std::set<std::string> types;
+    void merge(Learned& page);
+  };
 
   bool stopped() const;
-  void recordVisit(const std::string& url, bool replacing);
-  void visitOnly(const std::string& url, bool replacing);
+  bool writePage(const PageToWrite& page, const Learned& earlier, Learned& learned,
+                 PageWriteResult& result);
+  std::uint64_t addPage(const std::string& url);
+  void visitOnly(std::uint64_t pageId, bool replacing);
   std::optional<std::string> duplicateOf(const std::string& url, const PageRecord& record);
-  bool writeRecord(const std::string& url, const PageRecord& record,
-                   const PageValidators& validators, bool replacing, KeywordIds& learned,
-                   std::string& messages);
-  void writeRanking(const std::string& url, const RankingSignals& signals, std::string& messages);
-  void writeValidators(const std::string& url, const PageValidators& validators, bool replacing,
-                       std::string& messages);
+  bool writeRecord(const std::string& url, std::uint64_t pageId, const PageRecord& record,
+                   const PageValidators& validators, bool replacing, const Learned& earlier,
+                   Learned& learned, std::string& messages);
+  const std::string* keywordId(const std::string& word, const Learned& earlier,
+                               const Learned& learned) const;
+  void writeRanking(const std::string& url, std::uint64_t pageId, const RankingSignals& signals,
+                    const Learned& earlier, const Learned& learned, std::string& messages);
+  void writeValidators(const std::string& url, std::uint64_t pageId,
+                       const PageValidators& validators, bool replacing, std::string& messages);
   void sendReported(const std::string& statement, const std::string& message,
                     std::string& messages);
-  bool writeKeywords(const std::string& url, const WordCounts& keywords, KeywordIds& learned,
-                     std::string& messages);
-  void writeBatched(const std::string& url, const WordCounts& keywords, KeywordIds& learned);
-  void learnIds(const WordCounts& keywords, KeywordIds& learned);
-  void remember(KeywordIds& learned);
+  bool writeKeywords(const std::string& url, std::uint64_t pageId, const WordCounts& keywords,
+                     const Learned& earlier, Learned& learned, std::string& messages);
+  void writeBatched(std::uint64_t pageId, const WordCounts& keywords, const Learned& earlier,
+                    Learned& learned);
+  void learnIds(const WordCounts& keywords, const Learned& earlier, Learned& learned);
+  void remember(Learned& learned);
 
   IndexConnection& connection;
   const std::function<bool()> stopRequested;
   const Writes writes;
-  // Keyword -> idMot, as texts, for keywords of committed pages.
-  KeywordIds keywordIds;
+  // What committed transactions learned.
+  Learned committed;
 };
 
 // The per-word statements, every text value through quote().
@@ -171,28 +214,36 @@ class PageWriter {
 [[nodiscard]] std::string keywordStatement(const std::string& word);
 [[nodiscard]] std::string linkStatement(const std::string& word, unsigned count,
                                         const std::string& url);
-[[nodiscard]] std::string themeCountStatement(int themeWordCount, const std::string& url);
+
+// The statements of one page, which is known by its id (Url.idUrl).
+// The page's Url row, inserted when new (lastVisit NULL); the server's
+// last insert id is then the page's id, whether the row is new or not.
+[[nodiscard]] std::string pageRowStatement(const std::string& url);
+// The page's theme count and the time of its visit.
+[[nodiscard]] std::string themeCountStatement(int themeWordCount, std::uint64_t pageId);
 // Removes the CorrespMotUrl rows of a page, before it is indexed again.
-[[nodiscard]] std::string linksRemovalStatement(const std::string& url);
+[[nodiscard]] std::string linksRemovalStatement(std::uint64_t pageId);
 // Removes the Document row of a page that is no longer on theme.
-[[nodiscard]] std::string documentRemovalStatement(const std::string& url);
+[[nodiscard]] std::string documentRemovalStatement(std::uint64_t pageId);
 // The document's Document row, written or replaced; the stored text as a
-// hexadecimal literal, the text hash as a number or NULL. No row when the
-// URL is not in Url.
-[[nodiscard]] std::string documentStatement(const std::string& url, const DocumentRecord& record);
+// hexadecimal literal, the text hash as a number or NULL.
+[[nodiscard]] std::string documentStatement(std::uint64_t pageId, const DocumentRecord& record);
 // The URL of the first page (by idUrl) whose Document row has the text
 // hash, other than the two URLs given; no row when there is none.
 [[nodiscard]] std::string duplicateStatement(std::uint64_t textHash, const std::string& url,
                                              const std::string& otherUrl);
 
 // The page's ranking signals: its DocumentMesure row, written or replaced,
-// and its MotChamp rows, given as selects joined by " UNION ALL "
-// (fieldRowsTable) of ("word", champ, count); no rows when the URL is not in
-// Url. The removal of both before a page is indexed again.
-[[nodiscard]] std::string measureStatement(const std::string& url, const RankingSignals& signals);
+// and its MotChamp rows, either as (idMot,idUrl,champ,nb) rows
+// (fieldRowsStatement) or, when some keyword's id is not known, as selects
+// joined by " UNION ALL " of ("word", champ, count) that find each keyword
+// by the keyword column's own comparison (fieldWordsStatement; no rows when
+// the URL is not in Url). The removal of both before a page is indexed again.
+[[nodiscard]] std::string measureStatement(std::uint64_t pageId, const RankingSignals& signals);
+[[nodiscard]] std::string fieldRowsStatement(const std::string& rows);
 [[nodiscard]] std::string fieldWordsStatement(const std::string& url, const std::string& rows);
-[[nodiscard]] std::string fieldWordsRemovalStatement(const std::string& url);
-[[nodiscard]] std::string measureRemovalStatement(const std::string& url);
+[[nodiscard]] std::string fieldWordsRemovalStatement(std::uint64_t pageId);
+[[nodiscard]] std::string measureRemovalStatement(std::uint64_t pageId);
 
 // The batched statements, each given its list of rows (see joinedBatches):
 // keywords as ("word"), id lookups as (n,"word") answered by rows (n, idMot),
@@ -200,6 +251,5 @@ class PageWriter {
 [[nodiscard]] std::string keywordBatchStatement(const std::string& rows);
 [[nodiscard]] std::string keywordIdStatement(const std::string& rows);
 [[nodiscard]] std::string linkBatchStatement(const std::string& rows);
-[[nodiscard]] std::string urlIdStatement(const std::string& url);
 
 }  // namespace theme_search

@@ -19,6 +19,9 @@
 # binary log for replication, with --skip-networking=0).
 # SE_DB_BUFFER_POOL sets the InnoDB buffer pool (32M by default, small for
 # tests; the crawl benchmark uses the server's default, 128M).
+# SE_DB_DEFAULTS_FILE (for example /etc/mysql/my.cnf) starts the server with
+# the settings of that option file instead of the small private ones; only
+# the data directory, socket, pid file and logs stay private.
 set -euo pipefail
 
 cmd=${1:-}
@@ -77,8 +80,14 @@ start() {
       --auth-root-authentication-method=socket --skip-test-db >"$dir/install.log" 2>&1 ||
       { cat "$dir/install.log" >&2; exit 1; }
   fi
-  local extra=()
+  local extra=() settings
   read -r -a extra <<<"${SE_DBSERVER_ARGS:-}"
+  if [ -n "${SE_DB_DEFAULTS_FILE:-}" ]; then
+    settings=(--defaults-file="$SE_DB_DEFAULTS_FILE")
+  else
+    settings=(--no-defaults --innodb-buffer-pool-size="${SE_DB_BUFFER_POOL:-32M}"
+      --innodb-log-file-size=16M)
+  fi
   # The server outlives this script: it must not keep any descriptor of its
   # caller (a lock file held around a test run, a pipe someone waits on).
   (
@@ -86,9 +95,8 @@ start() {
       n=${fd##*/}
       if [ "$n" -gt 2 ] 2>/dev/null; then eval "exec $n>&-" 2>/dev/null || true; fi
     done
-    exec "$mysqld_bin" --no-defaults "${user_opt[@]}" --datadir="$data" --socket="$sock" \
+    exec "$mysqld_bin" "${settings[@]}" "${user_opt[@]}" --datadir="$data" --socket="$sock" \
       --pid-file="$pidfile" --skip-networking --log-error="$log" --tmpdir="$dir/tmp" \
-      --innodb-buffer-pool-size="${SE_DB_BUFFER_POOL:-32M}" --innodb-log-file-size=16M \
       --character-set-server=latin1 --collation-server=latin1_swedish_ci \
       --max-connections=200 "${extra[@]}" </dev/null >/dev/null 2>&1
   ) &

@@ -21,7 +21,7 @@ namespace theme_search {
 
 // The download stage: its thread takes the highest-priority URL, fetches it
 // if it is in the site and unknown to the index (asked only when `known`
-// does not already hold it), records it in Url and in `known`, and hands
+// does not already hold it), records it in `known`, and hands
 // every URL on to the parse stage with its outcome (UrlOutcome; content only
 // when fetched). It tells the URL queue that a URL is finished, except those
 // the parse stage records as invalid, which that stage finishes; an item it
@@ -38,8 +38,8 @@ namespace theme_search {
 // although the index knows it, with the validators of its last visit
 // (If-None-Match, If-Modified-Since): a "304" answer ends it notModified, as
 // does a sitemap whose lastmod for it is not after its last visit (then it
-// is not fetched at all). The Url row of a fetched page is written with
-// lastVisit NULL: the parse stage sets it when the page is analysed.
+// is not fetched at all). A fetched page gets its Url row from the parse
+// stage, in the transaction that writes its record.
 //
 // Sitemaps: before it takes each URL, the stage reads the sitemaps waiting,
 // each once a run: those of the configuration (the --sitemap option) and

@@ -1,12 +1,12 @@
 #include "crawler/pipeline/parse_stage.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <unordered_set>
 #include <utility>
 
 #include "common/log_line.h"
-#include "crawler/analysis/page_analysis.h"
 #include "crawler/pipeline/crawl_log.h"
 #include "index/page_validators.h"
 #include "index/url_registry.h"
@@ -53,6 +53,7 @@ ParseStage::ParseStage(const EngineConfig& config, IndexConnection& registry,
       messages(messages),
       timings(timings),
       outage(outage),
+      analysisThread(&ParseStage::analyseAll, this),
       thread(&ParseStage::run, this) {}
 
 ParseStage::~ParseStage() {
@@ -60,6 +61,7 @@ ParseStage::~ParseStage() {
 }
 
 void ParseStage::finish() {
+  if (analysisThread.joinable()) analysisThread.join();
   if (thread.joinable()) thread.join();
 }
 
@@ -75,32 +77,64 @@ bool ParseStage::throughOutages(IndexConnection& connection, Work&& work) {
       connection, [this](auto deadline) { return !pages.waitForCloseUntil(deadline); }, work);
 }
 
-void ParseStage::run() {
+// The analysis thread: every page in fetch order, the fetched ones analysed.
+void ParseStage::analyseAll() {
   while (std::optional<FetchedPage> page = pages.pop()) {
-    take(*page);
-    urls.handled();
+    AnalysedPage entry;
+    if (page->outcome == UrlOutcome::fetched) {
+      writeLog(log, parseLine(page->priority, page->url));
+      const auto start = std::chrono::steady_clock::now();
+      // Any failure such as memory running out while a large page is
+      // analysed costs this one page, never the stage.
+      try {
+        entry.analysis = analysePage(page->url, std::move(page->content), config);
+        if (entry.analysis->conversionFailure)
+          writeLog(log, conversionErrorLine(page->url, *entry.analysis->conversionFailure));
+      } catch (const std::exception& error) {
+        entry.analysis.reset();
+        entry.analysisError = error.what();
+      }
+      entry.analysisTime = std::chrono::steady_clock::now() - start;
+    }
+    entry.page = std::move(*page);
+    if (!analysed.push(std::move(entry))) break;
   }
+  analysed.close();
+}
+
+// The writing thread: the pages in the order they were fetched.
+void ParseStage::run() {
+  while (std::optional<AnalysedPage> entry = analysed.pop()) {
+    if (!take(*entry)) urls.handled();
+    if (analysed.size() == 0 || group.size() >= maxGroupPages) writeGroup();
+  }
+  // Closed: the pages analysed are not written now (the writer would stop
+  // at once); they are kept for the next run.
+  for (AnalysedPage& entry : group) interrupted.push_back(entry.page);
+  for (AnalysedPage& entry : analysed.drain()) interrupted.push_back(entry.page);
+  group.clear();
   writeInvalid();
 }
 
-void ParseStage::take(FetchedPage& page) {
+// Deals with one page; true when it waits, analysed, for its group to be
+// written (its item is handled then), false when it is dealt with.
+bool ParseStage::take(AnalysedPage& entry) {
+  FetchedPage& page = entry.page;
   switch (page.outcome) {
     case UrlOutcome::fetched:
       ++counts.fetched;
-      writeInvalid();
-      // A database error, or any other failure such as memory running out
-      // while a large page is analysed, costs this one page, never the
-      // stage.
-      try {
-        handlePage(page);
-      } catch (const mysqlpp::Exception& error) {
+      if (!entry.analysis) {
         ++counts.errors;
-        writeLog(log, databaseErrorLine(page.url, error.what()));
-      } catch (const std::exception& error) {
-        ++counts.errors;
-        writeLog(log, parseErrorLine(page.url, error.what()));
+        writeLog(log, parseErrorLine(page.url, entry.analysisError));
+        break;
       }
-      break;
+      // A URL that another page's record goes under holds rows already (or
+      // will, once its group is written).
+      entry.replacing = page.revisit || canonicalTargets.count(page.url) != 0;
+      if (entry.analysis->record.canonicalUrl)
+        canonicalTargets.insert(*entry.analysis->record.canonicalUrl);
+      group.push_back(std::move(entry));
+      return true;
     case UrlOutcome::failed:
     case UrlOutcome::gone:
     case UrlOutcome::outsideSite:
@@ -111,9 +145,9 @@ void ParseStage::take(FetchedPage& page) {
         break;
       }
       // Such URLs come in runs: they go into UrlInvalide together, as soon
-      // as no page waits or a page with content comes.
+      // as no page waits or a group of pages is written.
       invalid.push_back(InvalidUrl{std::move(page.url), std::move(page.reason)});
-      if (pages.size() == 0) writeInvalid();
+      if (analysed.size() == 0) writeInvalid();
       break;
     case UrlOutcome::notModified:
       writeInvalid();
@@ -128,8 +162,9 @@ void ParseStage::take(FetchedPage& page) {
     case UrlOutcome::noindex:
     case UrlOutcome::canonicalOf:
     case UrlOutcome::duplicateOf:
-      break;  // this stage's own conclusions about a fetched page (handlePage)
+      break;  // this stage's own conclusions about a fetched page (settleWritten)
   }
+  return false;
 }
 
 // A page of the index fetched again that failed: one the server says is gone
@@ -137,6 +172,7 @@ void ParseStage::take(FetchedPage& page) {
 // earlier visit stays.
 void ParseStage::settleRevisit(const FetchedPage& page) {
   if (page.outcome == UrlOutcome::gone) {
+    writeGroup();
     try {
       if (!throughOutages(registry, [&] { removePage(registry, page.url, page.reason); })) return;
       writeLog(log, pageRemovedLine(page.url, page.reason));
@@ -151,6 +187,7 @@ void ParseStage::settleRevisit(const FetchedPage& page) {
 
 // A page of the index found unchanged keeps its rows; its visit is recorded.
 void ParseStage::settleUnchanged(const FetchedPage& page) {
+  writeGroup();
   try {
     if (!throughOutages(registry, [&] { recordUnchangedVisit(registry, page.url); })) {
       interrupted.push_back(page);
@@ -167,6 +204,7 @@ void ParseStage::settleUnchanged(const FetchedPage& page) {
 // written is known from then on, and no longer held by the URL queue.
 void ParseStage::writeInvalid() {
   if (invalid.empty()) return;
+  writeGroup();
   std::vector<InvalidUrl> written = std::exchange(invalid, {});
   const auto markTogether = [this](const std::vector<InvalidUrl>& urls) {
     Transaction transaction(registry);
@@ -199,39 +237,106 @@ void ParseStage::writeInvalid() {
   }
 }
 
-void ParseStage::handlePage(FetchedPage& page) {
-  writeLog(log, parseLine(page.priority, page.url));
-  const auto start = std::chrono::steady_clock::now();
-  const auto waitedBefore = registry.statementTime() + indexer.statementTime();
-  const PageAnalysis analysis = analysePage(page.url, std::move(page.content), config);
-  if (analysis.conversionFailure)
-    writeLog(log, conversionErrorLine(page.url, *analysis.conversionFailure));
-  // A lost session has the whole page written again on a new one. A URL
-  // that another page's record was written under holds rows already.
-  const bool replacing = page.revisit || canonicalTargets.count(page.url) != 0;
-  PageWriteResult written;
-  const bool done = throughOutages(
-      indexer, [&] { written = writer.write(page.url, analysis.record, replacing); });
-  if (!done || written.stopped) {
-    interrupted.push_back(page);
+// Writes the group of analysed pages, then settles each: its lines, its
+// links (looked up together), its item in the URL queue.
+void ParseStage::writeGroup() {
+  if (group.empty()) return;
+  std::vector<AnalysedPage> pagesWritten = std::exchange(group, {});
+  std::vector<PageToWrite> writes;
+  writes.reserve(pagesWritten.size());
+  for (const AnalysedPage& entry : pagesWritten)
+    writes.push_back(PageToWrite{entry.page.url, &entry.analysis->record, entry.replacing});
+  std::vector<PageWriteResult> written;
+  bool done = false;
+  try {
+    // A lost session has the whole group written again on a new one.
+    done = throughOutages(indexer, [&] { written = writer.writeGroup(writes); });
+  } catch (const std::exception&) {
+    // The group's transaction ended (a deadlock, a refused commit): each
+    // page alone, so that a failure is its own page's.
+    written = writeEachAlone(writes);
+    done = written.size() == writes.size();
+  }
+  if (!done ||
+      std::any_of(written.begin(), written.end(), [](const auto& w) { return w.stopped; })) {
+    for (AnalysedPage& entry : pagesWritten) {
+      interrupted.push_back(entry.page);
+      urls.handled();
+    }
+    return;
+  }
+  // The links of the whole group in one question to the index; what it
+  // knows is remembered in `known`. Stopped while the server is away, every
+  // link counts as unknown: queued, and saved by the stop.
+  std::vector<std::string> links;
+  for (std::size_t i = 0; i < pagesWritten.size(); ++i)
+    if (!written[i].failure)
+      links.insert(links.end(), pagesWritten[i].analysis->links.begin(),
+                   pagesWritten[i].analysis->links.end());
+  const auto askedBefore = registry.statementTime();
+  bool looked = true;
+  try {
+    looked = links.empty() ||
+             throughOutages(registry, [&] { static_cast<void>(known.lookUp(registry, links)); });
+  } catch (const mysqlpp::Exception& error) {
+    ++counts.errors;
+    writeLog(log, databaseErrorLine(pagesWritten.front().page.url, error.what()));
+    looked = false;
+  }
+  const auto asked = (registry.statementTime() - askedBefore) / pagesWritten.size();
+  for (std::size_t i = 0; i < pagesWritten.size(); ++i) {
+    settleWritten(pagesWritten[i], written[i], looked, asked);
+    urls.handled();
+  }
+  writeInvalid();
+}
+
+// The pages of a group whose transaction failed, each in a transaction of
+// its own; fewer results than pages when a stop came first.
+std::vector<PageWriteResult> ParseStage::writeEachAlone(const std::vector<PageToWrite>& writes) {
+  std::vector<PageWriteResult> results;
+  for (const PageToWrite& page : writes) {
+    PageWriteResult& result = results.emplace_back();
+    try {
+      const auto waitedBefore = indexer.statementTime();
+      if (!throughOutages(indexer,
+                          [&] { result = writer.write(page.url, *page.record, page.replacing); })) {
+        results.pop_back();
+        return results;
+      }
+      result.databaseTime = indexer.statementTime() - waitedBefore;
+    } catch (const std::exception& error) {
+      result = PageWriteResult{};
+      result.failure = error.what();
+    }
+  }
+  return results;
+}
+
+// A written page: its messages and outcome lines, its links queued or
+// refused (`looked`: the index was asked about them), its timing line.
+void ParseStage::settleWritten(AnalysedPage& entry, const PageWriteResult& written, bool looked,
+                               std::chrono::nanoseconds lookUpTime) {
+  FetchedPage& page = entry.page;
+  const PageAnalysis& analysis = *entry.analysis;
+  if (written.failure) {
+    ++counts.errors;
+    writeLog(log, databaseErrorLine(page.url, *written.failure));
     return;
   }
   if (!written.messages.empty()) writeLog(messages, written.messages);
   page.outcome = pageOutcome(analysis, written);
-  if (page.outcome == UrlOutcome::canonicalOf) {
-    canonicalTargets.insert(*analysis.record.canonicalUrl);
-    known.add(*analysis.record.canonicalUrl);
-  }
+  if (page.outcome == UrlOutcome::canonicalOf) known.add(*analysis.record.canonicalUrl);
   // A page on theme counts once its record is in the index.
   if (analysis.record.themeWordCount != 0 && page.outcome != UrlOutcome::duplicateOf)
     ++counts.onTheme;
   const std::string lines = outcomeLines(page.url, page.outcome, analysis, written);
   if (!lines.empty()) writeLog(log, lines);
-  queueLinks(analysis.links, analysis.themeWordCount, page.priority);
+  queueLinks(analysis.links, analysis.themeWordCount, page.priority, looked);
   if (timings)
-    writeLog(*timings, timingLine(std::chrono::steady_clock::now() - start, analysis.scanTime,
-                                  registry.statementTime() + indexer.statementTime() - waitedBefore,
-                                  analysis.themeWordCount, page.url));
+    writeLog(*timings,
+             timingLine(entry.analysisTime + written.databaseTime + lookUpTime, analysis.scanTime,
+                        written.databaseTime + lookUpTime, analysis.themeWordCount, page.url));
 }
 
 std::optional<std::int32_t> linkPriority(int themeWordCount, std::int32_t pagePriority,
@@ -242,40 +347,30 @@ std::optional<std::int32_t> linkPriority(int themeWordCount, std::int32_t pagePr
 }
 
 void ParseStage::queueLinks(const std::vector<std::string>& links, int themeWordCount,
-                            std::int32_t priority) {
+                            std::int32_t priority, bool looked) {
   const std::optional<std::int32_t> queued =
       linkPriority(themeWordCount, priority, config.maxDepth);
   if (!queued) {
-    refuseLinks(links);
+    if (looked) refuseLinks(links);
     return;
   }
-  std::vector<bool> isKnown;
-  // Stopped while the server is away: every link is queued, and the stop
-  // saves them; the next run asks the index about them before fetching.
-  if (!throughOutages(registry, [&] { isKnown = known.lookUp(registry, links); }))
-    isKnown.assign(links.size(), false);
-  for (std::size_t i = 0; i < links.size(); ++i)
-    if (!isKnown[i]) urls.push(CrawlItem(links[i], *queued));
+  for (const std::string& link : links)
+    if (!looked || !known.contains(link)) urls.push(CrawlItem(link, *queued));
 }
 
 // Records the links of a page past the depth limit as invalid, each once,
-// except those with a fate of their own: queued or being fetched (asked
-// first, so that a URL leaving the queue is known by the time the index is
-// asked), or known to the index.
+// except those with a fate of their own: queued or being fetched, or known
+// to the index (asked before, and remembered in `known`; a URL fetched
+// since is there too, added before it leaves the queue).
 void ParseStage::refuseLinks(const std::vector<std::string>& links) {
-  std::vector<std::string> candidates;
   std::unordered_set<std::string> seen;
-  for (const std::string& link : links)
-    if (link.size() <= kMaxUrlBytes && seen.insert(link).second && !urls.holds(link))
-      candidates.push_back(link);
-  std::vector<bool> isKnown;
-  if (!throughOutages(registry, [&] { isKnown = known.lookUp(registry, candidates); })) return;
-  for (std::size_t i = 0; i < candidates.size(); ++i) {
-    if (isKnown[i]) continue;
-    invalid.push_back(InvalidUrl{candidates[i], kDepthLimitReason});
-    writeLog(log, depthLimitLine(candidates[i]));
+  for (const std::string& link : links) {
+    if (link.size() > kMaxUrlBytes || !seen.insert(link).second || urls.holds(link) ||
+        known.contains(link))
+      continue;
+    invalid.push_back(InvalidUrl{link, kDepthLimitReason});
+    writeLog(log, depthLimitLine(link));
   }
-  writeInvalid();
 }
 
 std::string timingLine(std::chrono::nanoseconds total, std::chrono::nanoseconds scanning,

@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "crawler/analysis/page_analysis.h"
 #include "crawler/config/engine_config.h"
 #include "crawler/pipeline/index_outage.h"
 #include "crawler/pipeline/known_urls.h"
@@ -20,9 +21,9 @@
 
 namespace theme_search {
 
-// The parse stage: its thread takes the fetched pages in fetch order, has
-// each analysed (analysePage) and written (PageWriter: one transaction a
-// document), and queues the
+// The parse stage: its analysis thread takes the fetched pages in fetch
+// order and has each analysed (analysePage); its writing thread, in the same
+// order, has each written (PageWriter) and queues the
 // page's links that the index does not know, best-first (see linkPriority);
 // the links of one page are looked up together, in one statement for those
 // `known` does not hold. An off-theme page past the depth limit has its
@@ -39,18 +40,30 @@ namespace theme_search {
 // is handled() in the URL queue, so the queue sees the crawl idle only after
 // the last page's links are queued. The stage counts the pages it takes in
 // tally(): fetched, on theme and indexed (not a noindex page nor one whose
-// text repeats another's), and errors. It ends when the hand-over is
-// closed; a document being indexed then is rolled back, and its page is kept
-// in unfinished().
+// text repeats another's), and errors.
+//
+// Analysed pages are written in groups, one transaction a group
+// (PageWriter::writeGroup), so that the server flushes its log once a group
+// rather than once a page: a group is written as soon as no page waits in
+// the hand-over, when it reaches maxGroupPages, and before the stage writes
+// anything through the registry connection (which must never wait for the
+// group's locks). A page's links are queued, and its item handled, once its
+// group is committed. A rejection that ends the group's transaction (a
+// deadlock) has each of its pages written again in a transaction of its
+// own, so that a failure costs its own page only. The stage ends when the
+// hand-over is closed; a group being written then is rolled back, and its
+// pages, with those analysed and not yet written, are kept in unfinished().
 //
 // With `outage` given, work whose index connection was lost is sent again
-// on a new session (a document's whole transaction), and while the server
-// is away the stage waits (see IndexOutage); a close ends that wait, and the
-// page waiting for the server is kept in unfinished().
+// on a new session (a group's whole transaction), and while the server is
+// away the stage waits (see IndexOutage); a close ends that wait, and the
+// pages waiting for the server are kept in unfinished().
 //
-// The thread starts in the constructor; the destructor joins it, so the
-// owner closes the hand-over first. The registry connection (URL lookups and
-// invalid URLs) and the indexer's connection are used by this thread only.
+// The threads start in the constructor; the destructor joins them, so the
+// owner closes the hand-over first. The analysis thread uses no database;
+// the registry connection (URL lookups and invalid URLs) and the indexer's
+// connection are used by the writing thread only, so the analysis of the
+// next pages goes on while the server writes a group.
 // Stage lines go to `log`, the indexer's messages to `messages`, and, when
 // `timings` is given, one line a parsed page: microseconds in all, in the
 // scanner or converter, and waiting for the database, then the theme-word
@@ -58,6 +71,9 @@ namespace theme_search {
 // the object.
 class ParseStage {
  public:
+  // The most pages written in one transaction.
+  static constexpr std::size_t maxGroupPages = 32;
+
   ParseStage(const EngineConfig& config, IndexConnection& registry, IndexConnection& indexer,
              UrlQueue& urls, PageHandover& pages, KnownUrls& known, std::ostream& log,
              std::ostream& messages, std::ostream* timings = nullptr,
@@ -78,16 +94,32 @@ class ParseStage {
   [[nodiscard]] const CrawlTally& tally() const { return counts; }
 
  private:
+  // A page on its way from the analysis thread to the writing thread: the
+  // fetched ones analysed (or why that failed).
+  struct AnalysedPage {
+    FetchedPage page;
+    std::optional<PageAnalysis> analysis;
+    std::string analysisError;
+    std::chrono::nanoseconds analysisTime{0};
+    // Whether the page replaces rows of the index (set when taken).
+    bool replacing = false;
+  };
+
+  void analyseAll();
   void run();
-  void take(FetchedPage& page);
-  void handlePage(FetchedPage& page);
+  bool take(AnalysedPage& entry);
   template <class Work>
   bool throughOutages(IndexConnection& connection, Work&& work);
+  void writeGroup();
+  std::vector<PageWriteResult> writeEachAlone(const std::vector<PageToWrite>& writes);
+  void settleWritten(AnalysedPage& entry, const PageWriteResult& written, bool looked,
+                     std::chrono::nanoseconds lookUpTime);
   void writeInvalid();
   void settleRevisit(const FetchedPage& page);
   void settleUnchanged(const FetchedPage& page);
   void refuseLinks(const std::vector<std::string>& links);
-  void queueLinks(const std::vector<std::string>& links, int themeWordCount, std::int32_t priority);
+  void queueLinks(const std::vector<std::string>& links, int themeWordCount, std::int32_t priority,
+                  bool looked);
 
   const EngineConfig& config;
   IndexConnection& registry;
@@ -101,6 +133,11 @@ class ParseStage {
   std::ostream* timings;
   IndexOutage* outage;
   std::vector<CrawlItem> interrupted;
+  // Pages from the analysis thread to the writing thread, in fetch order.
+  BoundedQueue<AnalysedPage> analysed{maxGroupPages};
+  // Analysed pages to be written together (one transaction) once no page
+  // waits in `analysed` or maxGroupPages are taken.
+  std::vector<AnalysedPage> group;
   // URLs that failed or lie outside the site, and refused links, with their
   // reasons, not yet written to UrlInvalide.
   std::vector<InvalidUrl> invalid;
@@ -108,6 +145,7 @@ class ParseStage {
   // The canonical URLs that pages were written under in this run: fetched
   // itself later, such a page replaces those rows.
   std::unordered_set<std::string> canonicalTargets;
+  std::thread analysisThread;
   std::thread thread;
 };
 

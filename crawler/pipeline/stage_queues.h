@@ -11,13 +11,14 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "crawler/pipeline/crawl_item.h"
 
 namespace theme_search {
 
-// The two queues between the crawl's threads. Both are safe to use from any
+// The queues between the crawl's threads. Both are safe to use from any
 // thread, and both close: a closed queue wakes every waiter at once and
 // hands out nothing more, which is how the crawl stops its stages. A closed
 // queue still keeps what it holds and what is pushed after the close, for
@@ -146,6 +147,64 @@ class PageHandover {
   std::condition_variable roomAvailable;
   std::condition_variable closing;
   std::deque<FetchedPage> pages;
+  bool closed = false;
+};
+
+// A first-in first-out queue of at most `capacity` items between two
+// threads of one stage: push() blocks while it is full, pop() while it is
+// empty, and close() wakes both for good. Items left at the close stay for
+// drain().
+template <class Item>
+class BoundedQueue {
+ public:
+  explicit BoundedQueue(std::size_t capacity) : capacity(capacity) {}
+  BoundedQueue(const BoundedQueue&) = delete;
+  BoundedQueue& operator=(const BoundedQueue&) = delete;
+
+  // Appends the item once there is room; false (the item dropped) once
+  // closed.
+  bool push(Item item) {
+    std::unique_lock<std::mutex> lock(mutex);
+    roomAvailable.wait(lock, [this] { return closed || items.size() < capacity; });
+    if (closed) return false;
+    items.push_back(std::move(item));
+    itemAvailable.notify_one();
+    return true;
+  }
+  // Takes the oldest item; blocks while none waits and the queue is open;
+  // nullopt once closed.
+  std::optional<Item> pop() {
+    std::unique_lock<std::mutex> lock(mutex);
+    itemAvailable.wait(lock, [this] { return closed || !items.empty(); });
+    if (closed) return std::nullopt;
+    Item item = std::move(items.front());
+    items.pop_front();
+    roomAvailable.notify_one();
+    return item;
+  }
+  // Items waiting (stale as soon as read).
+  [[nodiscard]] std::size_t size() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return items.size();
+  }
+  void close() {
+    std::lock_guard<std::mutex> lock(mutex);
+    closed = true;
+    itemAvailable.notify_all();
+    roomAvailable.notify_all();
+  }
+  // Takes every item held, oldest first.
+  [[nodiscard]] std::deque<Item> drain() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return std::exchange(items, {});
+  }
+
+ private:
+  const std::size_t capacity;
+  mutable std::mutex mutex;
+  std::condition_variable itemAvailable;
+  std::condition_variable roomAvailable;
+  std::deque<Item> items;
   bool closed = false;
 };
 

@@ -70,9 +70,9 @@ TEST(KeywordStatements, AreBuiltByteForByteWithQuotedValues) {
   EXPECT_EQ(linkStatement("moteur", 3, "http://srv/a.html"),
             "INSERT INTO CorrespMotUrl ( idMot, idUrl, ratio ) SELECT idMot, idUrl, '3' FROM "
             "MotCle, Url WHERE mot = \"moteur\" AND url = \"http://srv/a.html\"");
-  EXPECT_EQ(themeCountStatement(12, "http://srv/a.html"),
-            "UPDATE Url SET nbMotsTheme = 12, lastVisit = NOW() WHERE url = \"http://srv/a.html\" "
-            "LIMIT 1");
+  EXPECT_EQ(pageRowStatement("http://srv/\"a"),
+            "INSERT INTO Url (url, lastVisit) VALUES (\"http://srv/\\\"a\", NULL ) ON DUPLICATE "
+            "KEY UPDATE idUrl = LAST_INSERT_ID(idUrl)");
   // A quote or a trailing backslash in a word cannot end the literal.
   EXPECT_EQ(keywordStatement("say\"hi"),
             "INSERT IGNORE INTO MotCle ( Mot ) VALUES (\"say\\\"hi\")");
@@ -213,7 +213,7 @@ TEST_P(PageWriterTest, OnThemeDocumentRecordsEveryWordWithItsCountInByteOrder) {
 
 // An on-theme document gets its Document row (title and display text,
 // readable with UNCOMPRESS in SQL), written again when it is indexed again;
-// an off-theme document gets none, and neither does a URL missing from Url.
+// an off-theme document gets none.
 TEST_P(PageWriterTest, OnThemeDocumentKeepsItsTitleAndDisplayText) {
   const auto documentRows = [this] {
     std::vector<std::pair<std::string, std::string>> rows;
@@ -235,10 +235,6 @@ TEST_P(PageWriterTest, OnThemeDocumentKeepsItsTitleAndDisplayText) {
   EXPECT_EQ(indexer->index(kUrl, "html", "moteur", theme, {"", "Un moteur neuf."}).themeWordCount,
             1);
   EXPECT_EQ(documentRows(), (Rows{{"Un moteur neuf.", "Un moteur neuf."}}));
-  const IndexedDocument missing =
-      indexer->index("http://srv/absent.html", "html", "moteur", theme, {"T", "moteur"});
-  EXPECT_EQ(missing.messages, "");
-  EXPECT_EQ(db().count("SELECT COUNT(*) FROM Document"), 1u);
 }
 
 // A Document statement the server rejects (an index made before the table
@@ -308,12 +304,21 @@ TEST_P(PageWriterTest, ReportsRejectedStatementsAndGoesOn) {
   EXPECT_EQ(storedThemeCount(), 1);
 }
 
-TEST_P(PageWriterTest, DocumentMissingFromUrlGetsNoLinksAndNoMessage) {
-  const IndexedDocument indexed =
-      indexer->index("http://srv/other.html", "html", "le", withThemeWords({{"le", 1}}));
-  EXPECT_EQ(indexed.themeWordCount, 1);
+// The writer records the fetched URL itself: a page new to Url gets its
+// row, visited, and leaves UrlInvalide; its rows are linked to that row.
+TEST_P(PageWriterTest, APageNewToTheIndexGetsItsRowAndLeavesTheInvalidUrls) {
+  const std::string url = "http://srv/new.html";
+  markInvalid(db(), url, "depth limit");
+  const IndexedDocument indexed = indexer->index(url, "html", "le le", withThemeWords({{"le", 1}}));
   EXPECT_EQ(indexed.messages, "");
-  EXPECT_EQ(keywords(), (std::vector<std::pair<std::string, int>>{}));
+  EXPECT_EQ(
+      db().count("SELECT COUNT(*) FROM Url WHERE lastVisit IS NOT NULL AND url = " + quote(url)),
+      1u);
+  EXPECT_EQ(db().count("SELECT COUNT(*) FROM UrlInvalide"), 0u);
+  EXPECT_EQ(db().count("SELECT COUNT(*) FROM UrlInvalideRaison"), 0u);
+  EXPECT_EQ(db().count("SELECT ratio FROM CorrespMotUrl JOIN Url USING (idUrl) WHERE url = " +
+                       quote(url)),
+            2u);
   EXPECT_EQ(messages, "");
 }
 
@@ -502,6 +507,61 @@ TEST_P(PageWriterTest, RepeatedTextIsIndexedOnce) {
   EXPECT_EQ(duplicateOf(kUrl, beeRecord(""), true), "(none)");
   EXPECT_EQ(duplicateOf(copy, beeRecord(""), true), "(none)");
   EXPECT_EQ(db().count("SELECT COUNT(*) FROM Document WHERE empreinte IS NULL"), 2u);
+}
+
+// A group of pages is one transaction with a savepoint a page: a page the
+// server refuses loses its rows only (the keyword ids it inserted are not
+// used by the pages after it), the same text twice in a group is indexed
+// once, and a deadlock or a stop leaves nothing of the group.
+TEST_P(PageWriterTest, AGroupIsWrittenTogetherAndARefusedPageCostsItselfOnly) {
+  const std::string urls[] = {"http://srv/g1.html", "http://srv/g2.html", "http://srv/g3.html",
+                              "http://srv/g4.html"};
+  const PageRecord records[] = {beeRecord("le rucher"), beeRecord("propolis seule"),
+                                beeRecord("la propolis"), beeRecord("le rucher")};
+  std::vector<PageToWrite> group;
+  for (int i = 0; i < 4; ++i) group.push_back(PageToWrite{urls[i], &records[i], false});
+  db().execute(
+      "CREATE TRIGGER refuse BEFORE UPDATE ON Url FOR EACH ROW IF NEW.url = "
+      "'http://srv/g2.html' THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused'; END IF");
+  {
+    PageWriter writer(db(), nullptr, GetParam());
+    const std::vector<PageWriteResult> results = writer.writeGroup(group);
+    ASSERT_EQ(results.size(), 4u);
+    EXPECT_EQ(results[1].failure.value_or(""), "refused");
+    EXPECT_FALSE(results[0].failure || results[2].failure || results[3].failure);
+    EXPECT_EQ(results[3].duplicateOf.value_or("(none)"), urls[0]);
+    EXPECT_EQ(pageState(db(), urls[0]),
+              "Url 1 visited CorrespMotUrl 3 Document 1 DocumentMesure 1");
+    EXPECT_EQ(pageState(db(), urls[1]), "absent CorrespMotUrl 0 Document 0 DocumentMesure 0");
+    EXPECT_EQ(pageState(db(), urls[3]), kVisitOnly);
+    // Every link row of the third page names a keyword of the index.
+    EXPECT_EQ(db().count("SELECT COUNT(*) FROM CorrespMotUrl c JOIN Url u USING (idUrl) JOIN "
+                         "MotCle m USING (idMot) WHERE u.url = " +
+                         quote(urls[2])),
+              3u);
+    EXPECT_EQ(pageState(db(), urls[2]),
+              "Url 1 visited CorrespMotUrl 3 Document 1 DocumentMesure 1");
+  }
+  db().execute("DROP TRIGGER refuse");
+  resetDatabase(TEST_DB_NAME);
+  db().execute(
+      "CREATE TRIGGER fail BEFORE INSERT ON CorrespMotUrl FOR EACH ROW IF NEW.ratio = 2 THEN "
+      "SIGNAL SQLSTATE '40001' SET MYSQL_ERRNO = 1213, MESSAGE_TEXT = 'deadlock'; END IF");
+  const PageRecord twice = beeRecord("miel miel");
+  group.push_back(PageToWrite{"http://srv/g5.html", &twice, false});
+  {
+    PageWriter writer(db(), nullptr, GetParam());
+    EXPECT_THROW(static_cast<void>(writer.writeGroup(group)), MysqlBadQuery);
+    EXPECT_EQ(db().count("SELECT COUNT(*) FROM Url"), 0u);
+  }
+  db().execute("DROP TRIGGER fail");
+  int asked = 0;
+  PageWriter stopping(
+      db(), [&asked] { return ++asked > 3; }, GetParam());
+  const std::vector<PageWriteResult> stopped = stopping.writeGroup(group);
+  EXPECT_TRUE(std::all_of(stopped.begin(), stopped.end(), [](const auto& r) { return r.stopped; }));
+  EXPECT_EQ(db().count("SELECT COUNT(*) FROM Url"), 0u);
+  EXPECT_EQ(db().count("SELECT COUNT(*) FROM MotCle"), 0u);
 }
 
 // The document's rows as sorted lines: its Url row, keywords with counts,
