@@ -15,12 +15,16 @@ of it holds (the fixture crawler_index.expected).
   second SIGINT during the stop ends the crawler at once (status 130).
 - --refresh 0 re-indexes a page changed on the server, and a run without it
   does not fetch the page again.
+- A page whose keyword rows the server refuses as a deadlock victim (which
+  ends the transaction of the group of pages it was written with) costs
+  that page only: it is reported, and every other page is indexed as in a
+  quiet crawl.
 - On a database server of the test's own: with wait_timeout 1 s the crawler
   reopens its sessions without a word; stopped in the middle of a crawl and
   started again, the crawl says so once, waits, and completes the index.
 
 Usage: crawler_faults_test.py BUILD_DIR [PART]; the parts (stops, refresh,
-idle_timeout, outage) run on their own when named."""
+deadlock, idle_timeout, outage) run on their own when named."""
 
 import os
 import shutil
@@ -338,6 +342,50 @@ def outage(checks, build, server):
         compare(checks, "outage", db, stdout_lines(crawler))
 
 
+def deadlock(checks, build, db):
+    db.reset()
+    victim = BASE + "b.html"
+    # The other on-theme pages are written slowly, so that the pages
+    # fetched meanwhile wait and are written in groups, the victim's with
+    # others.
+    db.client(stdin=(
+        "DELIMITER //\n"
+        "CREATE TRIGGER victim BEFORE INSERT ON CorrespMotUrl FOR EACH ROW "
+        "IF NEW.idUrl = (SELECT idUrl FROM Url WHERE url = '%s') THEN "
+        "SIGNAL SQLSTATE '40001' SET MYSQL_ERRNO = 1213, MESSAGE_TEXT = 'deadlock'; END IF//\n"
+        "CREATE TRIGGER slow BEFORE INSERT ON Document FOR EACH ROW "
+        "IF NEW.idUrl <> (SELECT idUrl FROM Url WHERE url = '%s') THEN "
+        "SET @slept = SLEEP(0.3); END IF//\n" % (victim, victim)).encode())
+    try:
+        with tempfile.TemporaryDirectory() as workdir:
+            write_config(workdir, BASE, THEMES, max_depth=0)
+            site = Site(site_pages())
+            crawler = Crawler(build, workdir, db.env())
+            crawler.type(start_urls())
+            status = crawl(crawler, site, len(site_pages()) - 1)
+            site.close()
+            log = crawler.stderr()
+            checks.expect("deadlock: status 0", status == 0, str(status))
+            checks.expect("deadlock: the page is reported once",
+                          log.count("ERROR DATABASE " + victim + " : deadlock") == 1, log)
+            checks.expect("deadlock: no other failure",
+                          [line for line in failures(log) if victim not in line] == [], log)
+            checks.index_invariants(db)
+            # Every row of the other pages is that of a quiet crawl; the
+            # victim's own and its keywords are not there.
+            kept = [line for line in expected_lines()
+                    if not line.startswith(("stdout ", "MotCle ", "Url " + victim + " ")) and
+                    not line.startswith("CorrespMotUrl " + victim + "\t")]
+            rows = [line for line in dump(db) if not line.startswith("MotCle ")]
+            checks.expect("deadlock: the other pages are indexed whole",
+                          sorted(rows) == sorted(kept),
+                          "\nmissing: %s\nunexpected: %s" % (
+                              [line[:100] for line in kept if line not in rows][:10],
+                              [line[:100] for line in rows if line not in kept][:10]))
+    finally:
+        db.client("-e", "DROP TRIGGER IF EXISTS victim; DROP TRIGGER IF EXISTS slow")
+
+
 def on_own_server(name, case):
     """A part that runs case(checks, build, server) on a database server of
     its own, stopped at the end whatever happens."""
@@ -359,7 +407,7 @@ def stops(checks, build, db):
 
 def main():
     build, db, checks, parts = start_parts(sys.argv, "se_test_e2e_faults", [
-        ("stops", stops), ("refresh", refresh),
+        ("stops", stops), ("refresh", refresh), ("deadlock", deadlock),
         ("idle_timeout", on_own_server("idle", idle_timeout)),
         ("outage", on_own_server("outage", outage))])
     for part in parts:
