@@ -237,6 +237,36 @@ TEST(PageHandover, CloseWakesBothSidesAndKeepsWaitingPagesForDrain) {
   EXPECT_FALSE(waiting.get());
 }
 
+// Between the parse stage's threads: a full queue holds its producer until
+// an item is taken, items leave oldest first, and a close wakes both sides
+// and keeps what waits for drain().
+TEST(BoundedQueue, FullQueueHoldsTheProducerAndCloseWakesBothSides) {
+  BoundedQueue<std::string> queue(2);
+  EXPECT_TRUE(queue.push("a"));
+  EXPECT_TRUE(queue.push("b"));
+  auto producer = std::async(std::launch::async, [&] { return queue.push("c"); });
+  EXPECT_EQ(producer.wait_for(50ms), std::future_status::timeout);
+  EXPECT_EQ(queue.pop(), "a");
+  ASSERT_EQ(producer.wait_for(5s), std::future_status::ready);
+  EXPECT_TRUE(producer.get());
+  EXPECT_EQ(queue.size(), 2u);
+
+  auto blocked = std::async(std::launch::async, [&] { return queue.push("d"); });
+  EXPECT_EQ(blocked.wait_for(50ms), std::future_status::timeout);
+  queue.close();
+  ASSERT_EQ(blocked.wait_for(5s), std::future_status::ready);
+  EXPECT_FALSE(blocked.get());
+  EXPECT_FALSE(queue.pop());
+  EXPECT_EQ(queue.drain(), (std::deque<std::string>{"b", "c"}));
+
+  BoundedQueue<std::string> empty(1);
+  auto consumer = std::async(std::launch::async, [&] { return empty.pop(); });
+  EXPECT_EQ(consumer.wait_for(50ms), std::future_status::timeout);
+  empty.close();
+  ASSERT_EQ(consumer.wait_for(5s), std::future_status::ready);
+  EXPECT_FALSE(consumer.get());
+}
+
 // The parse stage's pause while the index is away: a deadline ends it, and
 // so does a close, at once.
 TEST(PageHandover, WaitForCloseEndsAtTheDeadlineOrAtTheClose) {
