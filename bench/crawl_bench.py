@@ -1,7 +1,8 @@
 """Crawl benchmark: the crawler against ht://Dig on one site.
 
     python3 bench/crawl_bench.py [--pages N] [--seed S] [--site NAME] [--runs R]
-                                 [--stock-server] [--build DIR] [--out DIR]
+                                 [--stock-server] [--buffer-pool SIZE] [--reuse-site]
+                                 [--build DIR] [--out DIR]
 
 Runs as root (a private network namespace, port 80). It generates the site
 (bench/site_generator.py), or takes a documentation site installed from a
@@ -21,7 +22,10 @@ figures also go to OUT/result.json.
 reports the run of median crawler pages/s, with the median of each
 program's pages/s and of their ratios. --stock-server runs the database
 server with the machine's own option file (/etc/mysql/my.cnf: its buffer
-pool, redo log and durability) instead of the small private settings."""
+pool, redo log and durability) instead of the small private settings.
+--buffer-pool SIZE gives the private server another buffer pool than its
+default 128M (an index of 100,000 pages outgrows that); --reuse-site crawls
+the generated site an earlier run left in OUT."""
 
 import argparse
 import json
@@ -184,9 +188,10 @@ def table(title, ours, theirs):
     return "\n".join(lines)
 
 
-def generated_site(out, pages, seed):
-    subprocess.run([sys.executable, os.path.join(HERE, "site_generator.py"), out, "--pages",
-                    str(pages), "--seed", str(seed)], check=True)
+def generated_site(out, pages, seed, generate=True):
+    if generate:
+        subprocess.run([sys.executable, os.path.join(HERE, "site_generator.py"), out, "--pages",
+                        str(pages), "--seed", str(seed)], check=True)
     with open(os.path.join(out, "themes.txt"), encoding="latin-1") as words:
         themes = [(line.split()[0], int(line.split()[1])) for line in words if line.strip()]
     return {"root": os.path.join(out, "site"), "start": "index.html", "depth": 2,
@@ -204,6 +209,10 @@ def main():
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
     parser.add_argument("--out", default=os.path.join(ROOT, "build", "crawl-bench"))
     parser.add_argument("--skip-htdig", action="store_true")
+    parser.add_argument("--buffer-pool", default="128M",
+                        help="the private server's InnoDB buffer pool (its default: 128M)")
+    parser.add_argument("--reuse-site", action="store_true",
+                        help="crawl the generated site OUT left, without generating it again")
     parser.add_argument("--statement-log", action="store_true",
                         help="log every statement with its time (OUT/db/statements.log)")
     args = parser.parse_args()
@@ -215,10 +224,12 @@ def main():
     args.build = os.path.abspath(args.build)
     name = str(args.pages) if args.site == "generated" else args.site
     out = os.path.abspath(os.path.join(args.out, name))
-    shutil.rmtree(out, ignore_errors=True)
-    os.makedirs(out)
+    reuse = args.reuse_site and os.path.exists(os.path.join(out, "themes.txt"))
+    if not reuse:
+        shutil.rmtree(out, ignore_errors=True)
+        os.makedirs(out)
     if args.site == "generated":
-        site = generated_site(out, args.pages, args.seed)
+        site = generated_site(out, args.pages, args.seed, generate=not reuse)
         title = "Site of %d pages" % args.pages
     else:
         site = dict(real_site(args.site), mimetypes={".html": "text/html"})
@@ -230,7 +241,7 @@ def main():
     runs = []
     try:
         for _ in range(args.runs):
-            db = Database(os.path.join(out, "db"))
+            db = Database(os.path.join(out, "db"), buffer_pool=args.buffer_pool)
             if args.statement_log:
                 db.sql("SET GLOBAL slow_query_log_file = '%s', long_query_time = 0, "
                        "slow_query_log = 1" % os.path.join(db.dir, "statements.log"))

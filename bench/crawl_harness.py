@@ -86,11 +86,12 @@ class Lighttpd:
 class Database:
     """A private MariaDB server under directory, emptied (reset) or kept."""
 
-    def __init__(self, directory, reset=True):
+    def __init__(self, directory, reset=True, buffer_pool="128M"):
         self.dir = directory
         self.script = os.path.join(ROOT, "scripts", "dbserver.sh")
-        # The server's own default buffer pool (the test servers use 32M).
-        env = dict(os.environ, SE_DB_BUFFER_POOL="128M")
+        # By default the server's own default buffer pool (the test servers
+        # use 32M).
+        env = dict(os.environ, SE_DB_BUFFER_POOL=buffer_pool)
         subprocess.run([self.script, "reset" if reset else "start", self.dir], check=True,
                        stdout=subprocess.DEVNULL, env=env)
         with open(os.path.join(self.dir, "mysqld.pid")) as pid:
