@@ -27,6 +27,9 @@ start_url=http://127.0.0.1/index.html
 search_url=http://127.0.0.1:8080/
 
 say() { printf 'demo: %s\n' "$*"; }
+# shown PATH: PATH relative to the current directory when it lies below it
+# (run/demo-db when the demo is started from the checkout), else as it is.
+shown() { case $1 in "$PWD"/*) printf '%s' "${1#"$PWD"/}" ;; *) printf '%s' "$1" ;; esac; }
 fail() { printf 'demo: %s\n' "$*" >&2; exit 1; }
 
 # pid_alive PIDFILE NAME: the pid file names a live process called NAME.
@@ -152,7 +155,7 @@ crawl() {
   echo "$pid" >"$run/crawler.pid"
   trap '' PIPE
   exec 3>"$dir/console"
-  say "crawling $start_url (log: $dir/crawler.log)"
+  say "crawling $start_url (log: $(shown "$dir/crawler.log"))"
   echo "$start_url" >&3
 
   local last="" now idle=0 waited=0
@@ -206,7 +209,7 @@ start() {
   build=$(cd "$build" && pwd)
 
   trap 'status=$?; if [ $status -ne 0 ]; then stop_all; fi' EXIT
-  say "starting the private index database in $db"
+  say "starting the private index database in $(shown "$db")"
   "$here/scripts/dbserver.sh" reset "$db" >/dev/null
   cp "$db/mysqld.pid" "$db/demo.pid"
   eval "$("$here/scripts/dbserver.sh" env "$db")"
