@@ -90,11 +90,11 @@ class Database:
 
 
 class Site:
-    """A scripted web server on 127.0.0.1:80: path -> (content type, body,
-    delay in seconds[, further headers as (name, value) pairs]). Records the
-    paths asked for, in order."""
+    """A scripted web server on 127.0.0.1:80 (or another port): path ->
+    (content type, body, delay in seconds[, further headers as (name, value)
+    pairs]). Records the paths asked for, in order."""
 
-    def __init__(self, pages):
+    def __init__(self, pages, port=80):
         self.pages = pages
         self.requests = []
         site = self
@@ -119,7 +119,7 @@ class Site:
             def log_message(self, *args):
                 pass
 
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 80), Handler)
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler)
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
 
     def close(self):
