@@ -445,10 +445,14 @@ def slow_pages():
 
 
 def stop_servers(checkout, env):
-    """Stops what the documents' commands started (by their pid files)."""
+    """Stops what the documents' commands started (by their pid files): the
+    demo and the default private server, side by side."""
     if os.path.exists(os.path.join(checkout, "demo.sh")):
-        run_process(["./demo.sh", "stop"], env, checkout)
-        run_process(["scripts/dbserver.sh", "stop"], env, checkout)
+        stops = [subprocess.Popen(command, env=env, cwd=checkout, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+                 for command in (["./demo.sh", "stop"], ["scripts/dbserver.sh", "stop"])]
+        for stop in stops:
+            stop.wait(timeout=BLOCK_SECONDS)
 
 
 def main(argv):
