@@ -1,6 +1,7 @@
 #include "index/connection_settings.h"
 
 #include <cstdlib>
+#include <utility>
 
 namespace theme_search {
 
@@ -19,7 +20,12 @@ void override(ConnectionSettings& settings, std::string& value, const char* name
 ConnectionSettings ConnectionSettings::fromEnvironment() {
   ConnectionSettings settings;
   override(settings, settings.database, "SE_DB_NAME");
-  override(settings, settings.host, "SE_DB_HOST");
+  if (const char* hosts = std::getenv("SE_DB_HOST")) {
+    ServerListReading reading = readServerList(hosts);
+    settings.servers = std::move(reading.servers);
+    settings.error = std::move(reading.error);
+    settings.builtIn = false;
+  }
   override(settings, settings.user, "SE_DB_USER");
   override(settings, settings.password, "SE_DB_PASSWORD");
   override(settings, settings.socket, "SE_DB_SOCKET");

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "index/server_list.h"
 
 namespace theme_search {
 
@@ -8,13 +11,21 @@ namespace theme_search {
 // environment variables SE_DB_HOST, SE_DB_PORT, SE_DB_SOCKET, SE_DB_NAME,
 // SE_DB_USER and SE_DB_PASSWORD override them one by one, so tests and
 // deployments can point both programs at another server or database.
+// SE_DB_HOST may name several servers (see readServerList): a connection
+// tries them in order, each time it opens, and stays on the first that
+// answers.
 struct ConnectionSettings {
   std::string database = "search_engine";
-  std::string host;  // empty: the local server through its default socket
+  // The servers to try, in order; none: the local server through its
+  // default socket.
+  std::vector<ServerAddress> servers;
   std::string user = "se_user";
   std::string password = "sesame_word";
-  unsigned port = 0;   // 0: the client library's default, 3306
-  std::string socket;  // a Unix socket path; used instead of host when set
+  unsigned port = 0;   // of a server named without one; 0: 3306
+  std::string socket;  // a Unix socket path; used instead of the servers when set
+  // Why the settings cannot be used (SE_DB_HOST could not be read); empty
+  // when they can. A connection with such settings never opens.
+  std::string error;
   // True while no SE_DB_* variable has been applied: every value is the
   // built-in one.
   bool builtIn = true;

@@ -85,6 +85,14 @@ constexpr int abortedConnection = 1152;   // ER_ABORTING_CONNECTION
 
 }  // namespace
 
+int errorNumber(const mysqlpp::Exception& failure) {
+  if (const auto* rejected = dynamic_cast<const MysqlBadQuery*>(&failure))
+    return rejected->errnum();
+  if (const auto* refused = dynamic_cast<const mysqlpp::ConnectionFailed*>(&failure))
+    return refused->errnum();
+  return 0;
+}
+
 bool endsTransaction(const MysqlBadQuery& rejected) {
   const int error = rejected.errnum();
   return error == deadlockError || error == shutdownError || error == killedError ||
@@ -119,20 +127,45 @@ void IndexConnection::reconnect() {
 }
 
 void IndexConnection::open() {
+  if (!settings.error.empty()) throw mysqlpp::ConnectionFailed(settings.error.c_str());
+  if (!settings.socket.empty() || settings.servers.empty()) {
+    openOn(settings.socket, settings.port, !settings.socket.empty());
+    return;
+  }
+  // Each server in turn; when none answers, the failure names each
+  // server with its own reason.
+  std::string reasons;
+  int lastError = 0;
+  for (std::size_t at = 0; at < settings.servers.size(); ++at) {
+    const ServerAddress& server = settings.servers[at];
+    try {
+      openOn(server.host, server.port != 0 ? server.port : settings.port, server.isSocket());
+      serverAt = at;
+      return;
+    } catch (const mysqlpp::Exception& failure) {
+      if (!reasons.empty()) reasons += "; ";
+      reasons += serverName(server, settings.port) + ": " + failure.what();
+      lastError = errorNumber(failure);
+    }
+  }
+  throw mysqlpp::ConnectionFailed(reasons.c_str(), lastError);
+}
+
+void IndexConnection::openOn(const std::string& server, unsigned port, bool socket) {
   // A socket path that names no socket would be read as a host name and
   // reported as a bad TCP/IP address; say what is wrong with it instead.
   std::string socketError;
-  if (!settings.socket.empty() &&
-      !mysqlpp::UnixDomainSocketConnection::is_socket(settings.socket.c_str(), &socketError))
-    throw mysqlpp::ConnectionFailed(("socket " + settings.socket + ": " + socketError).c_str());
+  if (socket && !mysqlpp::UnixDomainSocketConnection::is_socket(server.c_str(), &socketError))
+    throw mysqlpp::ConnectionFailed(("socket " + server + ": " + socketError).c_str());
   connection.emplace(true);
   try {
-    // MySQL++ takes ownership of the option object (set only once nothing
-    // can fail before connect, which is what hands it on).
+    // MySQL++ takes ownership of the option objects (set only once nothing
+    // can fail before connect, which is what hands them on). The time-out
+    // keeps a server that drops packets from holding up the next one.
     connection->set_option(new mysqlpp::SetCharsetNameOption("latin1"));
-    const std::string& server = settings.socket.empty() ? settings.host : settings.socket;
+    connection->set_option(new mysqlpp::ConnectTimeoutOption(kConnectTimeoutSeconds));
     connection->connect(settings.database.c_str(), server.empty() ? nullptr : server.c_str(),
-                        settings.user.c_str(), settings.password.c_str(), settings.port);
+                        settings.user.c_str(), settings.password.c_str(), port);
     // The session setup belongs to the session: a new one needs it again.
     const std::vector<Row> modes = query("SELECT @@SESSION.sql_mode");
     const std::string current = modes.empty() || modes[0].empty() ? std::string() : modes[0][0];
@@ -141,6 +174,13 @@ void IndexConnection::open() {
     connection.reset();
     throw;
   }
+}
+
+std::string IndexConnection::server() const {
+  if (!connection) return "";
+  if (!settings.socket.empty()) return settings.socket;
+  if (settings.servers.empty()) return "";
+  return serverName(settings.servers.at(serverAt), settings.port);
 }
 
 std::vector<Row> IndexConnection::query(const std::string& statement) {

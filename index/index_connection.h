@@ -40,13 +40,18 @@ using RowView = std::vector<std::string_view>;
 //
 // The settings are kept, so a session the server has dropped (idle time-out,
 // restart) can be opened again with reconnect(); nothing reconnects by
-// itself.
+// itself. Each opening tries the settings' servers in their order and
+// keeps the first that takes the session, so a reconnection may land on
+// another server of the list than the session before.
 class IndexConnection {
  public:
   // Opens the connection (exceptions enabled, Latin-1 session, a sql_mode
-  // without ANSI_QUOTES and NO_BACKSLASH_ESCAPES). Throws
-  // mysqlpp::ConnectionFailed when the server cannot be reached or the
-  // socket path names no socket.
+  // without ANSI_QUOTES and NO_BACKSLASH_ESCAPES) on the first of the
+  // settings' servers that takes it; a server that cannot be reached within
+  // kConnectTimeoutSeconds, refuses the session or its setup is passed
+  // over. Throws mysqlpp::ConnectionFailed when no server takes it (its
+  // text names each server with its reason), when the socket path names no
+  // socket, or with the settings' error when they have one.
   explicit IndexConnection(
       const ConnectionSettings& settings = ConnectionSettings::fromEnvironment());
   IndexConnection(const IndexConnection&) = delete;
@@ -95,18 +100,35 @@ class IndexConnection {
   // trip); false once it has gone away or closed the session. Never throws.
   [[nodiscard]] bool answers();
 
+  // The server the open session is on, as the log names it (serverName;
+  // the socket path when the settings name one); empty while the
+  // connection is closed or when the settings name no server (the local
+  // server's default socket).
+  [[nodiscard]] std::string server() const;
+
+  // How long opening a session waits for one server before trying the next.
+  static constexpr unsigned kConnectTimeoutSeconds = 10;
+
   // Time spent waiting for the server in query and execute since the
   // connection opened, for the crawl's timing report.
   [[nodiscard]] std::chrono::nanoseconds statementTime() const { return waited; }
 
  private:
   void open();
+  // Opens a session on one server: a host (empty: the local server's
+  // default socket) and port, or a socket path.
+  void openOn(const std::string& server, unsigned port, bool socket);
 
   const ConnectionSettings settings;
   std::optional<mysqlpp::Connection> connection;
+  std::size_t serverAt = 0;  // the servers' entry the session is on
   std::chrono::nanoseconds waited{0};
   std::uint64_t insertId = 0;
 };
+
+// The server's or client library's error number of a failure; 0 for one
+// that has none.
+[[nodiscard]] int errorNumber(const mysqlpp::Exception& failure);
 
 // True when a failure means the session itself is gone or could not be
 // opened (a lost or refused connection, an idle time-out, a server shutting

@@ -1,9 +1,16 @@
 #include "index/index_connection.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <functional>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "common/unique_fd.h"
 #include "index/sql_text.h"
 #include "test_database.h"
 
@@ -129,18 +136,105 @@ TEST(ConnectionSettings, EnvironmentOverridesEachDefault) {
   EXPECT_EQ(defaults.database, "search_engine");
   EXPECT_EQ(defaults.user, "se_user");
   EXPECT_EQ(defaults.password, "sesame_word");
-  EXPECT_EQ(defaults.host, "");
+  EXPECT_TRUE(defaults.servers.empty());
   setenv("SE_DB_NAME", "other", 1);
   setenv("SE_DB_PORT", "3307", 1);
-  setenv("SE_DB_HOST", "db.lan", 1);
+  setenv("SE_DB_HOST", "db.lan, db2.lan:3308", 1);
   ConnectionSettings set = ConnectionSettings::fromEnvironment();
+  setenv("SE_DB_HOST", "db.lan,,db2.lan", 1);
+  const ConnectionSettings unreadable = ConnectionSettings::fromEnvironment();
   unsetenv("SE_DB_NAME");
   unsetenv("SE_DB_PORT");
   unsetenv("SE_DB_HOST");
   EXPECT_EQ(set.database, "other");
   EXPECT_EQ(set.port, 3307u);
-  EXPECT_EQ(set.host, "db.lan");
+  EXPECT_EQ(set.servers, (std::vector<ServerAddress>{{"db.lan", 0}, {"db2.lan", 3308}}));
+  EXPECT_EQ(set.error, "");
   EXPECT_EQ(set.user, "se_user");
+  EXPECT_EQ(unreadable.error, "SE_DB_HOST: server 2 is empty");
+  EXPECT_TRUE(unreadable.servers.empty());
+}
+
+// A loopback TCP port that refuses connections at once: bound but never
+// listening, so no other program can take it while the test runs.
+class RefusingPort {
+ public:
+  RefusingPort() : fd(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (!fd.valid() || ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &size) != 0)
+      ADD_FAILURE() << "no loopback port";
+    port = ntohs(address.sin_port);
+  }
+
+  ServerAddress address() const { return ServerAddress{"127.0.0.1", port}; }
+
+ private:
+  UniqueFd fd;
+  unsigned port = 0;
+};
+
+// Connections through lists of servers, the private server among them.
+using IndexConnectionServers = FreshIndexTest;
+
+// The settings of the test database with the given servers instead of its
+// socket.
+ConnectionSettings listing(std::vector<ServerAddress> servers) {
+  ConnectionSettings settings = testSettings();
+  settings.socket.clear();
+  settings.servers = std::move(servers);
+  return settings;
+}
+
+TEST_F(IndexConnectionServers, OpensOnTheFirstServerThatTakesTheSession) {
+  const RefusingPort dead;
+  const ServerAddress live{testSettings("").socket, 0};
+  IndexConnection connection(listing({dead.address(), {"/nonexistent/mysqld.sock", 0}, live}));
+  EXPECT_EQ(connection.server(), live.host);
+  EXPECT_EQ(connection.query("SELECT @@socket"), (Rows{{live.host}})) << "on the live server";
+  EXPECT_EQ(connection.query("SELECT @@SESSION.sql_mode LIKE '%ANSI_QUOTES%'"), (Rows{{"0"}}))
+      << "with the session set up";
+  connection.reconnect();
+  EXPECT_EQ(connection.server(), live.host) << "a reconnection tries the list again";
+
+  // The first server that answers is kept even when a later one would too.
+  IndexConnection first(listing({live, dead.address()}));
+  EXPECT_EQ(first.server(), live.host);
+}
+
+TEST_F(IndexConnectionServers, NoServerTakingTheSessionNamesEachWithItsReason) {
+  const RefusingPort dead, alsoDead;
+  const ConnectionSettings settings =
+      listing({dead.address(), {"/nonexistent/mysqld.sock", 0}, alsoDead.address()});
+  std::string reason = "no exception";
+  try {
+    IndexConnection connection(settings);
+  } catch (const mysqlpp::ConnectionFailed& failure) {
+    reason = failure.what();
+    EXPECT_TRUE(isConnectionLoss(failure)) << "the crawler waits for such a server: " << reason;
+  }
+  for (const ServerAddress& server : settings.servers) {
+    const std::string name = serverName(server, 0) + ": ";
+    EXPECT_NE(reason.find(name), std::string::npos) << name << " in " << reason;
+  }
+  EXPECT_LT(reason.find(serverName(dead.address(), 0)),
+            reason.find(serverName(alsoDead.address(), 0)))
+      << "in the order tried: " << reason;
+}
+
+TEST_F(IndexConnectionServers, SettingsWithAnErrorNeverOpen) {
+  ConnectionSettings settings = testSettings();
+  settings.error = "SE_DB_HOST: server 2 is empty";
+  std::string reason = "no exception";
+  try {
+    IndexConnection connection(settings);
+  } catch (const mysqlpp::ConnectionFailed& failure) {
+    reason = failure.what();
+  }
+  EXPECT_EQ(reason, settings.error) << "although the socket names a live server";
 }
 
 }  // namespace
