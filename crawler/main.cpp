@@ -91,14 +91,19 @@ int runCrawler(const CrawlerOptions& options) {
   std::signal(SIGPIPE, SIG_IGN);
   const StopSignals stopSignals;
   const HttpLibrary httpLibrary;
-  writeLog(std::cerr, builtInSettingsWarning("crawler", ConnectionSettings::fromEnvironment()));
+  const ConnectionSettings settings = ConnectionSettings::fromEnvironment();
+  writeLog(std::cerr, builtInSettingsWarning("crawler", settings));
+  if (!settings.error.empty()) {
+    writeLog(std::cerr, "crawler: " + settings.error + "\n");
+    return kBadSetup;
+  }
   // The download stage's and the keyword indexer's connections, each used
   // by one crawl thread only; opened before anything else is read.
   std::optional<IndexConnection> downloadConnection;
   std::optional<IndexConnection> indexerConnection;
   try {
-    downloadConnection.emplace();
-    indexerConnection.emplace();
+    downloadConnection.emplace(settings);
+    indexerConnection.emplace(settings);
   } catch (const mysqlpp::Exception& error) {
     return reportConnectionFailure(error, options);
   }

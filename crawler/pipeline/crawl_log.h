@@ -143,6 +143,10 @@ inline constexpr const char* kTimeoutLine = "ERROR TIMEOUT\n";
 [[nodiscard]] inline std::string databaseBackLine() {
   return "the index database is back\n";
 }
+// A reconnection that landed on another server of the list (SE_DB_HOST).
+[[nodiscard]] inline std::string databaseMovedLine(const std::string& server) {
+  return "the index database is now reached at " + server + "\n";
+}
 
 // The state the crawl takes up at its start and saves at its stop.
 [[nodiscard]] inline std::string unanalysedRemovedLine(std::uint64_t pages) {

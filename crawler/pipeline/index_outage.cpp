@@ -28,15 +28,16 @@ std::chrono::seconds IndexOutage::nextPause(std::chrono::seconds pause) {
 
 IndexOutage::Restored IndexOutage::restore(IndexConnection& connection, const Sleep& sleep,
                                            const std::string& reason) {
+  const std::string before = connection.server();
   if (reopened(connection)) {
-    reportBack();
+    reportBack(before, connection.server());
     return Restored::atOnce;
   }
   reportLost(reason);
   for (std::chrono::seconds pause = firstPause;; pause = nextPause(pause)) {
     if (!sleep(std::chrono::steady_clock::now() + pause)) return Restored::stopped;
     if (reopened(connection)) {
-      reportBack();
+      reportBack(before, connection.server());
       return Restored::afterWaiting;
     }
   }
@@ -49,11 +50,15 @@ void IndexOutage::reportLost(const std::string& reason) {
   writeLog(log, databaseUnavailableLine(reason));
 }
 
-void IndexOutage::reportBack() {
+void IndexOutage::reportBack(const std::string& before, const std::string& now) {
   const std::lock_guard<std::mutex> hold(mutex);
-  if (!down) return;
+  std::string lines;
+  if (down) lines = databaseBackLine();
   down = false;
-  writeLog(log, databaseBackLine());
+  // Both stages' connections usually move together: the move is told once.
+  if (now != before && now != movedTo) lines += databaseMovedLine(now);
+  movedTo = now;
+  if (!lines.empty()) writeLog(log, lines);
 }
 
 }  // namespace theme_search

@@ -14,7 +14,10 @@ namespace theme_search {
 // session was lost (an idle time-out, a server restart) is sent again, once,
 // on a new session. While the server stays away the crawl says so once, on
 // the log, and waits with a growing pause between tries instead of giving
-// URLs up; it says so again when the server is back.
+// URLs up; it says so again when the server is back. A reconnection that
+// lands on another server of the settings' list than the session before
+// says where the index is reached now; the work is then sent again whole
+// on that server.
 //
 // One object is shared by both stages (every operation takes the lock), so
 // an outage that both stages meet is reported once. The log stream must
@@ -70,11 +73,14 @@ class IndexOutage {
 
   Restored restore(IndexConnection& connection, const Sleep& sleep, const std::string& reason);
   void reportLost(const std::string& reason);
-  void reportBack();
+  // `before` and `now`: the servers the connection was on before it was
+  // lost and is on now (IndexConnection::server).
+  void reportBack(const std::string& before, const std::string& now);
 
   std::ostream& log;
   std::mutex mutex;
   bool down = false;
+  std::string movedTo;  // the server the last reconnection landed on
 };
 
 }  // namespace theme_search

@@ -1,7 +1,10 @@
 #include "crawler/pipeline/index_outage.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <sstream>
 #include <vector>
@@ -171,6 +174,48 @@ TEST_F(IndexOutageTest, AServerAwayIsReportedOnceAndWaitedOutWithGrowingPauses) 
   EXPECT_TRUE(stopped);
   EXPECT_EQ(attempts, 1);
   db().execute("DROP USER 'se_outage'@'localhost'");
+}
+
+// Two stages' connections on the first server of a list (here a link to the
+// private server's socket, removed while the sessions are killed, as a
+// server of a cluster that dies): each moves to the next server with its
+// work sent again whole, and the move is told once.
+TEST_F(IndexOutageTest, ALostServerOfAListIsLeftForTheNextWithTheWorkSentAgain) {
+  const std::filesystem::path link = std::filesystem::temp_directory_path() /
+                                     ("se_outage_" + std::to_string(::getpid()) + ".sock");
+  std::filesystem::remove(link);
+  const std::string live = testSettings().socket;
+  std::filesystem::create_symlink(live, link);
+  ConnectionSettings settings = testSettings();
+  settings.socket.clear();
+  settings.servers = {{link.string(), 0}, {live, 0}};
+  IndexConnection download(settings), parse(settings);
+  EXPECT_EQ(download.server(), link.string());
+
+  const auto insertBoth = [&](IndexConnection& connection, const std::string& name, int& attempts) {
+    return outage.run(connection, noSleep, [&] {
+      ++attempts;
+      Transaction transaction(connection);
+      connection.execute("INSERT INTO Url (url) VALUES ('http://" + name + "/1')");
+      if (attempts == 1) {
+        std::filesystem::remove(link);
+        killSession(db(), connection);
+      }
+      connection.execute("INSERT INTO Url (url) VALUES ('http://" + name + "/2')");
+      transaction.commit();
+    });
+  };
+  int downloadAttempts = 0, parseAttempts = 0;
+  EXPECT_TRUE(insertBoth(download, "d", downloadAttempts));
+  EXPECT_TRUE(insertBoth(parse, "p", parseAttempts));
+  std::filesystem::remove(link);
+  EXPECT_EQ(downloadAttempts, 2);
+  EXPECT_EQ(parseAttempts, 2);
+  EXPECT_EQ(download.server(), live);
+  EXPECT_EQ(parse.server(), live);
+  EXPECT_EQ(db().query("SELECT url FROM Url ORDER BY url"),
+            (std::vector<Row>{{"http://d/1"}, {"http://d/2"}, {"http://p/1"}, {"http://p/2"}}));
+  EXPECT_EQ(log.str(), "the index database is now reached at " + live + "\n");
 }
 
 }  // namespace

@@ -81,4 +81,31 @@ TEST(ConnectionSettings, BothProgramsWarnOnceOnStandardErrorOnly) {
   EXPECT_EQ(linesWith(crawl.err, kWarning), 0) << crawl.err;
 }
 
+// A host list that cannot be read never reaches a server: the crawler says
+// why and ends as for a bad setting; searchcgi answers every request as
+// with the index away, the reason in its log.
+TEST(ConnectionSettings, AnUnreadableHostListIsReportedByBothPrograms) {
+  const std::string unreadable = "SE_DB_HOST=127.0.0.1,,127.0.0.2";
+  const std::string reason = "SE_DB_HOST: server 2 is empty";
+  const std::string workdir = std::filesystem::temp_directory_path().string();
+  // In batch mode and in console mode alike.
+  for (const bool batch : {true, false}) {
+    std::vector<std::string> argv = {BINARY_DIR "/crawler/crawler"};
+    if (batch) argv.push_back("--until-idle");
+    const char* const mode = batch ? "batch" : "console";
+    const ProgramRun crawl = runProgram(argv, environment({unreadable}), workdir);
+    EXPECT_EQ(crawl.status, 2) << mode << ": " << crawl.err;
+    EXPECT_EQ(linesWith(crawl.err, "crawler: " + reason), 1) << mode << ": " << crawl.err;
+    EXPECT_EQ(linesWith(crawl.err, "cannot connect"), 0) << mode << ": " << crawl.err;
+  }
+  const ProgramRun page =
+      runProgram({BINARY_DIR "/searchcgi/searchcgi"},
+                 environment({unreadable, "GATEWAY_INTERFACE=CGI/1.1", "QUERY_STRING=keyword=miel",
+                              "SERVER_NAME=localhost", "SCRIPT_NAME=/cgi-bin/searchcgi"}));
+  EXPECT_EQ(page.status, 0);
+  EXPECT_EQ(page.out.rfind("Status: 503 ", 0), 0u) << page.out;
+  EXPECT_EQ(linesWith(page.err, reason), 1) << page.err;
+  EXPECT_EQ(page.out.find(reason), std::string::npos) << "not in the page: " << page.out;
+}
+
 }  // namespace
