@@ -82,6 +82,10 @@ constexpr int serverLostError = 2013;     // CR_SERVER_LOST
 constexpr int serverLostExtended = 2055;  // CR_SERVER_LOST_EXTENDED
 constexpr int idleTimeoutError = 4031;    // ER_CLIENT_INTERACTION_TIMEOUT
 constexpr int abortedConnection = 1152;   // ER_ABORTING_CONNECTION
+constexpr int nodeNotReady = 1047;        // ER_UNKNOWN_COM_ERROR: what a
+                                          // Galera node outside its
+                                          // cluster's primary component
+                                          // answers
 
 }  // namespace
 
@@ -93,10 +97,15 @@ int errorNumber(const mysqlpp::Exception& failure) {
   return 0;
 }
 
+bool isTransactionConflict(const mysqlpp::Exception& failure) {
+  const auto* rejected = dynamic_cast<const MysqlBadQuery*>(&failure);
+  return rejected && rejected->errnum() == deadlockError;
+}
+
 bool endsTransaction(const MysqlBadQuery& rejected) {
   const int error = rejected.errnum();
   return error == deadlockError || error == shutdownError || error == killedError ||
-         (error >= firstClientError && error <= lastClientError);
+         error == nodeNotReady || (error >= firstClientError && error <= lastClientError);
 }
 
 bool isConnectionLoss(const mysqlpp::Exception& failure) {
@@ -114,7 +123,8 @@ bool isConnectionLoss(const mysqlpp::Exception& failure) {
     return false;
   return error == connectError || error == hostConnectError || error == serverGoneError ||
          error == serverLostError || error == serverLostExtended || error == shutdownError ||
-         error == killedError || error == idleTimeoutError || error == abortedConnection;
+         error == killedError || error == idleTimeoutError || error == abortedConnection ||
+         error == nodeNotReady;
 }
 
 IndexConnection::IndexConnection(const ConnectionSettings& settings) : settings(settings) {
@@ -170,10 +180,31 @@ void IndexConnection::openOn(const std::string& server, unsigned port, bool sock
     const std::vector<Row> modes = query("SELECT @@SESSION.sql_mode");
     const std::string current = modes.empty() || modes[0].empty() ? std::string() : modes[0][0];
     execute("SET SESSION sql_mode = '" + escapeSql(withoutQuotingModes(current)) + "'");
+    // Each statement reads what other sessions have committed so far, not
+    // what they had when the transaction began: a keyword that another
+    // crawler added meanwhile is skipped by INSERT IGNORE and must then be
+    // found by the read that follows.
+    execute("SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED");
+    // A Galera node outside its cluster's primary component (cut off, or
+    // still joining) takes sessions but no statement on a table: passed
+    // over as a server that is away.
+    if (!clusterNodeReady())
+      throw mysqlpp::ConnectionFailed("a cluster node not ready for statements (wsrep_ready OFF)");
   } catch (...) {
     connection.reset();
     throw;
   }
+}
+
+// A server that is no cluster node (no wsrep_on variable, or it is OFF)
+// counts as ready.
+bool IndexConnection::clusterNodeReady() {
+  const auto value = [this](const std::string& statement) {
+    const std::vector<Row> rows = query(statement);
+    return rows.empty() || rows[0].size() < 2 ? std::string() : rows[0][1];
+  };
+  return value("SHOW VARIABLES LIKE 'wsrep_on'") != "ON" ||
+         value("SHOW STATUS LIKE 'wsrep_ready'") == "ON";
 }
 
 std::string IndexConnection::server() const {

@@ -46,10 +46,13 @@ using RowView = std::vector<std::string_view>;
 class IndexConnection {
  public:
   // Opens the connection (exceptions enabled, Latin-1 session, a sql_mode
-  // without ANSI_QUOTES and NO_BACKSLASH_ESCAPES) on the first of the
+  // without ANSI_QUOTES and NO_BACKSLASH_ESCAPES, transactions that read
+  // committed rows of other sessions as they come) on the first of the
   // settings' servers that takes it; a server that cannot be reached within
   // kConnectTimeoutSeconds, refuses the session or its setup is passed
-  // over. Throws mysqlpp::ConnectionFailed when no server takes it (its
+  // over, and so is a Galera node that is not ready for statements
+  // (wsrep_ready OFF). Throws mysqlpp::ConnectionFailed when no server
+  // takes it (its
   // text names each server with its reason), when the socket path names no
   // socket, or with the settings' error when they have one.
   explicit IndexConnection(
@@ -118,6 +121,8 @@ class IndexConnection {
   // Opens a session on one server: a host (empty: the local server's
   // default socket) and port, or a socket path.
   void openOn(const std::string& server, unsigned port, bool socket);
+  // False for a Galera node that does not take statements now.
+  bool clusterNodeReady();
 
   const ConnectionSettings settings;
   std::optional<mysqlpp::Connection> connection;
@@ -132,14 +137,23 @@ class IndexConnection {
 
 // True when a failure means the session itself is gone or could not be
 // opened (a lost or refused connection, an idle time-out, a server shutting
-// down, a killed session): the statement may succeed on a new session.
+// down, a killed session, a cluster node cut off from its cluster): the
+// statement may succeed on a new session.
 // False for a statement the server rejected on a live session.
 [[nodiscard]] bool isConnectionLoss(const mysqlpp::Exception& failure);
 
+// True when the server rolled the whole transaction back to settle a
+// conflict with another session's transaction: a deadlock, or, on a node of
+// a Galera cluster, a transaction that a write through another node
+// overtook (reported as a deadlock too). Sent again from its start, the
+// work may well succeed.
+[[nodiscard]] bool isTransactionConflict(const mysqlpp::Exception& failure);
+
 // True when a rejection ended more than the statement: the connection was
-// lost or killed, the server is shutting down, or the server rolled the
-// whole transaction back to break a deadlock. A caller that groups
-// statements in a transaction must give the group up then, not go on.
+// lost or killed, the server is shutting down or is a cluster node cut off
+// from its cluster, or the server rolled the whole transaction back to
+// break a deadlock. A caller that groups statements in a transaction must
+// give the group up then, not go on.
 [[nodiscard]] bool endsTransaction(const MysqlBadQuery& rejected);
 
 // A transaction on one connection that is rolled back unless committed, so a

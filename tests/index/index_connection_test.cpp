@@ -118,6 +118,42 @@ TEST_F(IndexConnectionTest, TransactionKeepsRowsOnlyWhenCommitted) {
   EXPECT_EQ(db().count(countUrls), 1u) << "committed: kept after the scope";
 }
 
+// Two crawlers add keywords at once: a keyword that INSERT IGNORE skips
+// because the other committed it after this transaction began must be
+// found by the read that follows in the same transaction.
+TEST_F(IndexConnectionTest, ATransactionReadsWhatOthersCommittedSinceItBegan) {
+  IndexConnection other(testSettings());
+  const std::string lookUp = "SELECT COUNT(*) FROM MotCle WHERE mot = 'abeille'";
+  Transaction transaction(db());
+  EXPECT_EQ(db().count(lookUp), 0u);
+  other.execute("INSERT INTO MotCle (mot) VALUES ('abeille')");
+  EXPECT_EQ(db().execute("INSERT IGNORE INTO MotCle (mot) VALUES ('abeille')"), 0u);
+  EXPECT_EQ(db().count(lookUp), 1u) << "the other session's committed row";
+  transaction.commit();
+  db().reconnect();
+  Transaction again(db());
+  EXPECT_EQ(db().count("SELECT COUNT(*) FROM MotCle"), 1u);
+  other.execute("INSERT INTO MotCle (mot) VALUES ('miel')");
+  EXPECT_EQ(db().count("SELECT COUNT(*) FROM MotCle"), 2u) << "on a new session too";
+}
+
+TEST(Rejection, EndsTheTransactionWhenMoreThanTheStatementWasLost) {
+  struct Case {
+    const char* what;
+    int error;
+    bool ends;
+  };
+  const Case cases[] = {
+      {"deadlock", 1213, true},   {"server shutting down", 1053, true},
+      {"killed", 1927, true},     {"cluster node cut off", 1047, true},
+      {"lost", 2013, true},       {"gone away", 2006, true},
+      {"duplicate", 1062, false}, {"syntax", 1064, false},
+      {"no table", 1146, false},  {"lock wait time-out", 1205, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(endsTransaction(MysqlBadQuery(c.what, c.error)), c.ends) << c.what;
+}
+
 TEST(IndexConnectionStartup, UnreachableServerThrowsConnectionFailed) {
   ConnectionSettings settings = testSettings("se_test_none");
   settings.socket = "/nonexistent/mysqld.sock";
