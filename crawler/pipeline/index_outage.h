@@ -10,14 +10,16 @@
 
 namespace theme_search {
 
-// How the crawl lives through losses of its index connections. Work whose
-// session was lost (an idle time-out, a server restart) is sent again, once,
-// on a new session. While the server stays away the crawl says so once, on
-// the log, and waits with a growing pause between tries instead of giving
-// URLs up; it says so again when the server is back. A reconnection that
-// lands on another server of the settings' list than the session before
-// says where the index is reached now; the work is then sent again whole
-// on that server.
+// How the crawl lives through losses of its index connections, and
+// through transactions the server rolls back because another writer's
+// conflicted with them. Work whose session was lost (an idle time-out, a
+// server restart) is sent again, once, on a new session. While the server
+// stays away the crawl says so once, on the log, and waits with a growing
+// pause between tries instead of giving URLs up; it says so again when the
+// server is back. A reconnection that lands on another server of the
+// settings' list than the session before says where the index is reached
+// now; the work is then sent again whole on that server. Work rolled back
+// in a conflict is sent again, silently.
 //
 // One object is shared by both stages (every operation takes the lock), so
 // an outage that both stages meet is reported once. The log stream must
@@ -41,14 +43,25 @@ class IndexOutage {
   // after a reconnection that succeeded at once is thrown on, as is every
   // other failure, so one piece of work that breaks the session cannot
   // stall the crawl.
+  //
+  // Work that the server rolled back whole to settle a conflict with
+  // another writer's transaction (isTransactionConflict: another crawler
+  // adding the same keyword, through this server or another node of a
+  // cluster) runs again at once, at most maxConflictRetries times; the
+  // conflict after that is thrown on.
   template <class Work>
   [[nodiscard]] bool run(IndexConnection& connection, const Sleep& sleep, Work&& work) {
     bool resent = false;
+    int conflicts = 0;
     while (true) {
       try {
         work();
         return true;
       } catch (const mysqlpp::Exception& failure) {
+        if (isTransactionConflict(failure) && conflicts < maxConflictRetries) {
+          ++conflicts;
+          continue;
+        }
         if (resent || !isConnectionLoss(failure)) throw;
         switch (restore(connection, sleep, failure.what())) {
           case Restored::atOnce:
@@ -67,6 +80,7 @@ class IndexOutage {
   [[nodiscard]] static std::chrono::seconds nextPause(std::chrono::seconds pause);
   static constexpr std::chrono::seconds firstPause{1};
   static constexpr std::chrono::seconds longestPause{30};
+  static constexpr int maxConflictRetries = 5;
 
  private:
   enum class Restored { atOnce, afterWaiting, stopped };

@@ -33,7 +33,7 @@ TEST(ConnectionLoss, TellsALostSessionFromARejectedStatement) {
   };
   const MysqlBadQuery gone("gone away", 2006), lost("lost", 2013), shutdown("shutdown", 1053),
       killed("killed", 1927), idle("idle", 4031), duplicate("duplicate", 1062),
-      deadlock("deadlock", 1213), syntax("syntax", 1064);
+      deadlock("deadlock", 1213), syntax("syntax", 1064), notReady("not ready", 1047);
   const mysqlpp::ConnectionFailed refused("refused", 2002), noSocket("no socket"),
       denied("denied", 1045), noDatabase("no database", 1049);
   const mysqlpp::BadConversion conversion("not a number");
@@ -44,7 +44,7 @@ TEST(ConnectionLoss, TellsALostSessionFromARejectedStatement) {
       {"socket gone", noSocket, true},   {"duplicate key", duplicate, false},
       {"deadlock", deadlock, false},     {"syntax", syntax, false},
       {"access denied", denied, false},  {"unknown database", noDatabase, false},
-      {"conversion", conversion, false},
+      {"conversion", conversion, false}, {"cluster node cut off", notReady, true},
   };
   for (const Case& c : cases) EXPECT_EQ(isConnectionLoss(c.failure), c.loss) << c.what;
 }
@@ -174,6 +174,49 @@ TEST_F(IndexOutageTest, AServerAwayIsReportedOnceAndWaitedOutWithGrowingPauses) 
   EXPECT_TRUE(stopped);
   EXPECT_EQ(attempts, 1);
   db().execute("DROP USER 'se_outage'@'localhost'");
+}
+
+// A transaction the server rolls back in a conflict with another writer
+// (here a trigger raises the deadlock error for as long as the session's
+// @conflicts counts) runs again whole at once, within a limit.
+TEST_F(IndexOutageTest, WorkRolledBackInAConflictRunsAgainUpToTheLimit) {
+  EXPECT_TRUE(isTransactionConflict(MysqlBadQuery("deadlock", 1213)));
+  EXPECT_FALSE(isTransactionConflict(MysqlBadQuery("duplicate", 1062)));
+  EXPECT_FALSE(isTransactionConflict(MysqlBadQuery("gone away", 2006)));
+  EXPECT_FALSE(isTransactionConflict(mysqlpp::ConnectionFailed("refused", 1213)));
+  db().execute(
+      "CREATE TRIGGER conflict BEFORE INSERT ON Url FOR EACH ROW IF @conflicts > 0 THEN "
+      "SET @conflicts = @conflicts - 1; SIGNAL SQLSTATE '40001' SET MYSQL_ERRNO = 1213, "
+      "MESSAGE_TEXT = 'Deadlock found when trying to get lock'; END IF");
+  const auto insertTwo = [&](int& attempts) {
+    return outage.run(*crawler, noSleep, [&] {
+      ++attempts;
+      Transaction transaction(*crawler);
+      crawler->execute("INSERT INTO MotCle (mot) VALUES ('abeille')");
+      crawler->execute("INSERT INTO Url (url) VALUES ('http://a/')");
+      transaction.commit();
+    });
+  };
+  int attempts = 0;
+  crawler->execute("SET @conflicts = " + std::to_string(IndexOutage::maxConflictRetries));
+  EXPECT_TRUE(insertTwo(attempts));
+  EXPECT_EQ(attempts, IndexOutage::maxConflictRetries + 1);
+  EXPECT_EQ(db().count("SELECT COUNT(*) FROM MotCle"), 1u) << "the attempts rolled back left none";
+  EXPECT_EQ(db().count("SELECT COUNT(*) FROM Url"), 1u);
+
+  db().execute("DELETE FROM MotCle");
+  db().execute("DELETE FROM Url");
+  attempts = 0;
+  crawler->execute("SET @conflicts = " + std::to_string(IndexOutage::maxConflictRetries + 1));
+  try {
+    [[maybe_unused]] const bool done = insertTwo(attempts);
+    ADD_FAILURE() << "no exception";
+  } catch (const mysqlpp::Exception& failure) {
+    EXPECT_TRUE(isTransactionConflict(failure)) << failure.what();
+  }
+  EXPECT_EQ(attempts, IndexOutage::maxConflictRetries + 1);
+  EXPECT_EQ(db().count("SELECT COUNT(*) FROM MotCle"), 0u);
+  EXPECT_EQ(log.str(), "") << "conflicts are not outages";
 }
 
 // Two stages' connections on the first server of a list (here a link to the
