@@ -2,9 +2,10 @@
 # Installs, with apt-get, every Debian package needed to build, test, run
 # and package the search engine (cpack's dependency list needs dpkg-dev and
 # file; the package test formats the manual pages with groff and reads the
-# programs' libraries with readelf). Idempotent: does nothing when every
-# package is present, and runs "apt-get update" at most once when something
-# is missing.
+# programs' libraries with readelf; the cluster test runs MariaDB Galera
+# nodes, whose state transfer copies with rsync). Idempotent: does nothing
+# when every package is present, and runs "apt-get update" at most once when
+# something is missing.
 set -euo pipefail
 
 packages=(
@@ -18,6 +19,7 @@ packages=(
   aspell aspell-en aspell-fr
   ghostscript poppler-utils
   lighttpd
+  galera-4 rsync
   python3 iproute2 util-linux procps curl
   dpkg-dev file groff-base binutils
 )

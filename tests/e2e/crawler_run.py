@@ -90,11 +90,12 @@ class Database:
 
 
 class Site:
-    """A scripted web server on 127.0.0.1:80 (or another port): path ->
-    (content type, body, delay in seconds[, further headers as (name, value)
-    pairs]). Records the paths asked for, in order."""
+    """A scripted web server on `address` (127.0.0.1 unless told), port 80
+    unless told: path -> (content type, body, delay in seconds[, further
+    headers as (name, value) pairs]). Records the paths asked for, in
+    order."""
 
-    def __init__(self, pages, port=80):
+    def __init__(self, pages, port=80, address="127.0.0.1"):
         self.pages = pages
         self.requests = []
         site = self
@@ -119,7 +120,7 @@ class Site:
             def log_message(self, *args):
                 pass
 
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler)
+        self.server = http.server.ThreadingHTTPServer((address, port), Handler)
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
 
     def close(self):
@@ -183,11 +184,13 @@ class Checks:
         self.failures = 0
 
     def expect(self, what, condition, detail=""):
+        """Records the check; returns whether it held."""
         if condition:
             print("ok: " + what)
         else:
             self.failures += 1
             print("FAILED: %s %s" % (what, detail), file=sys.stderr)
+        return bool(condition)
 
     def index_invariants(self, db, idle=True):
         """Checks what every crawl must leave true of the index: no URL both
