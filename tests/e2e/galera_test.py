@@ -254,7 +254,8 @@ def main():
     os.makedirs(work)
     began = time.time()
     checks = Checks()
-    sites = {site: Site(site_pages(word), address=address) for site, (address, word, _) in SITES.items()}
+    sites = {site: Site(site_pages(word), address=address)
+             for site, (address, word, _) in SITES.items()}
     nodes = [Node(work, n) for n in (1, 2, 3)]
     reference = Database(build, "se_test_e2e_galera_reference")
     try:
