@@ -11,8 +11,9 @@
 
 // What a crawl leaves in the index for the next run, besides the index
 // itself: the queue an orderly stop saved in FileAttente, and the Url rows
-// whose lastVisit is NULL, pages fetched and never analysed (the page's own
-// transaction sets lastVisit). Each call sends its statements through the
+// whose lastVisit is NULL, pages fetched and never analysed. The crawler
+// writes a page's row and its visit in one transaction now, so only an
+// index written by an earlier version holds such rows. Each call sends its statements through the
 // caller's connection, on the caller's thread, and blocks until answered; a
 // rejected statement throws MysqlBadQuery, and a group of statements is
 // then rolled back whole.

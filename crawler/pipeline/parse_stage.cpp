@@ -78,7 +78,18 @@ bool ParseStage::throughOutages(IndexConnection& connection, Work&& work) {
 }
 
 // The analysis thread: every page in fetch order, the fetched ones analysed.
+// It closes the queue to the writing thread when it ends, whatever ends it.
 void ParseStage::analyseAll() {
+  try {
+    analyseEach();
+  } catch (const std::exception& error) {
+    // Last resort: an exception leaving a thread would end the process.
+    writeLog(log, threadErrorLine(error.what()));
+  }
+  analysed.close();
+}
+
+void ParseStage::analyseEach() {
   while (std::optional<FetchedPage> page = pages.pop()) {
     AnalysedPage entry;
     if (page->outcome == UrlOutcome::fetched) {
@@ -99,7 +110,6 @@ void ParseStage::analyseAll() {
     entry.page = std::move(*page);
     if (!analysed.push(std::move(entry))) break;
   }
-  analysed.close();
 }
 
 // The writing thread: the pages in the order they were fetched.

@@ -106,6 +106,7 @@ class ParseStage {
   };
 
   void analyseAll();
+  void analyseEach();
   void run();
   bool take(AnalysedPage& entry);
   template <class Work>
