@@ -9,7 +9,7 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake make pkg-config
+  g++ cmake make ninja-build pkg-config
   libmysql++-dev libmariadb-dev mariadb-server mariadb-client
   libfcgi-dev
   flex libfl-dev
