@@ -9,7 +9,8 @@
 # AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/) and runs them
 # (CTest labels unit and db, the seed corpora included), and builds and runs
 # the tests of threaded code with ThreadSanitizer (build-tsan/, label
-# threads). Sanitized trees build only those tests and the programs they
+# threads; built while the first sanitized tests run, its output in
+# build-tsan.log). Sanitized trees build only those tests and the programs they
 # run, unoptimised and with line tables only: they compile in half the time
 # and still report file and line. Other arguments go to the plain run's
 # ctest. Exits non-zero on any failure.
@@ -50,18 +51,36 @@ echo "== built in $(seconds_since "$started") s"
 (cd "$build" && ctest --output-on-failure -j"$test_jobs" "$@")
 
 if [ "$all" = 1 ]; then
-  # sanitized SANITIZER TARGET LABELS: builds TARGET in a tree of its own
-  # with SANITIZER and runs the tests whose labels match LABELS there.
-  sanitized() {
-    local sanitizer=$1 target=$2 labels=$3
-    local dir="$build-${sanitizer:0:1}san"
-    started=$(date +%s)
-    configure "$dir" -DSE_SANITIZE="$sanitizer" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g1 -DNDEBUG"
-    cmake --build "$dir" -j"$jobs" --target "$target"
-    echo "== tests labelled $labels under the $sanitizer sanitizer (built in $(seconds_since "$started") s)"
-    (cd "$dir" &&
-      LSAN_OPTIONS="suppressions=$here/tests/lsan.supp" ctest --output-on-failure -j"$test_jobs" -L "$labels")
+  # build_sanitized SANITIZER TARGET: builds TARGET in the tree of
+  # SANITIZER, unoptimised and with line tables only.
+  build_sanitized() {
+    local dir="$build-${1:0:1}san"
+    configure "$dir" -DSE_SANITIZE="$1" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g1 -DNDEBUG"
+    cmake --build "$dir" -j"$jobs" --target "$2"
   }
-  sanitized address unit_db_tests 'unit|db'
-  sanitized thread thread_tests threads
+  # run_sanitized SANITIZER LABELS: runs the tests whose labels match LABELS
+  # in the tree of SANITIZER.
+  run_sanitized() {
+    echo "== tests labelled $2 under the $1 sanitizer"
+    (cd "$build-${1:0:1}san" &&
+      LSAN_OPTIONS="suppressions=$here/tests/lsan.supp" ctest --output-on-failure -j"$test_jobs" -L "$2")
+  }
+
+  started=$(date +%s)
+  build_sanitized address unit_db_tests
+  echo "== built with the address sanitizer in $(seconds_since "$started") s"
+  # The ThreadSanitizer tree builds at the lowest priority while the
+  # AddressSanitizer tests run, which mostly wait on the database server.
+  thread_log="$build-tsan.log"
+  (renice -n 19 "$BASHPID" >/dev/null && build_sanitized thread thread_tests) >"$thread_log" 2>&1 &
+  thread_build=$!
+  trap 'kill "$thread_build" 2>/dev/null || true' EXIT
+  run_sanitized address 'unit|db'
+  if ! wait "$thread_build"; then
+    cat "$thread_log"
+    echo "== the thread sanitizer build failed" >&2
+    exit 1
+  fi
+  echo "== built with the thread sanitizer ($thread_log)"
+  run_sanitized thread threads
 fi
