@@ -5,14 +5,16 @@
 #
 #   scripts/test.sh [--all] [CTEST ARGUMENTS...]
 #
-# --all (what CI runs) then builds the unit and database tests again with
-# AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/) and runs them
-# (CTest labels unit and db, the seed corpora included), and builds and runs
-# the tests of threaded code with ThreadSanitizer (build-tsan/, label
-# threads; built while the first sanitized tests run, its output in
-# build-tsan.log). Sanitized trees build only those tests and the programs they
-# run, unoptimised and with line tables only: they compile in half the time
-# and still report file and line. Other arguments go to the plain run's
+# --all (what CI runs) runs every test too, the unit and database tests
+# (the seed corpora among them) under AddressSanitizer +
+# UndefinedBehaviorSanitizer (build-asan/) instead of in the plain tree,
+# which then has only the programs and the end-to-end tests; and the tests
+# of threaded code again under ThreadSanitizer (build-tsan/, label
+# threads). Each sanitized tree builds only the tests it runs and the
+# programs they run, unoptimised and with line tables only (half the
+# compile time, and reports still give file and line), at the lowest
+# priority while the tests before it run; its output goes to the tree's
+# build.log. Other arguments go to the plain run's
 # ctest. Exits non-zero on any failure.
 #
 # CTest runs SE_TEST_JOBS tests at a time (default: three per processor):
@@ -33,6 +35,7 @@ test_jobs=${SE_TEST_JOBS:-$((jobs * 3))}
 seconds_since() { echo $(($(date +%s) - $1)); }
 
 "$here/scripts/install-deps.sh"
+whole=$(date +%s)
 
 # configure DIR [CMAKE ARGUMENTS...]: a build tree in DIR, with Ninja unless
 # DIR was configured before with another generator.
@@ -44,43 +47,61 @@ configure() {
   cmake "${generator[@]}" -S "$here" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 }
 
+# build_sanitized SANITIZER TARGET: builds TARGET in the tree of SANITIZER,
+# unoptimised and with line tables only, at the lowest priority (it runs
+# beside tests, which mostly wait on servers and timers).
+build_sanitized() {
+  local dir="$build-${1:0:1}san"
+  renice -n 19 "$BASHPID" >/dev/null
+  configure "$dir" -DSE_SANITIZE="$1" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g1 -DNDEBUG"
+  cmake --build "$dir" -j"$jobs" --target "$2"
+}
+# start_sanitized SANITIZER TARGET: build_sanitized in the background, its
+# output in the tree's build.log; its process id in $building.
+start_sanitized() {
+  mkdir -p "$build-${1:0:1}san"
+  (build_sanitized "$@") >"$build-${1:0:1}san/build.log" 2>&1 &
+  building=$!
+  trap 'kill "$building" 2>/dev/null || true' EXIT
+}
+# finish_sanitized SANITIZER: waits for the build start_sanitized began;
+# shows its output and fails if it failed.
+finish_sanitized() {
+  local log="$build-${1:0:1}san/build.log"
+  if ! wait "$building"; then
+    cat "$log"
+    echo "== the $1 sanitizer build failed" >&2
+    exit 1
+  fi
+  echo "== built with the $1 sanitizer ($log)"
+}
+# run_sanitized SANITIZER LABELS: runs the tests whose labels match LABELS
+# in the tree of SANITIZER.
+run_sanitized() {
+  echo "== tests labelled $2 under the $1 sanitizer"
+  (cd "$build-${1:0:1}san" &&
+    LSAN_OPTIONS="suppressions=$here/tests/lsan.supp" ctest --output-on-failure -j"$test_jobs" -L "$2")
+}
+
 started=$(date +%s)
-configure "$build"
+if [ "$all" = 1 ]; then
+  # The unit and database tests run in the sanitized trees instead: the
+  # plain tree has the programs and the end-to-end tests, which run while
+  # the AddressSanitizer tree builds.
+  configure "$build" -DSE_UNIT_DB_TESTS=OFF
+else
+  configure "$build" -DSE_UNIT_DB_TESTS=ON
+fi
 cmake --build "$build" -j"$jobs"
 echo "== built in $(seconds_since "$started") s"
+[ "$all" = 0 ] || start_sanitized address unit_db_tests
 (cd "$build" && ctest --output-on-failure -j"$test_jobs" "$@")
 
 if [ "$all" = 1 ]; then
-  # build_sanitized SANITIZER TARGET: builds TARGET in the tree of
-  # SANITIZER, unoptimised and with line tables only.
-  build_sanitized() {
-    local dir="$build-${1:0:1}san"
-    configure "$dir" -DSE_SANITIZE="$1" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g1 -DNDEBUG"
-    cmake --build "$dir" -j"$jobs" --target "$2"
-  }
-  # run_sanitized SANITIZER LABELS: runs the tests whose labels match LABELS
-  # in the tree of SANITIZER.
-  run_sanitized() {
-    echo "== tests labelled $2 under the $1 sanitizer"
-    (cd "$build-${1:0:1}san" &&
-      LSAN_OPTIONS="suppressions=$here/tests/lsan.supp" ctest --output-on-failure -j"$test_jobs" -L "$2")
-  }
-
-  started=$(date +%s)
-  build_sanitized address unit_db_tests
-  echo "== built with the address sanitizer in $(seconds_since "$started") s"
-  # The ThreadSanitizer tree builds at the lowest priority while the
-  # AddressSanitizer tests run, which mostly wait on the database server.
-  thread_log="$build-tsan.log"
-  (renice -n 19 "$BASHPID" >/dev/null && build_sanitized thread thread_tests) >"$thread_log" 2>&1 &
-  thread_build=$!
-  trap 'kill "$thread_build" 2>/dev/null || true' EXIT
+  finish_sanitized address
+  start_sanitized thread thread_tests
   run_sanitized address 'unit|db'
-  if ! wait "$thread_build"; then
-    cat "$thread_log"
-    echo "== the thread sanitizer build failed" >&2
-    exit 1
-  fi
-  echo "== built with the thread sanitizer ($thread_log)"
+  finish_sanitized thread
   run_sanitized thread threads
+  echo "== everything in $(seconds_since "$whole") s"
 fi
