@@ -56,13 +56,16 @@ build_sanitized() {
   configure "$dir" -DSE_SANITIZE="$1" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g1 -DNDEBUG"
   cmake --build "$dir" -j"$jobs" --target "$2"
 }
-# start_sanitized SANITIZER TARGET: build_sanitized in the background, its
-# output in the tree's build.log; its process id in $building.
+# start_sanitized SANITIZER TARGET: build_sanitized in the background, in a
+# process group of its own that an early exit stops whole, its output in the
+# tree's build.log; its process id in $building.
 start_sanitized() {
   mkdir -p "$build-${1:0:1}san"
+  set -m
   (build_sanitized "$@") >"$build-${1:0:1}san/build.log" 2>&1 &
   building=$!
-  trap 'kill "$building" 2>/dev/null || true' EXIT
+  set +m
+  trap 'kill -- -"$building" 2>/dev/null || true' EXIT
 }
 # finish_sanitized SANITIZER: waits for the build start_sanitized began;
 # shows its output and fails if it failed.
