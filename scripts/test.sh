@@ -14,8 +14,8 @@
 # programs they run, unoptimised and with line tables only (half the
 # compile time, and reports still give file and line), at the lowest
 # priority while the tests before it run; its output goes to the tree's
-# build.log. Other arguments go to the plain run's
-# ctest. Exits non-zero on any failure.
+# build.log. Other arguments go to the plain run's ctest. Exits non-zero on
+# any failure.
 #
 # CTest runs SE_TEST_JOBS tests at a time (default: three per processor):
 # the end-to-end tests spend most of their time waiting on servers and
@@ -47,11 +47,14 @@ configure() {
   cmake "${generator[@]}" -S "$here" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 }
 
+# tree_of SANITIZER: the build tree of SANITIZER (build-asan, build-tsan).
+tree_of() { echo "$build-${1:0:1}san"; }
 # build_sanitized SANITIZER TARGET: builds TARGET in the tree of SANITIZER,
 # unoptimised and with line tables only, at the lowest priority (it runs
 # beside tests, which mostly wait on servers and timers).
 build_sanitized() {
-  local dir="$build-${1:0:1}san"
+  local dir
+  dir=$(tree_of "$1")
   renice -n 19 "$BASHPID" >/dev/null
   configure "$dir" -DSE_SANITIZE="$1" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O0 -g1 -DNDEBUG"
   cmake --build "$dir" -j"$jobs" --target "$2"
@@ -60,9 +63,9 @@ build_sanitized() {
 # process group of its own that an early exit stops whole, its output in the
 # tree's build.log; its process id in $building.
 start_sanitized() {
-  mkdir -p "$build-${1:0:1}san"
+  mkdir -p "$(tree_of "$1")"
   set -m
-  (build_sanitized "$@") >"$build-${1:0:1}san/build.log" 2>&1 &
+  (build_sanitized "$@") >"$(tree_of "$1")/build.log" 2>&1 &
   building=$!
   set +m
   trap 'kill -- -"$building" 2>/dev/null || true' EXIT
@@ -70,7 +73,8 @@ start_sanitized() {
 # finish_sanitized SANITIZER: waits for the build start_sanitized began;
 # shows its output and fails if it failed.
 finish_sanitized() {
-  local log="$build-${1:0:1}san/build.log"
+  local log
+  log="$(tree_of "$1")/build.log"
   if ! wait "$building"; then
     cat "$log"
     echo "== the $1 sanitizer build failed" >&2
@@ -82,7 +86,7 @@ finish_sanitized() {
 # in the tree of SANITIZER.
 run_sanitized() {
   echo "== tests labelled $2 under the $1 sanitizer"
-  (cd "$build-${1:0:1}san" &&
+  (cd "$(tree_of "$1")" &&
     LSAN_OPTIONS="suppressions=$here/tests/lsan.supp" ctest --output-on-failure -j"$test_jobs" -L "$2")
 }
 
