@@ -8,7 +8,8 @@
 // Zipf-distributed frequencies (the word of rank r is drawn with weight 1/r)
 // until a page holds 300 distinct words; a word's ratio on a page is the
 // number of times it was drawn. One page in ten is off theme and has no
-// keywords. The rows are written as tab-separated files under WORKDIR and
+// keywords; each keyword's page count goes into MotCompte. The rows are
+// written as tab-separated files under WORKDIR and
 // loaded with LOAD DATA INFILE, so the server must be able to read WORKDIR.
 // With SITE_DIR, the same pages are also written there as HTML files
 // (page00001.html, ...) linked in a chain from index.html, each on-theme
@@ -109,7 +110,8 @@ void writeDocuments(const std::vector<GeneratedPage>& pages, const std::filesyst
 }
 
 void writeTables(const std::vector<GeneratedPage>& pages, const std::filesystem::path& dir) {
-  std::ofstream urls(dir / "Url.tsv"), words(dir / "MotCle.tsv"), links(dir / "CorrespMotUrl.tsv");
+  std::ofstream urls(dir / "Url.tsv"), words(dir / "MotCle.tsv"), links(dir / "CorrespMotUrl.tsv"),
+      counts(dir / "MotCompte.tsv");
   for (int r = 0; r < kVocabulary; ++r) words << r + 1 << '\t' << madeUpWord(r) << '\n';
   std::vector<std::vector<std::pair<int, int>>> byWord(kVocabulary);
   for (std::size_t i = 0; i < pages.size(); ++i) {
@@ -119,9 +121,11 @@ void writeTables(const std::vector<GeneratedPage>& pages, const std::filesystem:
       byWord[rank].emplace_back(static_cast<int>(i) + 1, ratio);
   }
   // In primary-key order (idMot, idUrl), which loads fastest.
-  for (int r = 0; r < kVocabulary; ++r)
+  for (int r = 0; r < kVocabulary; ++r) {
     for (const auto& [url, ratio] : byWord[r])
       links << r + 1 << '\t' << url << '\t' << ratio << '\n';
+    if (!byWord[r].empty()) counts << r + 1 << "\t0\t" << byWord[r].size() << '\n';
+  }
 }
 
 void writeSite(const std::vector<GeneratedPage>& pages, const std::filesystem::path& site) {
@@ -139,11 +143,11 @@ void writeSite(const std::vector<GeneratedPage>& pages, const std::filesystem::p
 }
 
 void load(IndexConnection& index, const std::filesystem::path& dir, bool documents) {
-  for (const char* table : {"Document", "DocumentMesure", "MotChamp", "CorrespMotUrl", "MotCle",
-                            "Url", "UrlInvalide", "Extension"})
+  for (const char* table : {"Document", "DocumentMesure", "MotChamp", "CorrespMotUrl", "MotCompte",
+                            "MotCle", "Url", "UrlInvalide", "Extension"})
     index.execute(std::string("DELETE FROM ") + table);
   index.execute("SET unique_checks = 0");
-  for (const char* table : {"Url", "MotCle", "CorrespMotUrl"}) {
+  for (const char* table : {"Url", "MotCle", "CorrespMotUrl", "MotCompte"}) {
     const std::string file = (dir / (std::string(table) + ".tsv")).string();
     index.execute("LOAD DATA INFILE '" + escapeSql(file) + "' INTO TABLE " + table +
                   " CHARACTER SET latin1");

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "index/keyword_counts.h"
 #include "index/sql_text.h"
 
 namespace theme_search {
@@ -27,11 +28,16 @@ PageWriteResult PageWriter::write(const std::string& url, const PageRecord& reco
                                   bool replacing) {
   PageWriteResult result;
   Transaction transaction(connection);
+  const std::vector<PageToWrite> pages{PageToWrite{url, &record, replacing}};
+  const std::string touched = pagesOfUrls(touchedUrls(pages));
+  const unsigned part = countPart.next();
+  changeKeywordCounts(connection, touched, -1, part);
   Learned learned;
-  if (!writePage(PageToWrite{url, &record, replacing}, Learned{}, learned, result)) {
+  if (!writePage(pages.front(), Learned{}, learned, result)) {
     result.stopped = true;
     return result;  // the transaction rolls back
   }
+  changeKeywordCounts(connection, touched, 1, part);
   transaction.commit();
   remember(learned);
   return result;
@@ -41,6 +47,9 @@ std::vector<PageWriteResult> PageWriter::writeGroup(const std::vector<PageToWrit
   std::vector<PageWriteResult> results(pages.size());
   if (pages.empty()) return results;
   Transaction transaction(connection);
+  const std::string touched = pagesOfUrls(touchedUrls(pages));
+  const unsigned part = countPart.next();
+  changeKeywordCounts(connection, touched, -1, part);
   Learned group;
   for (std::size_t i = 0; i < pages.size(); ++i) {
     const auto waitedBefore = connection.statementTime();
@@ -64,11 +73,23 @@ std::vector<PageWriteResult> PageWriter::writeGroup(const std::vector<PageToWrit
     results[i].databaseTime = connection.statementTime() - waitedBefore;
   }
   const auto waitedBefore = connection.statementTime();
+  changeKeywordCounts(connection, touched, 1, part);
   transaction.commit();
   const auto commitShare = (connection.statementTime() - waitedBefore) / pages.size();
   for (PageWriteResult& result : results) result.databaseTime += commitShare;
   remember(group);
   return results;
+}
+
+// The quoted URLs whose keyword rows writing the pages may change: each
+// fetched URL and its canonical URL.
+std::string PageWriter::touchedUrls(const std::vector<PageToWrite>& pages) {
+  std::string urls;
+  for (const PageToWrite& page : pages) {
+    urls += (urls.empty() ? "" : ",") + quote(page.url);
+    if (page.record->canonicalUrl) urls += "," + quote(*page.record->canonicalUrl);
+  }
+  return urls;
 }
 
 // One page's rows inside the caller's transaction; false when a stop came

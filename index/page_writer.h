@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "index/index_connection.h"
+#include "index/keyword_counts.h"
 #include "index/page_validators.h"
 
 namespace theme_search {
@@ -119,6 +120,8 @@ struct PageToWrite {
 // write() gives a page a transaction of its own; writeGroup() writes
 // several pages in one transaction, each inside a savepoint, so a group
 // costs the server one commit (one flush of its log) instead of one a page.
+// Each transaction keeps the keywords' page counts (MotCompte) in step with
+// the keyword rows of the URLs it wrote, whatever they became.
 //
 // A record with a canonical URL is written under that URL, in the same
 // transaction: the URL becomes a page of the index (in Url, out of
@@ -179,6 +182,7 @@ class PageWriter {
   };
 
   bool stopped() const;
+  static std::string touchedUrls(const std::vector<PageToWrite>& pages);
   bool writePage(const PageToWrite& page, const Learned& earlier, Learned& learned,
                  PageWriteResult& result);
   std::uint64_t addPage(const std::string& url);
@@ -207,6 +211,7 @@ class PageWriter {
   const Writes writes;
   // What committed transactions learned.
   Learned committed;
+  KeywordCountPart countPart;
 };
 
 // The per-word statements, every text value through quote().

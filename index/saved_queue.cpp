@@ -2,6 +2,7 @@
 
 #include <unordered_set>
 
+#include "index/keyword_counts.h"
 #include "index/sql_text.h"
 
 namespace theme_search {
@@ -42,6 +43,8 @@ std::string lastVisitStatement(const std::string& quotedUrls) {
 
 std::uint64_t removeUnanalysedPages(IndexConnection& connection) {
   Transaction transaction(connection);
+  changeKeywordCounts(connection, "IN (SELECT idUrl FROM Url WHERE lastVisit IS NULL)", -1,
+                      KeywordCountPart().next());
   connection.execute(
       "DELETE c FROM CorrespMotUrl c JOIN Url u ON u.idUrl = c.idUrl WHERE u.lastVisit IS NULL");
   const std::uint64_t removed = connection.execute("DELETE FROM Url WHERE lastVisit IS NULL");

@@ -64,6 +64,23 @@ CREATE TABLE IF NOT EXISTS CorrespMotUrl (
   KEY mot_ratio (idMot, ratio)
 ) ENGINE=InnoDB DEFAULT CHARSET=latin1;
 
+-- How many pages each keyword is on: the sum of its rows' nbPages, which
+-- is its number of CorrespMotUrl rows. Every writer of CorrespMotUrl keeps
+-- it in step, in the same transaction, adding its changes to a part of its
+-- own choosing (0 to 15), so that two writers rarely change one row at the
+-- same time. The one-word search reads its total here instead of counting
+-- the word's rows.
+CREATE TABLE IF NOT EXISTS MotCompte (
+  idMot INT UNSIGNED NOT NULL,
+  part TINYINT UNSIGNED NOT NULL,
+  nbPages INT NOT NULL,
+  PRIMARY KEY (idMot, part)
+) ENGINE=InnoDB DEFAULT CHARSET=latin1;
+-- An index made before the counts gets them from its keyword rows (the
+-- table is still empty then; the crawler should not be running).
+INSERT INTO MotCompte ( idMot, part, nbPages ) SELECT idMot, 0, COUNT(*) FROM CorrespMotUrl
+  WHERE NOT EXISTS (SELECT 1 FROM MotCompte) GROUP BY idMot;
+
 -- Document kinds met by the crawler ("html", "pdf", "ps").
 CREATE TABLE IF NOT EXISTS Extension (
   extension VARCHAR(32) CHARACTER SET latin1 COLLATE latin1_bin NOT NULL,

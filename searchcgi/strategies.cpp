@@ -7,6 +7,9 @@ namespace theme_search {
 
 namespace {
 
+// The server's code for a table that does not exist.
+constexpr unsigned kNoSuchTable = 1146;
+
 // The column every search adds after its own: the number of rows the
 // statement matches, before the window.
 const char* const totalColumn = ", count(*) over () as total";
@@ -37,7 +40,7 @@ std::string wordList(const std::vector<std::string>& words) {
   return list + ")";
 }
 
-std::string singleWordSearch(const std::string& word, std::int64_t lastRow) {
+std::string singleWordSearch(const std::string& word, std::int64_t lastRow, PageCounts counts) {
   // W is the word's one row: its id, its number of pages and, when the
   // window ends at lastRow, the ratio of the row at lastRow in ratio order.
   // Every row up to lastRow has at least that ratio, so only those rows
@@ -47,9 +50,12 @@ std::string singleWordSearch(const std::string& word, std::int64_t lastRow) {
                   : "(select R.ratio from CorrespMotUrl R where R.idMot=M.idMot order by R.ratio "
                     "desc limit " +
                         std::to_string(lastRow) + ",1)";
-  return "select U.url, C.ratio, W.total from (select M.idMot, (select count(*) from "
-         "CorrespMotUrl N where N.idMot=M.idMot) as total, " +
-         floor + " as floor from MotCle M where M.mot in ('" + escapeSql(word) +
+  const std::string total =
+      counts == PageCounts::kept
+          ? "(select coalesce(sum(K.nbPages),0) from MotCompte K where K.idMot=M.idMot)"
+          : "(select count(*) from CorrespMotUrl N where N.idMot=M.idMot)";
+  return "select U.url, C.ratio, W.total from (select M.idMot, " + total + " as total, " + floor +
+         " as floor from MotCle M where M.mot in ('" + escapeSql(word) +
          "') limit 1) W straight_join CorrespMotUrl C straight_join Url U where C.idMot=W.idMot "
          "and (W.floor is null or C.ratio >= W.floor) and U.idUrl=C.idUrl order by C.ratio desc, "
          "U.nbMotsTheme desc, U.url ";
@@ -110,7 +116,17 @@ std::optional<SearchResult> runSearch(IndexConnection& index,
     search = conjunctiveSearch(searchWords);
   else
     search = singleWordSearch(searchWords.front(), rowCount == 0 ? -1 : firstRow + rowCount - 1);
-  SearchResult result = resultOf(index.query(search + limitClause(firstRow, rowCount)));
+  SearchResult result;
+  try {
+    result = resultOf(index.query(search + limitClause(firstRow, rowCount)));
+  } catch (const MysqlBadQuery& rejected) {
+    // An index made before the keywords' page counts: count the rows.
+    if (rejected.errnum() != kNoSuchTable || searchWords.size() != 1 || !excludedWords.empty())
+      throw;
+    search = singleWordSearch(searchWords.front(), rowCount == 0 ? -1 : firstRow + rowCount - 1,
+                              PageCounts::counted);
+    result = resultOf(index.query(search + limitClause(firstRow, rowCount)));
+  }
   // A window past the last row carries no total: count on its own.
   // (Counting the single-word search with its floor still counts every row:
   // past the last row there is no floor.)

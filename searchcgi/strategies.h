@@ -16,7 +16,7 @@
 // in its last column, so no row is sent only to be counted: the searches of
 // several words select "count(*) over ()", which the server computes over
 // all matching rows before it applies the row window; the one-word search
-// counts the word's keyword rows in a subquery. Each reads the keyword rows
+// reads the word's page count (MotCompte). Each reads the keyword rows
 // by word first (straight_join), and groups them before it reads any page.
 //
 // Every ordering ends with U.url: the server orders rows that tie on the
@@ -34,11 +34,16 @@ namespace theme_search {
 // no word can end its literal.
 [[nodiscard]] std::string wordList(const std::vector<std::string>& words);
 
+// Where the one-word search finds its total: the keyword's page count
+// (MotCompte), or, in an index made before the counts, its rows counted.
+enum class PageCounts { kept, counted };
+
 // One word: a row per page holding it, by descending ratio, then descending
 // nbMotsTheme. Followed by limitClause, whose window must end at lastRow
 // (0-based) or be no window at all (lastRow -1): only rows whose ratio
 // reaches that of the row at lastRow in ratio order are sorted.
-[[nodiscard]] std::string singleWordSearch(const std::string& word, std::int64_t lastRow);
+[[nodiscard]] std::string singleWordSearch(const std::string& word, std::int64_t lastRow,
+                                           PageCounts counts = PageCounts::kept);
 
 // Several words: a row per page holding more than one of them, by the number
 // of words, their summed ratio and nbMotsTheme, all descending.

@@ -141,6 +141,9 @@ class PageWriterTest : public FreshIndexTest,
     // A non-zero start shows that the theme count is always written.
     db().execute("INSERT INTO Url (url, nbMotsTheme) VALUES (" + quote(kUrl) + ", 9)");
   }
+  // Whatever a test wrote, refused or rolled back, the keywords' page
+  // counts follow the keyword rows.
+  void TearDown() override { EXPECT_EQ(keywordCountFaults(db()), std::vector<std::string>{}); }
   // Indexes a document; returns its theme-word count.
   int index(const std::string& text, const EngineConfig& config, const std::string& type = "html") {
     const IndexedDocument indexed = indexer->index(kUrl, type, text, config);

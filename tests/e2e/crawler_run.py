@@ -195,7 +195,8 @@ class Checks:
     def index_invariants(self, db, idle=True):
         """Checks what every crawl must leave true of the index: no URL both
         fetched and invalid, every invalid URL with its reason, keyword rows
-        only for analysed pages, Document rows only for on-theme pages, each
+        only for analysed pages and counted in their keywords' page counts,
+        Document rows only for on-theme pages, each
         display text indexed once and, after a crawl that ended idle, no
         saved queue."""
         for what, statement in (
@@ -220,6 +221,10 @@ class Checks:
                 ("every field word is a keyword of its page",
                  "SELECT f.idUrl FROM MotChamp f LEFT JOIN CorrespMotUrl c "
                  "ON c.idMot = f.idMot AND c.idUrl = f.idUrl WHERE c.idUrl IS NULL"),
+                ("every keyword's page count is its number of keyword rows",
+                 "SELECT idMot FROM (SELECT idMot, COUNT(*) AS n FROM CorrespMotUrl GROUP BY "
+                 "idMot UNION ALL SELECT idMot, -SUM(nbPages) FROM MotCompte GROUP BY idMot) d "
+                 "GROUP BY idMot HAVING SUM(n) <> 0"),
                 ("no display text indexed twice",
                  "SELECT GROUP_CONCAT(idUrl) FROM Document WHERE empreinte IS NOT NULL "
                  "GROUP BY empreinte HAVING COUNT(*) > 1"),

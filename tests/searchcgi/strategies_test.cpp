@@ -14,13 +14,17 @@ TEST(Strategies, LimitClauseIsSemicolonWithoutWindow) {
 
 TEST(Strategies, StatementTextsForEachStrategy) {
   EXPECT_EQ(singleWordSearch("chat", 29) + limitClause(15, 15),
-            "select U.url, C.ratio, W.total from (select M.idMot, (select count(*) from "
-            "CorrespMotUrl N where N.idMot=M.idMot) as total, (select R.ratio from CorrespMotUrl "
+            "select U.url, C.ratio, W.total from (select M.idMot, (select "
+            "coalesce(sum(K.nbPages),0) from MotCompte K where K.idMot=M.idMot) as total, (select "
+            "R.ratio from CorrespMotUrl "
             "R where R.idMot=M.idMot order by R.ratio desc limit 29,1) as floor from MotCle M "
             "where M.mot in ('chat') limit 1) W straight_join CorrespMotUrl C straight_join Url "
             "U where C.idMot=W.idMot and (W.floor is null or C.ratio >= W.floor) and "
             "U.idUrl=C.idUrl order by C.ratio desc, U.nbMotsTheme desc, U.url LIMIT 15 , 15;");
   EXPECT_NE(singleWordSearch("chat", -1).find(" null as floor "), std::string::npos);
+  EXPECT_NE(singleWordSearch("chat", -1, PageCounts::counted)
+                .find("(select count(*) from CorrespMotUrl N where N.idMot=M.idMot) as total"),
+            std::string::npos);
   EXPECT_EQ(conjunctiveSearch({"chat", "chien"}) + limitClause(0, 0),
             "select U.url, G.ratio, G.nb, count(*) over () as total from (select C.idUrl, "
             "sum(C.ratio) as ratio, count(*) as nb from MotCle M straight_join CorrespMotUrl C "

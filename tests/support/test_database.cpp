@@ -12,9 +12,7 @@ theme_search::ConnectionSettings testSettings(const std::string& database) {
   return settings;
 }
 
-namespace {
-
-// The statements of schema.sql, comments removed, split at ';'.
+// Split at ';'.
 std::vector<std::string> schemaStatements() {
   std::ifstream in(SCHEMA_SQL);
   std::string line, text;
@@ -31,7 +29,22 @@ std::vector<std::string> schemaStatements() {
   return statements;
 }
 
-}  // namespace
+std::vector<std::string> keywordCountFaults(theme_search::IndexConnection& db) {
+  std::vector<std::string> faults;
+  for (theme_search::Row& row : db.query(
+           "SELECT CONCAT(idMot, ' ', SUM(n)) FROM (SELECT idMot, COUNT(*) AS n FROM CorrespMotUrl "
+           "GROUP BY idMot UNION ALL SELECT idMot, -SUM(nbPages) FROM MotCompte GROUP BY idMot) d "
+           "GROUP BY idMot HAVING SUM(n) <> 0"))
+    faults.push_back(std::move(row.at(0)));
+  return faults;
+}
+
+void recountKeywords(theme_search::IndexConnection& db) {
+  db.execute("DELETE FROM MotCompte");
+  db.execute(
+      "INSERT INTO MotCompte (idMot, part, nbPages) SELECT idMot, 0, COUNT(*) FROM CorrespMotUrl "
+      "GROUP BY idMot");
+}
 
 void resetDatabase(const std::string& database) {
   theme_search::ConnectionSettings settings = testSettings(database);

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,17 @@ void resetDatabase(const std::string& database);
 // Environment assignments ("SE_DB_SOCKET=...", ...) that point a child
 // process (crawler, searchcgi) at the database.
 std::string testEnvironment(const std::string& database);
+
+// The statements of index/schema.sql, comments removed, in order.
+std::vector<std::string> schemaStatements();
+
+// The keywords whose page count (MotCompte) is not their number of keyword
+// rows, as "idMot difference" lines; none when the counts are right.
+std::vector<std::string> keywordCountFaults(theme_search::IndexConnection& db);
+
+// Sets the page counts to what the keyword rows say, for fixtures that
+// write CorrespMotUrl rows themselves.
+void recountKeywords(theme_search::IndexConnection& db);
 
 #ifdef TEST_DB_NAME
 inline theme_search::ConnectionSettings testSettings() {
