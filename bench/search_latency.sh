@@ -15,7 +15,8 @@
 # single-word and two-word queries are also measured in the HTML view
 # (/html: titles and excerpts) and the JSON view (/json): the difference
 # with the plain page is what the excerpts cost. SE_BENCH_MODES (default
-# "cgi fastcgi") chooses the modes measured.
+# "cgi fastcgi") chooses the modes measured. SE_BENCH_REUSE_INDEX=1 keeps
+# the index an earlier run left (one size only) instead of generating it.
 # Runs in a network namespace of its own: only loopback is used.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,7 +38,11 @@ work=$build/searchbench
 db=$build/benchdb
 mkdir -p "$work"
 export SE_DBSERVER_ARGS="--innodb-buffer-pool-size=4G --innodb-log-file-size=512M --innodb-flush-log-at-trx-commit=0"
-"$here/scripts/dbserver.sh" reset "$db" >/dev/null
+if [ "${SE_BENCH_REUSE_INDEX:-0}" = 1 ]; then
+  "$here/scripts/dbserver.sh" start "$db" >/dev/null
+else
+  "$here/scripts/dbserver.sh" reset "$db" >/dev/null
+fi
 eval "$("$here/scripts/dbserver.sh" env "$db")"
 lighttpd_pid=
 cleanup() {
@@ -104,7 +109,8 @@ load_view() { local view=$1; shift; "$build/bench/search_load" 8080 "/cgi-bin/se
 first=1
 for pages in "${sizes[@]}"; do
   echo "== $pages pages"
-  "$build/bench/index_generator" "$pages" "$work/tables" --documents
+  [ "${SE_BENCH_REUSE_INDEX:-0}" = 1 ] ||
+    "$build/bench/index_generator" "$pages" "$work/tables" --documents
   write_queries
   for mode in ${SE_BENCH_MODES:-cgi fastcgi}; do
     start_lighttpd "$mode"

@@ -81,6 +81,24 @@ CREATE TABLE IF NOT EXISTS MotCompte (
 INSERT INTO MotCompte ( idMot, part, nbPages ) SELECT idMot, 0, COUNT(*) FROM CorrespMotUrl
   WHERE NOT EXISTS (SELECT 1 FROM MotCompte) GROUP BY idMot;
 
+-- Which pages each keyword is on, as bitmaps of 64 pages: page idUrl is
+-- bit (idUrl MOD 64) of block idUrl DIV 64, and a block's pages are the
+-- exclusive or of its parts' bitmaps. Kept like MotCompte: each writer
+-- flips, in a part of its own, the bits of the keyword rows it takes out
+-- and puts in. A search of several words finds here which pages hold which
+-- of its words, and how many there are, without reading their rows.
+CREATE TABLE IF NOT EXISTS MotBloc (
+  idMot INT UNSIGNED NOT NULL,
+  bloc INT UNSIGNED NOT NULL,
+  part TINYINT UNSIGNED NOT NULL,
+  pages BIGINT UNSIGNED NOT NULL,
+  PRIMARY KEY (idMot, bloc, part)
+) ENGINE=InnoDB DEFAULT CHARSET=latin1;
+-- An index made before the blocks gets them from its keyword rows.
+INSERT INTO MotBloc ( idMot, bloc, part, pages ) SELECT idMot, idUrl DIV 64, 0,
+  BIT_XOR(1 << (idUrl MOD 64)) FROM CorrespMotUrl WHERE NOT EXISTS (SELECT 1 FROM MotBloc)
+  GROUP BY idMot, idUrl DIV 64;
+
 -- Document kinds met by the crawler ("html", "pdf", "ps").
 CREATE TABLE IF NOT EXISTS Extension (
   extension VARCHAR(32) CHARACTER SET latin1 COLLATE latin1_bin NOT NULL,

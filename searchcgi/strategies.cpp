@@ -1,6 +1,7 @@
 #include "searchcgi/strategies.h"
 
 #include "index/sql_text.h"
+#include "searchcgi/block_search.h"
 #include "searchcgi/query_string.h"
 
 namespace theme_search {
@@ -109,6 +110,10 @@ std::optional<SearchResult> runSearch(IndexConnection& index,
                                       std::int64_t firstRow, std::int64_t rowCount) {
   if (searchWords.empty()) return std::nullopt;
   if (contradictoryWords(searchWords, excludedWords)) return SearchResult{};
+  if (searchWords.size() >= 2 || !excludedWords.empty())
+    if (std::optional<SearchResult> found =
+            runBlockSearch(index, searchWords, excludedWords, firstRow, rowCount))
+      return found;
   std::string search;
   if (!excludedWords.empty())
     search = exclusionSearch(searchWords, excludedWords);

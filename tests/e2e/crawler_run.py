@@ -195,7 +195,8 @@ class Checks:
     def index_invariants(self, db, idle=True):
         """Checks what every crawl must leave true of the index: no URL both
         fetched and invalid, every invalid URL with its reason, keyword rows
-        only for analysed pages and counted in their keywords' page counts,
+        only for analysed pages and counted in their keywords' page counts and
+        blocks,
         Document rows only for on-theme pages, each
         display text indexed once and, after a crawl that ended idle, no
         saved queue."""
@@ -225,6 +226,11 @@ class Checks:
                  "SELECT idMot FROM (SELECT idMot, COUNT(*) AS n FROM CorrespMotUrl GROUP BY "
                  "idMot UNION ALL SELECT idMot, -SUM(nbPages) FROM MotCompte GROUP BY idMot) d "
                  "GROUP BY idMot HAVING SUM(n) <> 0"),
+                ("every keyword's blocks are its pages",
+                 "SELECT idMot FROM (SELECT idMot, idUrl DIV 64 AS bloc, BIT_XOR(1 << (idUrl MOD "
+                 "64)) AS b FROM CorrespMotUrl GROUP BY idMot, bloc UNION ALL SELECT idMot, bloc, "
+                 "BIT_XOR(pages) FROM MotBloc GROUP BY idMot, bloc) d GROUP BY idMot, bloc "
+                 "HAVING BIT_XOR(b) <> 0"),
                 ("no display text indexed twice",
                  "SELECT GROUP_CONCAT(idUrl) FROM Document WHERE empreinte IS NOT NULL "
                  "GROUP BY empreinte HAVING COUNT(*) > 1"),

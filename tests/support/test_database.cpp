@@ -36,6 +36,12 @@ std::vector<std::string> keywordCountFaults(theme_search::IndexConnection& db) {
            "GROUP BY idMot UNION ALL SELECT idMot, -SUM(nbPages) FROM MotCompte GROUP BY idMot) d "
            "GROUP BY idMot HAVING SUM(n) <> 0"))
     faults.push_back(std::move(row.at(0)));
+  for (theme_search::Row& row : db.query(
+           "SELECT CONCAT(idMot, ' block ', bloc) FROM (SELECT idMot, idUrl DIV 64 AS bloc, "
+           "BIT_XOR(1 << (idUrl MOD 64)) AS b FROM CorrespMotUrl GROUP BY idMot, bloc UNION ALL "
+           "SELECT idMot, bloc, BIT_XOR(pages) FROM MotBloc GROUP BY idMot, bloc) d GROUP BY "
+           "idMot, bloc HAVING BIT_XOR(b) <> 0"))
+    faults.push_back(std::move(row.at(0)));
   return faults;
 }
 
@@ -44,6 +50,10 @@ void recountKeywords(theme_search::IndexConnection& db) {
   db.execute(
       "INSERT INTO MotCompte (idMot, part, nbPages) SELECT idMot, 0, COUNT(*) FROM CorrespMotUrl "
       "GROUP BY idMot");
+  db.execute("DELETE FROM MotBloc");
+  db.execute(
+      "INSERT INTO MotBloc (idMot, bloc, part, pages) SELECT idMot, idUrl DIV 64, 0, "
+      "BIT_XOR(1 << (idUrl MOD 64)) FROM CorrespMotUrl GROUP BY idMot, idUrl DIV 64");
 }
 
 void resetDatabase(const std::string& database) {
