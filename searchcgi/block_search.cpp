@@ -51,13 +51,14 @@ std::vector<Keyword> readKeywords(IndexConnection& index, const std::vector<std:
 constexpr std::size_t kIdsPerStatement = 16384;
 
 // The ids from `start` on, at most kIdsPerStatement of them, separated by
-// commas.
-std::string idList(const std::vector<std::uint32_t>& ids, std::size_t start) {
+// commas, each between `before` and `after`.
+std::string idList(const std::vector<std::uint32_t>& ids, std::size_t start,
+                   const char* before = "", const char* after = "") {
   std::string list;
   const std::size_t end = std::min(ids.size(), start + kIdsPerStatement);
   for (std::size_t i = start; i < end; ++i) {
     if (i > start) list += ',';
-    list += std::to_string(ids[i]);
+    list += before + std::to_string(ids[i]) + after;
   }
   return list;
 }
@@ -154,9 +155,12 @@ class LevelTop {
       for (const auto& [page, state] : met)
         if ((state.known >> w & 1) == 0 && words[w].pages.contains(page)) missing.push_back(page);
       for (std::size_t start = 0; start < missing.size(); start += kIdsPerStatement) {
+        // Joined to a list of ids rather than "idUrl in (...)", which the
+        // server may answer by reading all of the word's rows.
         index.forEachRow(
-            "select idUrl, ratio from CorrespMotUrl where idMot=" + std::to_string(words[w].id) +
-                " and idUrl in (" + idList(missing, start) + ");",
+            "with P (id) as (values " + idList(missing, start, "(", ")") +
+                ") select C.idUrl, C.ratio from P straight_join CorrespMotUrl C where C.idMot=" +
+                std::to_string(words[w].id) + " and C.idUrl=P.id;",
             [&](const RowView& row) {
               record(numberOf<std::uint32_t>(row.at(0)), w, numberOf<std::int64_t>(row.at(1)));
             });
