@@ -8,14 +8,11 @@
 // Zipf-distributed frequencies (the word of rank r is drawn with weight 1/r)
 // until a page holds 300 distinct words; a word's ratio on a page is the
 // number of times it was drawn. One page in ten is off theme and has no
-// keywords; each keyword's page count goes into MotCompte, its pages into
-// MotBloc. The rows are
-// written as tab-separated files under WORKDIR and
-// loaded with LOAD DATA INFILE, so the server must be able to read WORKDIR.
-// With SITE_DIR, the same pages are also written there as HTML files
-// (page00001.html, ...) linked in a chain from index.html, each on-theme
-// page holding the theme word "rucher", so a crawler can index the same
-// site. With --documents, every on-theme page also gets its Document row
+// keywords; each keyword's pages go into MotBloc. The rows are written as
+// tab-separated files under WORKDIR and loaded with LOAD DATA INFILE, so the server must be able to
+// read WORKDIR. With SITE_DIR, the same pages are also written there as HTML files (page00001.html,
+// ...) linked in a chain from index.html, each on-theme page holding the theme word "rucher", so a
+// crawler can index the same site. With --documents, every on-theme page also gets its Document row
 // (title "page N", display text the page's words as the site's page holds
 // them, compressed by the server's COMPRESS()), and its ranking rows: its
 // length and language (DocumentMesure) and, as its title and heading
@@ -113,7 +110,7 @@ void writeDocuments(const std::vector<GeneratedPage>& pages, const std::filesyst
 
 void writeTables(const std::vector<GeneratedPage>& pages, const std::filesystem::path& dir) {
   std::ofstream urls(dir / "Url.tsv"), words(dir / "MotCle.tsv"), links(dir / "CorrespMotUrl.tsv"),
-      counts(dir / "MotCompte.tsv"), blocks(dir / "MotBloc.tsv");
+      blocks(dir / "MotBloc.tsv");
   for (int r = 0; r < kVocabulary; ++r) words << r + 1 << '\t' << madeUpWord(r) << '\n';
   std::vector<std::vector<std::pair<int, int>>> byWord(kVocabulary);
   for (std::size_t i = 0; i < pages.size(); ++i) {
@@ -126,14 +123,15 @@ void writeTables(const std::vector<GeneratedPage>& pages, const std::filesystem:
   for (int r = 0; r < kVocabulary; ++r) {
     for (const auto& [url, ratio] : byWord[r])
       links << r + 1 << '\t' << url << '\t' << ratio << '\n';
-    if (!byWord[r].empty()) counts << r + 1 << "\t0\t" << byWord[r].size() << '\n';
     // byWord[r] is in idUrl order: one row a block.
     for (std::size_t n = 0; n < byWord[r].size();) {
       const unsigned block = static_cast<unsigned>(byWord[r][n].first) / 64;
       std::uint64_t pages = 0;
-      for (; n < byWord[r].size() && static_cast<unsigned>(byWord[r][n].first) / 64 == block; ++n)
+      int count = 0;
+      for (; n < byWord[r].size() && static_cast<unsigned>(byWord[r][n].first) / 64 == block;
+           ++n, ++count)
         pages |= std::uint64_t{1} << (byWord[r][n].first % 64);
-      blocks << r + 1 << '\t' << block << "\t0\t" << pages << '\n';
+      blocks << r + 1 << '\t' << block << "\t0\t" << pages << '\t' << count << '\n';
     }
   }
 }
@@ -153,11 +151,11 @@ void writeSite(const std::vector<GeneratedPage>& pages, const std::filesystem::p
 }
 
 void load(IndexConnection& index, const std::filesystem::path& dir, bool documents) {
-  for (const char* table : {"Document", "DocumentMesure", "MotChamp", "CorrespMotUrl", "MotCompte",
-                            "MotBloc", "MotCle", "Url", "UrlInvalide", "Extension"})
+  for (const char* table : {"Document", "DocumentMesure", "MotChamp", "CorrespMotUrl", "MotBloc",
+                            "MotCle", "Url", "UrlInvalide", "Extension"})
     index.execute(std::string("DELETE FROM ") + table);
   index.execute("SET unique_checks = 0");
-  for (const char* table : {"Url", "MotCle", "CorrespMotUrl", "MotCompte", "MotBloc"}) {
+  for (const char* table : {"Url", "MotCle", "CorrespMotUrl", "MotBloc"}) {
     const std::string file = (dir / (std::string(table) + ".tsv")).string();
     index.execute("LOAD DATA INFILE '" + escapeSql(file) + "' INTO TABLE " + table +
                   " CHARACTER SET latin1");

@@ -51,7 +51,7 @@ trap 'kill $server 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -e "$out/access.log" ] || [ -e "$out/error.log" ] && break; sleep 0.1; done
 
 q() { mariadb --no-defaults --default-character-set=latin1 -S "$sock" -uroot search_engine -N -B -e "$1"; }
-for table in CorrespMotUrl MotCompte MotBloc MotCle Extension UrlInvalide Url; do q "DELETE FROM $table"; done
+for table in CorrespMotUrl MotBloc MotCle Extension UrlInvalide Url; do q "DELETE FROM $table"; done
 printf '// depth\n1\n0\n// types\nhtml\npdf\n// site\n"http://127.0.0.1/"\n// themes\nthemes.txt\n' \
   >"$out/work/engineconfig.cfg"
 cp "$themes" "$out/work/themes.txt"

@@ -1,55 +1,78 @@
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "index/index_connection.h"
 
 // What the index keeps about each keyword besides its rows, for the
-// searches: the number of pages it is on (MotCompte), so a one-word search
-// reads its total instead of counting the word's rows, and the set of those
-// pages as bitmaps of 64 pages (MotBloc), so a search of several words finds
-// which pages hold which words, and how many, without reading their rows.
-// Every writer of keyword rows keeps both in step, in its own transaction.
+// searches (MotBloc): the pages it is on, as bitmaps of 64 pages, with the
+// number of them, so a one-word search sums its total instead of counting
+// the word's rows, and a search of several words finds which pages hold
+// which words, and how many, without reading their rows. Every writer of
+// keyword rows keeps the blocks in step, in its own transaction.
 //
 // Each transaction writes its changes to a part of its own choosing: a
-// keyword's count is the sum of its parts' counts, a block's pages the
-// exclusive or of its parts' bitmaps, so two writers (two crawlers, or two
-// nodes of a cluster) rarely change the same row at the same time. A writer
-// brackets its changes: before it changes the keyword rows of some pages it
-// takes their rows out, after it puts their rows back in, so the counts and
-// blocks follow whatever the rows became (rows rolled back to a savepoint
-// included).
+// block's pages are the exclusive or of its parts' bitmaps and its number
+// of pages the sum of theirs, so two writers (two crawlers, or two nodes of
+// a cluster) rarely change the same row at the same time. Rows a writer
+// removes are taken out of the blocks before they go (read back from the
+// index); rows it inserts are put in at the end of its transaction, from
+// what it knows it inserted (KeywordChanges), or read back when it does not.
 
 namespace theme_search {
 
-// How many parts a keyword's count or block is kept in.
+// How many parts a keyword's block is kept in.
 inline constexpr unsigned kKeywordCountParts = 16;
 // How many pages a block holds: bit (idUrl MOD 64) of block idUrl DIV 64.
 inline constexpr unsigned kPagesPerBlock = 64;
 
-// The statement that adds `sign` (1 or -1) for each keyword row of the
-// pages whose idUrl satisfies `pagesCondition` (such as "IN (3,4)") to
-// their keywords' counts in part `part`.
-[[nodiscard]] std::string keywordCountChange(std::string_view pagesCondition, int sign,
+// The statement that takes out of (sign -1) or puts into (sign 1) their
+// keywords' blocks, in part `part`, the keyword rows of the pages whose
+// idUrl satisfies `pagesCondition` (such as "= 3" or "IN (3,4)").
+[[nodiscard]] std::string keywordBlockChange(std::string_view pagesCondition, int sign,
                                              unsigned part);
 
-// The statement that flips, in part `part` of their keywords' blocks, the
-// bit of each keyword row of those pages: once to take the rows out, once
-// to put them back.
-[[nodiscard]] std::string keywordBlockFlip(std::string_view pagesCondition, unsigned part);
-
-// The pages whose Url.url is one of the quoted URLs, as a condition on
-// idUrl for the statements above.
-[[nodiscard]] std::string pagesOfUrls(const std::string& quotedUrls);
-
-// Takes the keyword rows of the pages out of the counts and blocks
-// (sign -1) or puts them in (sign 1), inside the caller's transaction. An
-// index made before one of the tables does without it: that rejection is
-// absorbed; any other is thrown. Blocks on the database.
-void changeKeywordCounts(IndexConnection& connection, std::string_view pagesCondition, int sign,
+// Sends keywordBlockChange inside the caller's transaction. An index made
+// before the blocks does without them: that rejection is absorbed; any
+// other is thrown. Blocks on the database.
+void changeKeywordBlocks(IndexConnection& connection, std::string_view pagesCondition, int sign,
                          unsigned part);
+
+// Keyword rows a transaction inserted, each new to the index (a plain
+// INSERT of them succeeded), gathered in memory so that the blocks change
+// in a few statements a transaction instead of being read back. A plain
+// value.
+class KeywordChanges {
+ public:
+  void addRow(std::uint32_t keyword, std::uint32_t page) {
+    Block& block = blocks[{keyword, page / kPagesPerBlock}];
+    block.pages ^= std::uint64_t{1} << (page % kPagesPerBlock);
+    ++block.count;
+  }
+  void merge(const KeywordChanges& other);
+  [[nodiscard]] bool empty() const { return blocks.empty(); }
+
+  // The statements that add them to part `part`, rows in key order, as
+  // few as joinedBatches makes.
+  [[nodiscard]] std::vector<std::string> statements(unsigned part) const;
+
+ private:
+  struct Block {
+    std::uint64_t pages = 0;
+    std::int64_t count = 0;
+  };
+  std::map<std::pair<std::uint32_t, std::uint32_t>, Block> blocks;
+};
+
+// Sends the statements of the changes inside the caller's transaction; an
+// index made before the blocks does without them, as changeKeywordBlocks.
+void applyKeywordChanges(IndexConnection& connection, const KeywordChanges& changes, unsigned part);
 
 // Picks the part a transaction writes its changes to. Used by one thread.
 class KeywordCountPart {

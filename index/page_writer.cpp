@@ -22,22 +22,20 @@ bool PageWriter::stopped() const {
 void PageWriter::Learned::merge(Learned& page) {
   keywordIds.merge(page.keywordIds);
   types.merge(page.types);
+  changes.merge(page.changes);
 }
 
 PageWriteResult PageWriter::write(const std::string& url, const PageRecord& record,
                                   bool replacing) {
   PageWriteResult result;
   Transaction transaction(connection);
-  const std::vector<PageToWrite> pages{PageToWrite{url, &record, replacing}};
-  const std::string touched = pagesOfUrls(touchedUrls(pages));
-  const unsigned part = countPart.next();
-  changeKeywordCounts(connection, touched, -1, part);
+  part = countPart.next();
   Learned learned;
-  if (!writePage(pages.front(), Learned{}, learned, result)) {
+  if (!writePage(PageToWrite{url, &record, replacing}, Learned{}, learned, result)) {
     result.stopped = true;
     return result;  // the transaction rolls back
   }
-  changeKeywordCounts(connection, touched, 1, part);
+  applyKeywordChanges(connection, learned.changes, part);
   transaction.commit();
   remember(learned);
   return result;
@@ -47,9 +45,7 @@ std::vector<PageWriteResult> PageWriter::writeGroup(const std::vector<PageToWrit
   std::vector<PageWriteResult> results(pages.size());
   if (pages.empty()) return results;
   Transaction transaction(connection);
-  const std::string touched = pagesOfUrls(touchedUrls(pages));
-  const unsigned part = countPart.next();
-  changeKeywordCounts(connection, touched, -1, part);
+  part = countPart.next();
   Learned group;
   for (std::size_t i = 0; i < pages.size(); ++i) {
     const auto waitedBefore = connection.statementTime();
@@ -73,23 +69,12 @@ std::vector<PageWriteResult> PageWriter::writeGroup(const std::vector<PageToWrit
     results[i].databaseTime = connection.statementTime() - waitedBefore;
   }
   const auto waitedBefore = connection.statementTime();
-  changeKeywordCounts(connection, touched, 1, part);
+  applyKeywordChanges(connection, group.changes, part);
   transaction.commit();
   const auto commitShare = (connection.statementTime() - waitedBefore) / pages.size();
   for (PageWriteResult& result : results) result.databaseTime += commitShare;
   remember(group);
   return results;
-}
-
-// The quoted URLs whose keyword rows writing the pages may change: each
-// fetched URL and its canonical URL.
-std::string PageWriter::touchedUrls(const std::vector<PageToWrite>& pages) {
-  std::string urls;
-  for (const PageToWrite& page : pages) {
-    urls += (urls.empty() ? "" : ",") + quote(page.url);
-    if (page.record->canonicalUrl) urls += "," + quote(*page.record->canonicalUrl);
-  }
-  return urls;
 }
 
 // One page's rows inside the caller's transaction; false when a stop came
@@ -138,6 +123,7 @@ bool PageWriter::writeRecord(const std::string& url, std::uint64_t pageId, const
                              const PageValidators& validators, bool replacing,
                              const Learned& earlier, Learned& learned, std::string& messages) {
   if (replacing) {
+    changeKeywordBlocks(connection, "= " + std::to_string(pageId), -1, part);
     connection.execute(linksRemovalStatement(pageId));
     sendReported(fieldWordsRemovalStatement(pageId), "EXCEPTION MotChamp " + url + "\n", messages);
   }
@@ -191,6 +177,7 @@ std::optional<std::string> PageWriter::duplicateOf(const std::string& url,
 // transaction; one that replaces an earlier visit loses that visit's rows.
 void PageWriter::visitOnly(std::uint64_t pageId, bool replacing) {
   if (replacing) {
+    changeKeywordBlocks(connection, "= " + std::to_string(pageId), -1, part);
     connection.execute(linksRemovalStatement(pageId));
     connection.execute(documentRemovalStatement(pageId));
     // An index made before the ranking tables still records visits.
@@ -285,8 +272,13 @@ bool PageWriter::writeKeywords(const std::string& url, std::uint64_t pageId,
       if (endsTransaction(rejected)) throw;
       connection.execute("ROLLBACK TO SAVEPOINT keywords");
       learned.keywordIds.clear();
+      learned.changes = KeywordChanges{};
     }
   }
+  // Which of the per-word statements insert a row is not known here: the
+  // page's rows are read back into the blocks, before and after.
+  const std::string page = "= " + std::to_string(pageId);
+  changeKeywordBlocks(connection, page, -1, part);
   for (const auto& [word, count] : keywords) {
     if (stopped()) return false;
     sendReported(keywordStatement(word), "EXCEPTION MotCle " + word + "\n", messages);
@@ -296,6 +288,7 @@ bool PageWriter::writeKeywords(const std::string& url, std::uint64_t pageId,
                      link + "\n",
                  messages);
   }
+  changeKeywordBlocks(connection, page, 1, part);
   return true;
 }
 
@@ -321,6 +314,11 @@ void PageWriter::writeBatched(std::uint64_t pageId, const WordCounts& keywords,
   links.reserve(rows.size());
   for (auto& row : rows) links.push_back(std::move(row.second));
   for (const std::string& list : joinedBatches(links)) connection.execute(linkBatchStatement(list));
+  // Every row was inserted (a plain INSERT refuses the whole statement for
+  // one row already there).
+  for (const auto& row : rows)
+    learned.changes.addRow(static_cast<std::uint32_t>(row.first),
+                           static_cast<std::uint32_t>(pageId));
 }
 
 // Inserts the keywords whose ids are not known and reads their ids into

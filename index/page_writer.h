@@ -120,8 +120,9 @@ struct PageToWrite {
 // write() gives a page a transaction of its own; writeGroup() writes
 // several pages in one transaction, each inside a savepoint, so a group
 // costs the server one commit (one flush of its log) instead of one a page.
-// Each transaction keeps the keywords' page counts (MotCompte) in step with
-// the keyword rows of the URLs it wrote, whatever they became.
+// Each transaction keeps the keywords' blocks (MotBloc) in step with the
+// keyword rows it changed: rows it removes are taken out of them as they
+// go, rows it inserts are put in at its end.
 //
 // A record with a canonical URL is written under that URL, in the same
 // transaction: the URL becomes a page of the index (in Url, out of
@@ -178,11 +179,12 @@ class PageWriter {
   struct Learned {
     KeywordIds keywordIds;
     std::set<std::string> types;
+    // The keyword rows inserted, for the blocks.
+    KeywordChanges changes;
     void merge(Learned& page);
   };
 
   bool stopped() const;
-  static std::string touchedUrls(const std::vector<PageToWrite>& pages);
   bool writePage(const PageToWrite& page, const Learned& earlier, Learned& learned,
                  PageWriteResult& result);
   std::uint64_t addPage(const std::string& url);
@@ -212,6 +214,8 @@ class PageWriter {
   // What committed transactions learned.
   Learned committed;
   KeywordCountPart countPart;
+  // The part the transaction at hand writes its block changes to.
+  unsigned part = 0;
 };
 
 // The per-word statements, every text value through quote().

@@ -43,7 +43,7 @@ std::string lastVisitStatement(const std::string& quotedUrls) {
 
 std::uint64_t removeUnanalysedPages(IndexConnection& connection) {
   Transaction transaction(connection);
-  changeKeywordCounts(connection, "IN (SELECT idUrl FROM Url WHERE lastVisit IS NULL)", -1,
+  changeKeywordBlocks(connection, "IN (SELECT idUrl FROM Url WHERE lastVisit IS NULL)", -1,
                       KeywordCountPart().next());
   connection.execute(
       "DELETE c FROM CorrespMotUrl c JOIN Url u ON u.idUrl = c.idUrl WHERE u.lastVisit IS NULL");

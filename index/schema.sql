@@ -64,40 +64,28 @@ CREATE TABLE IF NOT EXISTS CorrespMotUrl (
   KEY mot_ratio (idMot, ratio)
 ) ENGINE=InnoDB DEFAULT CHARSET=latin1;
 
--- How many pages each keyword is on: the sum of its rows' nbPages, which
--- is its number of CorrespMotUrl rows. Every writer of CorrespMotUrl keeps
--- it in step, in the same transaction, adding its changes to a part of its
--- own choosing (0 to 15), so that two writers rarely change one row at the
--- same time. The one-word search reads its total here instead of counting
--- the word's rows.
-CREATE TABLE IF NOT EXISTS MotCompte (
-  idMot INT UNSIGNED NOT NULL,
-  part TINYINT UNSIGNED NOT NULL,
-  nbPages INT NOT NULL,
-  PRIMARY KEY (idMot, part)
-) ENGINE=InnoDB DEFAULT CHARSET=latin1;
--- An index made before the counts gets them from its keyword rows (the
--- table is still empty then; the crawler should not be running).
-INSERT INTO MotCompte ( idMot, part, nbPages ) SELECT idMot, 0, COUNT(*) FROM CorrespMotUrl
-  WHERE NOT EXISTS (SELECT 1 FROM MotCompte) GROUP BY idMot;
-
--- Which pages each keyword is on, as bitmaps of 64 pages: page idUrl is
--- bit (idUrl MOD 64) of block idUrl DIV 64, and a block's pages are the
--- exclusive or of its parts' bitmaps. Kept like MotCompte: each writer
--- flips, in a part of its own, the bits of the keyword rows it takes out
--- and puts in. A search of several words finds here which pages hold which
--- of its words, and how many there are, without reading their rows.
+-- Which pages each keyword is on, and how many, as bitmaps of 64 pages:
+-- page idUrl is bit (idUrl MOD 64) of block idUrl DIV 64. A block's pages
+-- are the exclusive or of its parts' bitmaps, its number of pages the sum
+-- of their nbPages, so a keyword's number of pages (of CorrespMotUrl rows)
+-- is the sum of its rows' nbPages. Every writer of CorrespMotUrl keeps it
+-- in step, in the same transaction, writing to a part of its own choosing
+-- (0 to 15), so that two writers rarely change one row at the same time.
+-- The searches read here how many pages hold a word and, for several
+-- words, which pages hold which of them, without reading their rows.
 CREATE TABLE IF NOT EXISTS MotBloc (
   idMot INT UNSIGNED NOT NULL,
   bloc INT UNSIGNED NOT NULL,
   part TINYINT UNSIGNED NOT NULL,
   pages BIGINT UNSIGNED NOT NULL,
+  nbPages INT NOT NULL,
   PRIMARY KEY (idMot, bloc, part)
 ) ENGINE=InnoDB DEFAULT CHARSET=latin1;
--- An index made before the blocks gets them from its keyword rows.
-INSERT INTO MotBloc ( idMot, bloc, part, pages ) SELECT idMot, idUrl DIV 64, 0,
-  BIT_XOR(1 << (idUrl MOD 64)) FROM CorrespMotUrl WHERE NOT EXISTS (SELECT 1 FROM MotBloc)
-  GROUP BY idMot, idUrl DIV 64;
+-- An index made before the blocks gets them from its keyword rows (the
+-- table is still empty then; the crawler should not be running).
+INSERT INTO MotBloc ( idMot, bloc, part, pages, nbPages ) SELECT idMot, idUrl DIV 64, 0,
+  BIT_XOR(1 << (idUrl MOD 64)), COUNT(*) FROM CorrespMotUrl
+  WHERE NOT EXISTS (SELECT 1 FROM MotBloc) GROUP BY idMot, idUrl DIV 64;
 
 -- Document kinds met by the crawler ("html", "pdf", "ps").
 CREATE TABLE IF NOT EXISTS Extension (

@@ -88,7 +88,7 @@ void markInvalid(IndexConnection& connection, const std::string& url, const std:
 void removePage(IndexConnection& connection, const std::string& url, const std::string& reason) {
   Transaction transaction(connection);
   const std::string page = "(SELECT idUrl FROM Url WHERE url = " + quote(url) + ")";
-  changeKeywordCounts(connection, "IN " + page, -1, KeywordCountPart().next());
+  changeKeywordBlocks(connection, "IN " + page, -1, KeywordCountPart().next());
   connection.execute("DELETE FROM CorrespMotUrl WHERE idUrl IN " + page);
   for (const char* table : {"Document", "DocumentMesure", "MotChamp", "UrlValidateurs"})
     connection.execute(std::string("DELETE FROM ") + table + " WHERE idUrl IN " + page);

@@ -53,7 +53,7 @@ std::string singleWordSearch(const std::string& word, std::int64_t lastRow, Page
                         std::to_string(lastRow) + ",1)";
   const std::string total =
       counts == PageCounts::kept
-          ? "(select coalesce(sum(K.nbPages),0) from MotCompte K where K.idMot=M.idMot)"
+          ? "(select coalesce(sum(K.nbPages),0) from MotBloc K where K.idMot=M.idMot)"
           : "(select count(*) from CorrespMotUrl N where N.idMot=M.idMot)";
   return "select U.url, C.ratio, W.total from (select M.idMot, " + total + " as total, " + floor +
          " as floor from MotCle M where M.mot in ('" + escapeSql(word) +
@@ -125,7 +125,7 @@ std::optional<SearchResult> runSearch(IndexConnection& index,
   try {
     result = resultOf(index.query(search + limitClause(firstRow, rowCount)));
   } catch (const MysqlBadQuery& rejected) {
-    // An index made before the keywords' page counts: count the rows.
+    // An index made before the keywords' blocks: count the rows.
     if (rejected.errnum() != kNoSuchTable || searchWords.size() != 1 || !excludedWords.empty())
       throw;
     search = singleWordSearch(searchWords.front(), rowCount == 0 ? -1 : firstRow + rowCount - 1,

@@ -16,7 +16,7 @@
 // in its last column, so no row is sent only to be counted: the searches of
 // several words select "count(*) over ()", which the server computes over
 // all matching rows before it applies the row window; the one-word search
-// reads the word's page count (MotCompte). Each reads the keyword rows
+// sums the page counts of the word's blocks (MotBloc). Each reads the keyword rows
 // by word first (straight_join), and groups them before it reads any page.
 //
 // Every ordering ends with U.url: the server orders rows that tie on the
@@ -34,8 +34,9 @@ namespace theme_search {
 // no word can end its literal.
 [[nodiscard]] std::string wordList(const std::vector<std::string>& words);
 
-// Where the one-word search finds its total: the keyword's page count
-// (MotCompte), or, in an index made before the counts, its rows counted.
+// Where the one-word search finds its total: the sum of the keyword's
+// blocks' page counts (MotBloc), or, in an index made before the blocks,
+// its rows counted.
 enum class PageCounts { kept, counted };
 
 // One word: a row per page holding it, by descending ratio, then descending

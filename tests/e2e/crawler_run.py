@@ -195,8 +195,7 @@ class Checks:
     def index_invariants(self, db, idle=True):
         """Checks what every crawl must leave true of the index: no URL both
         fetched and invalid, every invalid URL with its reason, keyword rows
-        only for analysed pages and counted in their keywords' page counts and
-        blocks,
+        only for analysed pages and counted in their keywords' blocks,
         Document rows only for on-theme pages, each
         display text indexed once and, after a crawl that ended idle, no
         saved queue."""
@@ -222,10 +221,10 @@ class Checks:
                 ("every field word is a keyword of its page",
                  "SELECT f.idUrl FROM MotChamp f LEFT JOIN CorrespMotUrl c "
                  "ON c.idMot = f.idMot AND c.idUrl = f.idUrl WHERE c.idUrl IS NULL"),
-                ("every keyword's page count is its number of keyword rows",
-                 "SELECT idMot FROM (SELECT idMot, COUNT(*) AS n FROM CorrespMotUrl GROUP BY "
-                 "idMot UNION ALL SELECT idMot, -SUM(nbPages) FROM MotCompte GROUP BY idMot) d "
-                 "GROUP BY idMot HAVING SUM(n) <> 0"),
+                ("every keyword's blocks count its keyword rows",
+                 "SELECT idMot FROM (SELECT idMot, idUrl DIV 64 AS bloc, COUNT(*) AS n FROM "
+                 "CorrespMotUrl GROUP BY idMot, bloc UNION ALL SELECT idMot, bloc, -SUM(nbPages) "
+                 "FROM MotBloc GROUP BY idMot, bloc) d GROUP BY idMot, bloc HAVING SUM(n) <> 0"),
                 ("every keyword's blocks are its pages",
                  "SELECT idMot FROM (SELECT idMot, idUrl DIV 64 AS bloc, BIT_XOR(1 << (idUrl MOD "
                  "64)) AS b FROM CorrespMotUrl GROUP BY idMot, bloc UNION ALL SELECT idMot, bloc, "

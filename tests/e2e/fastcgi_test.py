@@ -73,8 +73,7 @@ def sql(statement):
 
 
 def seed():
-    statements = ["DELETE FROM CorrespMotUrl", "DELETE FROM MotCompte", "DELETE FROM MotBloc",
-                  "DELETE FROM MotCle",
+    statements = ["DELETE FROM CorrespMotUrl", "DELETE FROM MotBloc", "DELETE FROM MotCle",
                   "DELETE FROM Url"]
     words = {"abeille": 1, "miel": 2, "caf\xe9": 3, "c++": 4, "l'eau": 5}
     for word, number in words.items():
@@ -87,10 +86,8 @@ def seed():
             if page % number == 0:
                 statements.append("INSERT INTO CorrespMotUrl VALUES (%d, %d, %d)"
                                   % (number, page, page % 7))
-    statements.append("INSERT INTO MotCompte SELECT idMot, 0, COUNT(*) FROM CorrespMotUrl "
-                      "GROUP BY idMot")
     statements.append("INSERT INTO MotBloc SELECT idMot, idUrl DIV 64, 0, BIT_XOR(1 << (idUrl "
-                      "MOD 64)) FROM CorrespMotUrl GROUP BY idMot, idUrl DIV 64")
+                      "MOD 64)), COUNT(*) FROM CorrespMotUrl GROUP BY idMot, idUrl DIV 64")
     script = ";\n".join(statements) + ";\n"
     subprocess.run(["mariadb", "--no-defaults", "--default-character-set=latin1", "--protocol=socket", "-S", SOCKET, "-uroot",
                     "search_engine"], input=script.encode("latin-1"), check=True)

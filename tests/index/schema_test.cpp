@@ -51,16 +51,16 @@ TEST_F(SchemaTest, PageHoldsAKeywordOnceAndSortsBeforeIndexing) {
   EXPECT_EQ(db().count("select ratio from CorrespMotUrl"), 3u);
 }
 
-// An index made before the page counts gets them from its keyword rows
-// when the schema is loaded again; loading it once more adds nothing.
-TEST_F(SchemaTest, LoadingTheSchemaAgainCountsTheKeywordsOfAnOlderIndexOnce) {
-  db().execute("DROP TABLE MotCompte");
+// An index made before the blocks gets them from its keyword rows when the
+// schema is loaded again; loading it once more adds nothing.
+TEST_F(SchemaTest, LoadingTheSchemaAgainGivesAnOlderIndexItsBlocksOnce) {
+  db().execute("DROP TABLE MotBloc");
   db().execute(
-      "INSERT INTO CorrespMotUrl (idMot, idUrl, ratio) VALUES (1, 1, 3), (1, 2, 1), (2, 2, 5)");
+      "INSERT INTO CorrespMotUrl (idMot, idUrl, ratio) VALUES (1, 1, 3), (1, 66, 1), (2, 2, 5)");
   for (int load = 0; load < 2; ++load) {
     for (const std::string& statement : schemaStatements()) db().execute(statement);
-    EXPECT_EQ(db().query("SELECT idMot, SUM(nbPages) FROM MotCompte GROUP BY idMot"),
-              (std::vector<Row>{{"1", "2"}, {"2", "1"}}));
+    EXPECT_EQ(db().query("SELECT idMot, bloc, pages, nbPages FROM MotBloc ORDER BY idMot, bloc"),
+              (std::vector<Row>{{"1", "0", "2", "1"}, {"1", "1", "4", "1"}, {"2", "0", "4", "1"}}));
   }
 }
 

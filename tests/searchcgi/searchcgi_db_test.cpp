@@ -121,10 +121,10 @@ TEST_F(SearchCgi, NextAndPreviousFollowTheCount) {
   EXPECT_EQ(first.find("Previous"), std::string::npos);
   // The count is the word's page count summed over its parts; an index made
   // before the counts has the word's rows counted.
-  index->execute("UPDATE MotCompte SET nbPages = nbPages - 5");
-  index->execute("INSERT INTO MotCompte SELECT idMot, 7, 5 FROM MotCle WHERE mot = 'chat'");
-  index->execute("INSERT INTO MotCompte SELECT idMot, 3, 0 FROM MotCle WHERE mot = 'chat'");
-  for (const char* change : {"", "DROP TABLE MotCompte"}) {
+  index->execute("UPDATE MotBloc SET nbPages = nbPages - 5");
+  index->execute("INSERT INTO MotBloc SELECT idMot, 0, 7, 0, 5 FROM MotCle WHERE mot = 'chat'");
+  index->execute("INSERT INTO MotBloc SELECT idMot, 9, 3, 0, 0 FROM MotCle WHERE mot = 'chat'");
+  for (const char* change : {"", "DROP TABLE MotBloc"}) {
     if (*change) index->execute(change);
     EXPECT_NE(search("keyword=chat&page=1")
                   .page.find("Nombre de pages trouv\xe9"

@@ -15,7 +15,7 @@ TEST(Strategies, LimitClauseIsSemicolonWithoutWindow) {
 TEST(Strategies, StatementTextsForEachStrategy) {
   EXPECT_EQ(singleWordSearch("chat", 29) + limitClause(15, 15),
             "select U.url, C.ratio, W.total from (select M.idMot, (select "
-            "coalesce(sum(K.nbPages),0) from MotCompte K where K.idMot=M.idMot) as total, (select "
+            "coalesce(sum(K.nbPages),0) from MotBloc K where K.idMot=M.idMot) as total, (select "
             "R.ratio from CorrespMotUrl "
             "R where R.idMot=M.idMot order by R.ratio desc limit 29,1) as floor from MotCle M "
             "where M.mot in ('chat') limit 1) W straight_join CorrespMotUrl C straight_join Url "

@@ -32,9 +32,10 @@ std::vector<std::string> schemaStatements() {
 std::vector<std::string> keywordCountFaults(theme_search::IndexConnection& db) {
   std::vector<std::string> faults;
   for (theme_search::Row& row : db.query(
-           "SELECT CONCAT(idMot, ' ', SUM(n)) FROM (SELECT idMot, COUNT(*) AS n FROM CorrespMotUrl "
-           "GROUP BY idMot UNION ALL SELECT idMot, -SUM(nbPages) FROM MotCompte GROUP BY idMot) d "
-           "GROUP BY idMot HAVING SUM(n) <> 0"))
+           "SELECT CONCAT(idMot, ' block ', bloc, ' count ', SUM(n)) FROM (SELECT idMot, idUrl DIV "
+           "64 AS bloc, COUNT(*) AS n FROM CorrespMotUrl GROUP BY idMot, bloc UNION ALL SELECT "
+           "idMot, bloc, -SUM(nbPages) FROM MotBloc GROUP BY idMot, bloc) d GROUP BY idMot, bloc "
+           "HAVING SUM(n) <> 0"))
     faults.push_back(std::move(row.at(0)));
   for (theme_search::Row& row : db.query(
            "SELECT CONCAT(idMot, ' block ', bloc) FROM (SELECT idMot, idUrl DIV 64 AS bloc, "
@@ -46,14 +47,10 @@ std::vector<std::string> keywordCountFaults(theme_search::IndexConnection& db) {
 }
 
 void recountKeywords(theme_search::IndexConnection& db) {
-  db.execute("DELETE FROM MotCompte");
-  db.execute(
-      "INSERT INTO MotCompte (idMot, part, nbPages) SELECT idMot, 0, COUNT(*) FROM CorrespMotUrl "
-      "GROUP BY idMot");
   db.execute("DELETE FROM MotBloc");
   db.execute(
-      "INSERT INTO MotBloc (idMot, bloc, part, pages) SELECT idMot, idUrl DIV 64, 0, "
-      "BIT_XOR(1 << (idUrl MOD 64)) FROM CorrespMotUrl GROUP BY idMot, idUrl DIV 64");
+      "INSERT INTO MotBloc (idMot, bloc, part, pages, nbPages) SELECT idMot, idUrl DIV 64, 0, "
+      "BIT_XOR(1 << (idUrl MOD 64)), COUNT(*) FROM CorrespMotUrl GROUP BY idMot, idUrl DIV 64");
 }
 
 void resetDatabase(const std::string& database) {

@@ -27,12 +27,11 @@ std::string testEnvironment(const std::string& database);
 // The statements of index/schema.sql, comments removed, in order.
 std::vector<std::string> schemaStatements();
 
-// The keywords whose page count (MotCompte) is not their number of keyword
-// rows, as "idMot difference" lines, and those whose blocks (MotBloc) are
-// not their pages, as "idMot block N" lines; none when both are right.
+// The keywords' blocks (MotBloc) whose pages or page counts are not those
+// of the keyword rows, as "idMot block N" lines; none when all are right.
 std::vector<std::string> keywordCountFaults(theme_search::IndexConnection& db);
 
-// Sets the page counts and blocks to what the keyword rows say, for fixtures that
+// Sets the blocks to what the keyword rows say, for fixtures that
 // write CorrespMotUrl rows themselves.
 void recountKeywords(theme_search::IndexConnection& db);
 
