@@ -143,7 +143,7 @@ class PageWriterTest : public FreshIndexTest,
   }
   // Whatever a test wrote, refused or rolled back, the keywords' page
   // counts follow the keyword rows.
-  void TearDown() override { EXPECT_EQ(keywordCountFaults(db()), std::vector<std::string>{}); }
+  void TearDown() override { EXPECT_EQ(keywordBlockFaults(db()), std::vector<std::string>{}); }
   // Indexes a document; returns its theme-word count.
   int index(const std::string& text, const EngineConfig& config, const std::string& type = "html") {
     const IndexedDocument indexed = indexer->index(kUrl, type, text, config);

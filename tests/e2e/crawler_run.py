@@ -221,15 +221,11 @@ class Checks:
                 ("every field word is a keyword of its page",
                  "SELECT f.idUrl FROM MotChamp f LEFT JOIN CorrespMotUrl c "
                  "ON c.idMot = f.idMot AND c.idUrl = f.idUrl WHERE c.idUrl IS NULL"),
-                ("every keyword's blocks count its keyword rows",
-                 "SELECT idMot FROM (SELECT idMot, idUrl DIV 64 AS bloc, COUNT(*) AS n FROM "
-                 "CorrespMotUrl GROUP BY idMot, bloc UNION ALL SELECT idMot, bloc, -SUM(nbPages) "
-                 "FROM MotBloc GROUP BY idMot, bloc) d GROUP BY idMot, bloc HAVING SUM(n) <> 0"),
-                ("every keyword's blocks are its pages",
-                 "SELECT idMot FROM (SELECT idMot, idUrl DIV 64 AS bloc, BIT_XOR(1 << (idUrl MOD "
-                 "64)) AS b FROM CorrespMotUrl GROUP BY idMot, bloc UNION ALL SELECT idMot, bloc, "
-                 "BIT_XOR(pages) FROM MotBloc GROUP BY idMot, bloc) d GROUP BY idMot, bloc "
-                 "HAVING BIT_XOR(b) <> 0"),
+                ("every keyword's blocks are its keyword rows",
+                 "SELECT idMot FROM (SELECT idMot, idUrl DIV 64 AS bloc, COUNT(*) AS n, "
+                 "BIT_XOR(1 << (idUrl MOD 64)) AS b FROM CorrespMotUrl GROUP BY idMot, bloc "
+                 "UNION ALL SELECT idMot, bloc, -SUM(nbPages), BIT_XOR(pages) FROM MotBloc GROUP "
+                 "BY idMot, bloc) d GROUP BY idMot, bloc HAVING SUM(n) <> 0 OR BIT_XOR(b) <> 0"),
                 ("no display text indexed twice",
                  "SELECT GROUP_CONCAT(idUrl) FROM Document WHERE empreinte IS NOT NULL "
                  "GROUP BY empreinte HAVING COUNT(*) > 1"),

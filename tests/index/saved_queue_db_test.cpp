@@ -72,11 +72,11 @@ TEST_F(SavedQueueTest, StartRemovesPagesFetchedAndNeverAnalysedWithTheirLinks) {
       " (2, 'http://srv/site/b', NOW()), (3, 'http://srv/site/c', NULL)");
   db().execute("INSERT INTO MotCle (idMot, mot) VALUES (1, 'miel')");
   db().execute("INSERT INTO CorrespMotUrl VALUES (1, 1, 4), (1, 2, 5)");
-  recountKeywords(db());
+  rebuildKeywordBlocks(db());
   EXPECT_EQ(removeUnanalysedPages(db()), 2u);
   EXPECT_EQ(db().query("SELECT url FROM Url"), (std::vector<Row>{{"http://srv/site/b"}}));
   EXPECT_EQ(db().query("SELECT idUrl FROM CorrespMotUrl"), (std::vector<Row>{{"2"}}));
-  EXPECT_EQ(keywordCountFaults(db()), std::vector<std::string>{});
+  EXPECT_EQ(keywordBlockFaults(db()), std::vector<std::string>{});
   EXPECT_EQ(removeUnanalysedPages(db()), 0u);
 }
 

@@ -180,11 +180,11 @@ TEST_F(UrlRegistryTest, AUrlIsFetchedOrInvalidNeverBoth) {
 
   db().execute("INSERT INTO CorrespMotUrl (idMot, idUrl, ratio) SELECT 7, idUrl, 2 FROM Url");
   db().execute("INSERT INTO Document (idUrl, titre, texte) SELECT idUrl, 't', 'x' FROM Url");
-  recountKeywords(db());
+  rebuildKeywordBlocks(db());
   removePage(db(), "http://srv/a", "status 410");
   for (const char* table : {"Url", "CorrespMotUrl", "Document"})
     EXPECT_EQ(db().count(std::string("SELECT COUNT(*) FROM ") + table), 0u) << table;
-  EXPECT_EQ(keywordCountFaults(db()), std::vector<std::string>{});
+  EXPECT_EQ(keywordBlockFaults(db()), std::vector<std::string>{});
   EXPECT_EQ(invalid().front(), "http://srv/a (status 410)");
 }
 

@@ -61,7 +61,7 @@ TEST(BlockSearch, GivesTheRowsAndTotalsOfTheGroupingStatements) {
       db.execute("INSERT INTO Url (idUrl, url, nbMotsTheme) VALUES " + rows);
     for (const std::string& rows : joinedBatches(links))
       db.execute("INSERT INTO CorrespMotUrl (idMot, idUrl, ratio) VALUES " + rows);
-    recountKeywords(db);
+    rebuildKeywordBlocks(db);
 
     for (int query = 0; query < 25; ++query) {
       std::vector<std::string> words = vocabulary;

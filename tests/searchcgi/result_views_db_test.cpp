@@ -111,7 +111,7 @@ class ResultViews : public ::testing::Test {
     index->execute("insert into CorrespMotUrl (idMot, idUrl, ratio) select M.idMot, U.idUrl, " +
                    std::to_string(ratio) + " from MotCle M, Url U where M.mot = " + quote(word) +
                    " and U.url = " + quote(url));
-    recountKeywords(*index);
+    rebuildKeywordBlocks(*index);
     if (title.empty() && text.empty()) return;
     index->execute("insert into Document (idUrl, titre, texte) select idUrl, " + quote(title) +
                    ", COMPRESS(" + quote(text) + ") from Url where url = " + quote(url));
@@ -204,7 +204,7 @@ TEST_F(ResultViews, APhraseKeepsThePagesThatHoldItsWordsInOrder) {
   index->execute(
       "insert into CorrespMotUrl (idMot, idUrl, ratio) select M.idMot, U.idUrl, 1 "
       "from MotCle M, Url U where M.mot = 'evenements'");
-  recountKeywords(*index);
+  rebuildKeywordBlocks(*index);
   for (const std::string order : {"", "&order=count"}) {
     const std::string body =
         bodyOf(searchView("/json", "keyword=%22boucle+d%27%E9v%E9nements%22&page=1" + order).page);
@@ -244,7 +244,7 @@ TEST_F(ResultViews, ExcerptsLeaveOutTitlesAndTheSitesNavigation) {
   index->execute(
       "delete C from CorrespMotUrl C join Url U on U.idUrl = C.idUrl "
       "where U.url in ('http://site/2', 'http://site/3')");
-  recountKeywords(*index);
+  rebuildKeywordBlocks(*index);
   const std::string two = bodyOf(searchView("/json", "keyword=abeilles&page=1&order=count").page);
   EXPECT_EQ(pythonJson(two, "len(v['results']), all('Accueil |' in t for t in " + excerpts + ")"),
             "(2, True)\n")

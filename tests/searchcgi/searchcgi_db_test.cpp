@@ -78,7 +78,7 @@ class SearchCgi : public ::testing::Test {
                      std::to_string(ratio) + " from MotCle M, Url U where M.mot = " + quote(word) +
                      " and U.url = " + quote(url));
     }
-    recountKeywords(*index);
+    rebuildKeywordBlocks(*index);
   }
 
   void addNumberedPages(int count) {

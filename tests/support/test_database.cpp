@@ -29,24 +29,18 @@ std::vector<std::string> schemaStatements() {
   return statements;
 }
 
-std::vector<std::string> keywordCountFaults(theme_search::IndexConnection& db) {
+std::vector<std::string> keywordBlockFaults(theme_search::IndexConnection& db) {
   std::vector<std::string> faults;
   for (theme_search::Row& row : db.query(
-           "SELECT CONCAT(idMot, ' block ', bloc, ' count ', SUM(n)) FROM (SELECT idMot, idUrl DIV "
-           "64 AS bloc, COUNT(*) AS n FROM CorrespMotUrl GROUP BY idMot, bloc UNION ALL SELECT "
-           "idMot, bloc, -SUM(nbPages) FROM MotBloc GROUP BY idMot, bloc) d GROUP BY idMot, bloc "
-           "HAVING SUM(n) <> 0"))
-    faults.push_back(std::move(row.at(0)));
-  for (theme_search::Row& row : db.query(
            "SELECT CONCAT(idMot, ' block ', bloc) FROM (SELECT idMot, idUrl DIV 64 AS bloc, "
-           "BIT_XOR(1 << (idUrl MOD 64)) AS b FROM CorrespMotUrl GROUP BY idMot, bloc UNION ALL "
-           "SELECT idMot, bloc, BIT_XOR(pages) FROM MotBloc GROUP BY idMot, bloc) d GROUP BY "
-           "idMot, bloc HAVING BIT_XOR(b) <> 0"))
+           "COUNT(*) AS n, BIT_XOR(1 << (idUrl MOD 64)) AS b FROM CorrespMotUrl GROUP BY idMot, "
+           "bloc UNION ALL SELECT idMot, bloc, -SUM(nbPages), BIT_XOR(pages) FROM MotBloc GROUP BY "
+           "idMot, bloc) d GROUP BY idMot, bloc HAVING SUM(n) <> 0 OR BIT_XOR(b) <> 0"))
     faults.push_back(std::move(row.at(0)));
   return faults;
 }
 
-void recountKeywords(theme_search::IndexConnection& db) {
+void rebuildKeywordBlocks(theme_search::IndexConnection& db) {
   db.execute("DELETE FROM MotBloc");
   db.execute(
       "INSERT INTO MotBloc (idMot, bloc, part, pages, nbPages) SELECT idMot, idUrl DIV 64, 0, "

@@ -29,11 +29,11 @@ std::vector<std::string> schemaStatements();
 
 // The keywords' blocks (MotBloc) whose pages or page counts are not those
 // of the keyword rows, as "idMot block N" lines; none when all are right.
-std::vector<std::string> keywordCountFaults(theme_search::IndexConnection& db);
+std::vector<std::string> keywordBlockFaults(theme_search::IndexConnection& db);
 
-// Sets the blocks to what the keyword rows say, for fixtures that
-// write CorrespMotUrl rows themselves.
-void recountKeywords(theme_search::IndexConnection& db);
+// Sets the blocks to what the keyword rows say, for fixtures that write
+// CorrespMotUrl rows themselves.
+void rebuildKeywordBlocks(theme_search::IndexConnection& db);
 
 #ifdef TEST_DB_NAME
 inline theme_search::ConnectionSettings testSettings() {
