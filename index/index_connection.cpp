@@ -67,6 +67,8 @@ class Stopwatch {
   const std::chrono::steady_clock::time_point start;
 };
 
+// The server's error number for a table the database does not have.
+constexpr int noSuchTableError = 1146;  // ER_NO_SUCH_TABLE
 // Server error numbers of a rejection that ends the transaction.
 constexpr int deadlockError = 1213;     // ER_LOCK_DEADLOCK
 constexpr int shutdownError = 1053;     // ER_SERVER_SHUTDOWN
@@ -106,6 +108,10 @@ bool endsTransaction(const MysqlBadQuery& rejected) {
   const int error = rejected.errnum();
   return error == deadlockError || error == shutdownError || error == killedError ||
          error == nodeNotReady || (error >= firstClientError && error <= lastClientError);
+}
+
+bool isMissingTable(const MysqlBadQuery& rejected) {
+  return rejected.errnum() == noSuchTableError;
 }
 
 bool isConnectionLoss(const mysqlpp::Exception& failure) {

@@ -156,6 +156,10 @@ class IndexConnection {
 // give the group up then, not go on.
 [[nodiscard]] bool endsTransaction(const MysqlBadQuery& rejected);
 
+// True when the statement named a table the index does not have: an index
+// made before that table, which the callers read or write without it.
+[[nodiscard]] bool isMissingTable(const MysqlBadQuery& rejected);
+
 // A transaction on one connection that is rolled back unless committed, so a
 // group of statements is applied whole or not at all. Starts the transaction
 // when constructed (throws MysqlBadQuery if the server refuses). Used by the

@@ -6,14 +6,11 @@ namespace theme_search {
 
 namespace {
 
-// The server's code for a table that does not exist.
-constexpr unsigned kNoSuchTable = 1146;
-
 void sendUnlessTableMissing(IndexConnection& connection, const std::string& statement) {
   try {
     connection.execute(statement);
   } catch (const MysqlBadQuery& rejected) {
-    if (rejected.errnum() != kNoSuchTable) throw;
+    if (!isMissingTable(rejected)) throw;
   }
 }
 

@@ -12,10 +12,6 @@ namespace theme_search {
 
 namespace {
 
-// The server's code for a table that does not exist: an index made before
-// the blocks.
-constexpr unsigned kNoSuchTable = 1146;
-
 // Each batch of a word's rows read by ratio is twice as large as the one
 // before, up to the largest.
 constexpr std::int64_t kLargestBatch = 16384;
@@ -270,7 +266,7 @@ std::optional<SearchResult> runBlockSearch(IndexConnection& index,
   try {
     words = readKeywords(index, searchWords);
   } catch (const MysqlBadQuery& rejected) {
-    if (rejected.errnum() != kNoSuchTable) throw;
+    if (!isMissingTable(rejected)) throw;
     return std::nullopt;
   }
   if (words.size() > kMaxBlockSearchWords) return std::nullopt;

@@ -15,10 +15,6 @@ namespace theme_search {
 
 namespace {
 
-// The server's code for a table that does not exist: an index made before
-// the ranking tables.
-constexpr unsigned kNoSuchTable = 1146;
-
 // The most index words read as a query's stem variants.
 constexpr int kMaxVariants = 200;
 
@@ -32,7 +28,7 @@ std::optional<std::vector<Row>> rowsIfPresent(IndexConnection& index,
   try {
     return index.query(statement);
   } catch (const MysqlBadQuery& error) {
-    if (error.errnum() != kNoSuchTable) throw;
+    if (!isMissingTable(error)) throw;
     return std::nullopt;
   }
 }
@@ -249,7 +245,7 @@ void IndexFigures::refresh(IndexConnection& index) {
     index.forEachRow(pagesStatement(true), add);
     rankingTables = true;
   } catch (const MysqlBadQuery& error) {
-    if (error.errnum() != kNoSuchTable) throw;
+    if (!isMissingTable(error)) throw;
     rankingTables = false;
     clearPages();
     index.forEachRow(pagesStatement(false), add);

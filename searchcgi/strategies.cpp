@@ -8,9 +8,6 @@ namespace theme_search {
 
 namespace {
 
-// The server's code for a table that does not exist.
-constexpr unsigned kNoSuchTable = 1146;
-
 // The column every search adds after its own: the number of rows the
 // statement matches, before the window.
 const char* const totalColumn = ", count(*) over () as total";
@@ -126,8 +123,7 @@ std::optional<SearchResult> runSearch(IndexConnection& index,
     result = resultOf(index.query(search + limitClause(firstRow, rowCount)));
   } catch (const MysqlBadQuery& rejected) {
     // An index made before the keywords' blocks: count the rows.
-    if (rejected.errnum() != kNoSuchTable || searchWords.size() != 1 || !excludedWords.empty())
-      throw;
+    if (!isMissingTable(rejected) || searchWords.size() != 1 || !excludedWords.empty()) throw;
     search = singleWordSearch(searchWords.front(), rowCount == 0 ? -1 : firstRow + rowCount - 1,
                               PageCounts::counted);
     result = resultOf(index.query(search + limitClause(firstRow, rowCount)));
