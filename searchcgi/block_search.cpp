@@ -253,6 +253,22 @@ std::string blockStatement(const std::vector<std::string>& words) {
          wordList(words) + " and B.idMot=M.idMot;";
 }
 
+std::string keywordBlockStatement(const std::vector<std::uint32_t>& keywordIds) {
+  std::string list;
+  for (const std::uint32_t id : keywordIds) list += (list.empty() ? "" : ",") + std::to_string(id);
+  return "select idMot, bloc, pages from MotBloc where idMot in (" + list + ");";
+}
+
+std::unordered_map<std::uint32_t, PageSet> readKeywordPages(IndexConnection& index,
+                                                            const std::string& statement) {
+  std::unordered_map<std::uint32_t, PageSet> pages;
+  index.forEachRow(statement, [&pages](const RowView& row) {
+    pages[numberOf<std::uint32_t>(row.at(0))].flip(numberOf<std::uint32_t>(row.at(1)),
+                                                   numberOf<std::uint64_t>(row.at(2)));
+  });
+  return pages;
+}
+
 std::optional<SearchResult> runBlockSearch(IndexConnection& index,
                                            const std::vector<std::string>& searchWords,
                                            const std::vector<std::string>& excludedWords,

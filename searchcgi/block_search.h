@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -67,6 +68,14 @@ inline constexpr std::size_t kMaxBlockSearchWords = 63;
 // The statement that reads the blocks of the keywords whose mot is in the
 // list: (idMot, bloc, pages), one row a part, in key order.
 [[nodiscard]] std::string blockStatement(const std::vector<std::string>& words);
+// The same rows for keywords given by idMot.
+[[nodiscard]] std::string keywordBlockStatement(const std::vector<std::uint32_t>& keywordIds);
+
+// The pages of each keyword from the (idMot, bloc, pages) rows of a block
+// statement. Blocks on the database; throws mysqlpp::Exception when the
+// statement is rejected.
+[[nodiscard]] std::unordered_map<std::uint32_t, PageSet> readKeywordPages(
+    IndexConnection& index, const std::string& statement);
 
 // Runs the search of several words (two or more search words, no excluded
 // word) or the search with excluded words from the blocks, with the row

@@ -9,6 +9,7 @@
 #include "common/text.h"
 #include "common/word_stems.h"
 #include "index/sql_text.h"
+#include "searchcgi/ranked_top.h"
 #include "searchcgi/strategies.h"
 
 namespace theme_search {
@@ -75,11 +76,6 @@ double inverseDocumentFrequency(std::int64_t pages, std::int64_t pagesWithTerm) 
   return std::log(1.0 + (all - n + 0.5) / (n + 0.5));
 }
 
-namespace {
-
-using FieldCounts = std::array<unsigned, kFieldCount>;
-
-// What scoring a query needs once per query: each term's IDF.
 std::vector<double> termWeights(const CollectionStats& stats, std::size_t termCount) {
   std::vector<double> idf(termCount);
   for (std::size_t term = 0; term < termCount; ++term)
@@ -88,7 +84,6 @@ std::vector<double> termWeights(const CollectionStats& stats, std::size_t termCo
   return idf;
 }
 
-// The BM25F score of one page: counts[term] for each of the idf's terms.
 double scoreOf(const FieldCounts* counts, const FieldCounts& length, const std::vector<double>& idf,
                const CollectionStats& stats, const RankingWeights& weights) {
   // Each field's weight divided by its length normalisation, once a page.
@@ -107,8 +102,6 @@ double scoreOf(const FieldCounts* counts, const FieldCounts& length, const std::
   }
   return score;
 }
-
-}  // namespace
 
 double bm25fScore(const CandidatePage& page, const CollectionStats& stats,
                   const RankingWeights& weights) {
@@ -188,6 +181,8 @@ void IndexFigures::clearPages() {
   pageList.clear();
   positions.clear();
   farPositions.clear();
+  byLength.clear();
+  added.clear();
 }
 
 void IndexFigures::addRow(const RowView& row) {
@@ -264,6 +259,21 @@ void IndexFigures::refresh(IndexConnection& index) {
   }
   for (std::size_t field = 0; field < kFieldCount; ++field)
     stats.averageLength[field] = measured == 0 ? 0.0 : sums[field] / measured;
+  // Shortest body first; a page of unknown length is scored as one of
+  // average length.
+  const double average = stats.averageLength[bodyField];
+  const auto bodyLength = [average](const Page& page) {
+    return page.length[bodyField] == 0 || average <= 0 ? average : page.length[bodyField];
+  };
+  std::vector<std::pair<double, std::uint32_t>> lengths;
+  lengths.reserve(pageList.size());
+  for (std::uint32_t id = 0; id < positions.size(); ++id)
+    if (positions[id] != 0) lengths.emplace_back(bodyLength(pageList[positions[id] - 1]), id);
+  for (const auto& [id, position] : farPositions)
+    lengths.emplace_back(bodyLength(pageList[position - 1]), id);
+  std::sort(lengths.begin(), lengths.end());
+  byLength.reserve(lengths.size());
+  for (const auto& entry : lengths) byLength.push_back(entry.second);
   readAt = now;
 }
 
@@ -276,8 +286,10 @@ void IndexFigures::addPages(IndexConnection& index, const std::vector<std::uint3
     list += std::to_string(id);
   }
   if (list.empty()) return;
-  index.forEachRow(pagesStatement(rankingTables, list),
-                   [this](const RowView& row) { addRow(row); });
+  index.forEachRow(pagesStatement(rankingTables, list), [this](const RowView& row) {
+    addRow(row);
+    added.push_back(idField(row.at(0)));
+  });
 }
 
 namespace {
@@ -354,18 +366,10 @@ bool matches(const CandidateTable& table, std::size_t slot, std::size_t needed,
   return table.termsHeld(slot) >= needed && excluded.count(table.ids[slot]) == 0;
 }
 
-// A word of the index that shares a query term's stem in one language.
-struct StemVariant {
-  std::uint32_t keyword;
-  std::size_t term;
-  StemLanguage language;
-};
+}  // namespace
 
-// The index's words that share a term's stem, in the languages of the
-// index's pages (a page without one counts as French), other than the
-// terms themselves. The stems are looked up as prefixes of the index's
-// words, which Snowball's stems of a-z words are but for a few English
-// endings.
+// The stems are looked up as prefixes of the index's words, which
+// Snowball's stems of a-z words are but for a few English endings.
 std::vector<StemVariant> stemVariants(IndexConnection& index, const IndexFigures& figures,
                                       const std::vector<std::string>& searchTerms) {
   std::vector<StemLanguage> languages;
@@ -409,6 +413,8 @@ std::vector<StemVariant> stemVariants(IndexConnection& index, const IndexFigures
   }
   return variants;
 }
+
+namespace {
 
 // A page of a ranking before its window is cut: its score and URL (owned by
 // the figures).
@@ -466,6 +472,9 @@ std::optional<RankedSearch> runRankedSearch(IndexConnection& index, IndexFigures
   RankedSearch search;
   if (contradictoryWords(searchTerms, excludedTerms)) return search;
   figures.refresh(index);
+  if (std::optional<RankedSearch> top = runRankedTopSearch(
+          index, figures, searchTerms, excludedTerms, firstRow, rowCount, weights))
+    return top;
   const std::size_t termCount = searchTerms.size();
 
   // Each keyword is matched to its term as the keyword column compares

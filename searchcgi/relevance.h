@@ -69,6 +69,19 @@ struct CandidatePage {
 // BM25's inverse document frequency: ln(1 + (N - n + 0.5) / (n + 0.5)).
 [[nodiscard]] double inverseDocumentFrequency(std::int64_t pages, std::int64_t pagesWithTerm);
 
+// How often one term stands in each field of a page.
+using FieldCounts = std::array<unsigned, kFieldCount>;
+
+// Each of a query's terms' IDF, from the collection's figures.
+[[nodiscard]] std::vector<double> termWeights(const CollectionStats& stats, std::size_t termCount);
+
+// The BM25F score of a page of these field lengths whose terms stand
+// counts[term] times in its fields, for each of the idf's terms. For given
+// terms it grows with every count, and falls as the body grows longer.
+[[nodiscard]] double scoreOf(const FieldCounts* counts, const FieldCounts& length,
+                             const std::vector<double>& idf, const CollectionStats& stats,
+                             const RankingWeights& weights);
+
 // The page's BM25F score: for each term, its field counts weighted and
 // normalised by each field's length against the average, summed, then
 // saturated by k1 and multiplied by the term's IDF; the terms' scores add
@@ -135,6 +148,14 @@ class IndexFigures {
   }
   // False for an index made before the ranking tables.
   [[nodiscard]] bool hasRankingTables() const { return rankingTables; }
+  // True when the figures hold every on-theme page of the index.
+  [[nodiscard]] bool holdWholeIndex() const { return scope == Scope::wholeIndex; }
+  // The pages read by the last refresh of the whole index, the shortest
+  // body first (a page of unknown length counts as of average length), so
+  // the pages whose body weighs most first, whatever the weights.
+  [[nodiscard]] const std::vector<std::uint32_t>& shortestFirst() const { return byLength; }
+  // The pages added since the last refresh, by addPages.
+  [[nodiscard]] const std::vector<std::uint32_t>& addedPages() const { return added; }
 
  private:
   void addRow(const RowView& row);
@@ -151,6 +172,8 @@ class IndexFigures {
   std::deque<Page> pageList;
   std::vector<std::uint32_t> positions;
   std::unordered_map<std::uint32_t, std::uint32_t> farPositions;
+  std::vector<std::uint32_t> byLength;
+  std::vector<std::uint32_t> added;
   bool rankingTables = true;
 };
 
@@ -178,6 +201,20 @@ struct RankedSearch {
 [[nodiscard]] std::string variantStatement(const std::vector<std::string>& stems);
 [[nodiscard]] std::string fieldStatement(const std::vector<std::uint32_t>& keywordIds);
 [[nodiscard]] std::string excludedPagesStatement(const std::vector<std::string>& excluded);
+
+// A word of the index that shares a query term's stem in one language.
+struct StemVariant {
+  std::uint32_t keyword;
+  std::size_t term;
+  StemLanguage language;
+};
+
+// The index's words that share a search term's stem, in the languages of
+// the index's pages (a page without one counts as French), other than the
+// terms themselves. Blocks on the database.
+[[nodiscard]] std::vector<StemVariant> stemVariants(IndexConnection& index,
+                                                    const IndexFigures& figures,
+                                                    const std::vector<std::string>& searchTerms);
 
 // The plain page's search (same pages: one term, pages holding it; several,
 // pages holding more than one; with exclusions, pages holding any term and
