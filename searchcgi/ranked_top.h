@@ -35,8 +35,11 @@ namespace theme_search {
 // The pages of the shortest bodies in a search's set met before any row is
 // read, at most this many, looked for among at most kShortPagesLooked
 // pages of the index.
-inline constexpr std::size_t kShortPagesMet = 64;
+inline constexpr std::size_t kShortPagesMet = 16;
 inline constexpr std::size_t kShortPagesLooked = 4096;
+
+// The first number of a term's rows read at once by ratio.
+inline constexpr std::int64_t kFirstRankedBatch = 64;
 
 // The ranked search with a row window (rowCount > 0) whose window lies
 // within the pages that hold the terms themselves, in a snapshot of the
@@ -52,7 +55,7 @@ inline constexpr std::size_t kShortPagesLooked = 4096;
 [[nodiscard]] std::optional<RankedSearch> runRankedTopSearch(
     IndexConnection& index, IndexFigures& figures, const std::vector<std::string>& searchTerms,
     const std::vector<std::string>& excludedTerms, std::int64_t firstRow, std::int64_t rowCount,
-    const RankingWeights& weights, std::int64_t firstBatch = kFirstRatioBatch,
+    const RankingWeights& weights, std::int64_t firstBatch = kFirstRankedBatch,
     std::size_t shortPagesMet = kShortPagesMet);
 
 }  // namespace theme_search
