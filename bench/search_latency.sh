@@ -10,7 +10,9 @@
 # excluded word) and page-2 (single word, second page). One client measures
 # each kind for SE_BENCH_SECONDS (default 10) in each mode; at the first size,
 # 50 clients then load the server for SE_BENCH_LOAD_SECONDS (default 30) in
-# each mode, every reply checked against the same query's reply fetched alone.
+# each mode, every reply checked against the same query's reply fetched alone,
+# on single-word queries of the plain page, then on two-word queries of the
+# HTML view.
 # The index holds Document rows too (index_generator --documents), so the
 # single-word and two-word queries are also measured in the HTML view
 # (/html: titles and excerpts) and the JSON view (/json): the difference
@@ -109,8 +111,14 @@ load_view() { local view=$1; shift; "$build/bench/search_load" 8080 "/cgi-bin/se
 first=1
 for pages in "${sizes[@]}"; do
   echo "== $pages pages"
-  [ "${SE_BENCH_REUSE_INDEX:-0}" = 1 ] ||
+  if [ "${SE_BENCH_REUSE_INDEX:-0}" != 1 ]; then
+    started=$SECONDS
     "$build/bench/index_generator" "$pages" "$work/tables" --documents
+    echo "generated and loaded in $((SECONDS - started)) s"
+  fi
+  sql "select concat('index: ', round(sum(data_length + index_length) / 1048576), ' MiB, ',
+       round(sum(data_length + index_length) / 1024 / $pages, 1), ' KiB a page')
+       from information_schema.tables where table_schema = database()"
   write_queries
   for mode in ${SE_BENCH_MODES:-cgi fastcgi}; do
     start_lighttpd "$mode"
@@ -129,6 +137,8 @@ for pages in "${sizes[@]}"; do
     if [ "$first" = 1 ]; then
       printf '%-8s %-10s ' "$mode" "load-50"
       load "$work/single.txt" 50 "$load_seconds" --check || true
+      printf '%-8s %-10s ' "$mode" "load-50-html"
+      load_view html "$work/two.txt" 50 "$load_seconds" --check || true
     fi
     stop_lighttpd
   done
