@@ -195,10 +195,13 @@ int main(int argc, char** argv) {
   const std::filesystem::path dir = std::filesystem::absolute(arguments[1]);
   std::filesystem::create_directories(dir);
   try {
-    const std::vector<GeneratedPage> pages = generatePages(count);
-    writeTables(pages, dir);
-    if (documents) writeDocuments(pages, dir);
-    if (arguments.size() > 2) writeSite(pages, arguments[2]);
+    {
+      // Freed before the load: a million pages take gigabytes.
+      const std::vector<GeneratedPage> pages = generatePages(count);
+      writeTables(pages, dir);
+      if (documents) writeDocuments(pages, dir);
+      if (arguments.size() > 2) writeSite(pages, arguments[2]);
+    }
     IndexConnection index;
     load(index, dir, documents);
     std::cout << "pages: " << index.count("select count(*) from Url")
