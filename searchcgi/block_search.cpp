@@ -19,13 +19,6 @@ constexpr std::int64_t kLargestBatch = 16384;
 // The counting planes of searchLevels: enough bits for kMaxBlockSearchWords.
 constexpr std::size_t kPlanes = 6;
 
-template <typename Number>
-Number numberOf(std::string_view text) {
-  Number value = 0;
-  std::from_chars(text.data(), text.data() + text.size(), value);
-  return value;
-}
-
 struct Keyword {
   std::uint32_t id = 0;
   PageSet pages;
@@ -41,22 +34,6 @@ std::vector<Keyword> readKeywords(IndexConnection& index, const std::vector<std:
                                numberOf<std::uint64_t>(row.at(2)));
   });
   return keywords;
-}
-
-// The most ids one statement names.
-constexpr std::size_t kIdsPerStatement = 16384;
-
-// The ids from `start` on, at most kIdsPerStatement of them, separated by
-// commas, each between `before` and `after`.
-std::string idList(const std::vector<std::uint32_t>& ids, std::size_t start,
-                   const char* before = "", const char* after = "") {
-  std::string list;
-  const std::size_t end = std::min(ids.size(), start + kIdsPerStatement);
-  for (std::size_t i = start; i < end; ++i) {
-    if (i > start) list += ',';
-    list += before + std::to_string(ids[i]) + after;
-  }
-  return list;
 }
 
 // A page of a level met while reading: the sum of the ratios known so far
@@ -207,6 +184,17 @@ class LevelTop {
 
 }  // namespace
 
+std::string idList(const std::vector<std::uint32_t>& ids, std::size_t start, const char* before,
+                   const char* after) {
+  std::string list;
+  const std::size_t end = std::min(ids.size(), start + kIdsPerStatement);
+  for (std::size_t i = start; i < end; ++i) {
+    if (i > start) list += ',';
+    list += before + std::to_string(ids[i]) + after;
+  }
+  return list;
+}
+
 std::int64_t PageSet::size() const {
   std::int64_t count = 0;
   for (const std::uint64_t pages : blocks) count += __builtin_popcountll(pages);
@@ -254,9 +242,7 @@ std::string blockStatement(const std::vector<std::string>& words) {
 }
 
 std::string keywordBlockStatement(const std::vector<std::uint32_t>& keywordIds) {
-  std::string list;
-  for (const std::uint32_t id : keywordIds) list += (list.empty() ? "" : ",") + std::to_string(id);
-  return "select idMot, bloc, pages from MotBloc where idMot in (" + list + ");";
+  return "select idMot, bloc, pages from MotBloc where idMot in (" + idList(keywordIds, 0) + ");";
 }
 
 std::unordered_map<std::uint32_t, PageSet> readKeywordPages(IndexConnection& index,
@@ -288,9 +274,7 @@ std::optional<SearchResult> runBlockSearch(IndexConnection& index,
   if (words.size() > kMaxBlockSearchWords) return std::nullopt;
   PageSet excluded;
   if (!excludedWords.empty())
-    for (const Keyword& word : readKeywords(index, excludedWords))
-      for (std::size_t block = 0; block < word.pages.blocks.size(); ++block)
-        excluded.add(static_cast<std::uint32_t>(block), word.pages.blocks[block]);
+    for (const Keyword& word : readKeywords(index, excludedWords)) excluded.addAll(word.pages);
   std::vector<PageSet> sets;
   sets.reserve(words.size());
   for (const Keyword& word : words) sets.push_back(word.pages);

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <charconv>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -44,6 +46,23 @@ class PageSet {
     if (block >= blocks.size()) blocks.resize(block + 1, 0);
     blocks[block] |= pages;
   }
+  void insert(std::uint32_t page) { add(page / 64, std::uint64_t{1} << (page % 64)); }
+  void erase(std::uint32_t page) {
+    if (contains(page)) flip(page / 64, std::uint64_t{1} << (page % 64));
+  }
+  // Adds the pages of another set.
+  void addAll(const PageSet& other) {
+    for (std::size_t block = 0; block < other.blocks.size(); ++block)
+      if (other.blocks[block] != 0) add(static_cast<std::uint32_t>(block), other.blocks[block]);
+  }
+  // Calls visit(idUrl) for each page, in ascending order.
+  template <typename Visit>
+  void forEach(Visit&& visit) const {
+    for (std::size_t block = 0; block < blocks.size(); ++block)
+      for (std::uint64_t bits = blocks[block]; bits != 0; bits &= bits - 1)
+        visit(static_cast<std::uint32_t>(block * 64 +
+                                         static_cast<std::size_t>(__builtin_ctzll(bits))));
+  }
   [[nodiscard]] std::int64_t size() const;
 
   std::vector<std::uint64_t> blocks;
@@ -64,6 +83,22 @@ inline constexpr std::size_t kMaxBlockSearchWords = 63;
 // kMaxBlockSearchWords sets) without the excluded pages.
 [[nodiscard]] SearchLevels searchLevels(const std::vector<PageSet>& searchWords,
                                         const PageSet& excluded, int fewestWords);
+
+// A number of a result row's field (0 when it is not one).
+template <typename Number>
+[[nodiscard]] Number numberOf(std::string_view text) {
+  Number value = 0;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
+
+// The most ids one statement names.
+inline constexpr std::size_t kIdsPerStatement = 16384;
+
+// The ids from `start` on, at most kIdsPerStatement of them, separated by
+// commas, each between `before` and `after`.
+[[nodiscard]] std::string idList(const std::vector<std::uint32_t>& ids, std::size_t start,
+                                 const char* before = "", const char* after = "");
 
 // The statement that reads the blocks of the keywords whose mot is in the
 // list: (idMot, bloc, pages), one row a part, in key order.

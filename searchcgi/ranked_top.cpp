@@ -1,7 +1,6 @@
 #include "searchcgi/ranked_top.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <unordered_map>
@@ -17,63 +16,25 @@ namespace {
 // before, up to the largest.
 constexpr std::int64_t kLargestBatch = 16384;
 
-// The most ids one statement names.
-constexpr std::size_t kIdsPerStatement = 16384;
-
 // A term whose IDF is this many times below another's (it is on nearly
 // every page) has its field rows looked up for the pages met only.
 constexpr double kLazyFieldsRatio = 100;
 
 std::uint32_t idOf(std::string_view text) {
-  std::uint32_t value = 0;
-  std::from_chars(text.data(), text.data() + text.size(), value);
-  return value;
+  return numberOf<std::uint32_t>(text);
+}
+
+std::int64_t integerOf(std::string_view text) {
+  return numberOf<std::int64_t>(text);
 }
 
 std::string lowerCase(std::string word) {
   return toLowerLatin1(word);
 }
 
-std::int64_t numberOf(std::string_view text) {
-  std::int64_t value = 0;
-  std::from_chars(text.data(), text.data() + text.size(), value);
-  return value;
-}
-
-std::string joined(const std::vector<std::uint32_t>& ids, std::size_t start = 0,
-                   std::size_t end = std::numeric_limits<std::size_t>::max(),
-                   const char* before = "", const char* after = "") {
-  std::string list;
-  end = std::min(end, ids.size());
-  for (std::size_t i = start; i < end; ++i) {
-    if (i > start) list += ',';
-    list += before + std::to_string(ids[i]) + after;
-  }
-  return list;
-}
-
-template <typename Visit>
-void forEachPage(const PageSet& set, Visit&& visit) {
-  for (std::size_t block = 0; block < set.blocks.size(); ++block)
-    for (std::uint64_t bits = set.blocks[block]; bits != 0; bits &= bits - 1)
-      visit(
-          static_cast<std::uint32_t>(block * 64 + static_cast<std::size_t>(__builtin_ctzll(bits))));
-}
-
-void addPage(PageSet& set, std::uint32_t page) {
-  set.add(page / 64, std::uint64_t{1} << (page % 64));
-}
-
-void removePage(PageSet& set, std::uint32_t page) {
-  if (set.contains(page)) set.flip(page / 64, std::uint64_t{1} << (page % 64));
-}
-
 PageSet unionOf(const SearchLevels& levels) {
   PageSet all;
-  for (const auto& level : levels.levels)
-    for (std::size_t block = 0; block < level.second.blocks.size(); ++block)
-      if (level.second.blocks[block] != 0)
-        all.add(static_cast<std::uint32_t>(block), level.second.blocks[block]);
+  for (const auto& level : levels.levels) all.addAll(level.second);
   return all;
 }
 
@@ -85,7 +46,7 @@ std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> zeroRatioPages(
   std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> pages;
   if (keywordIds.empty()) return pages;
   index.forEachRow(
-      "select idMot, idUrl from CorrespMotUrl where idMot in (" + joined(keywordIds) +
+      "select idMot, idUrl from CorrespMotUrl where idMot in (" + idList(keywordIds, 0) +
           ") and ratio <= 0;",
       [&pages](const RowView& row) { pages[idOf(row.at(0))].push_back(idOf(row.at(1))); });
   return pages;
@@ -248,7 +209,7 @@ class TopPages {
                          std::to_string(batch) + ";",
                      [&](const RowView& row) {
                        ++rows;
-                       lowestRatio = numberOf(row.at(1));
+                       lowestRatio = integerOf(row.at(1));
                        record(idOf(row.at(0)), term, lowestRatio);
                      });
     return rows;
@@ -266,11 +227,11 @@ class TopPages {
         // Joined to a list of ids rather than "idUrl in (...)", which the
         // server may answer by reading all of the keyword's rows.
         index.forEachRow(
-            "with P (id) as (values " + joined(missing, start, start + kIdsPerStatement, "(", ")") +
+            "with P (id) as (values " + idList(missing, start, "(", ")") +
                 ") select C.idUrl, C.ratio from P straight_join CorrespMotUrl C "
                 "where C.idMot=" +
                 std::to_string(query.keyword[term]) + " and C.idUrl=P.id;",
-            [&](const RowView& row) { record(idOf(row.at(0)), term, numberOf(row.at(1))); });
+            [&](const RowView& row) { record(idOf(row.at(0)), term, integerOf(row.at(1))); });
       }
     }
     for (std::size_t term = 0; term < termCount; ++term) {
@@ -279,16 +240,16 @@ class TopPages {
                                              ids.end());
       for (std::size_t start = 0; start < added.size(); start += kIdsPerStatement)
         index.forEachRow(
-            "with P (id) as (values " + joined(added, start, start + kIdsPerStatement, "(", ")") +
+            "with P (id) as (values " + idList(added, start, "(", ")") +
                 ") select C.idUrl, C.champ, C.nb from P straight_join MotChamp C "
                 "where C.idMot=" +
                 std::to_string(query.keyword[term]) + " and C.idUrl=P.id;",
             [&](const RowView& row) {
-              const std::int64_t field = numberOf(row.at(1)) - 1;
+              const std::int64_t field = integerOf(row.at(1)) - 1;
               const auto slot = slots.find(idOf(row.at(0)));
               if (slot == slots.end() || field < 0 || field >= std::int64_t{bodyField}) return;
               counts[slot->second * termCount + term][static_cast<std::size_t>(field)] =
-                  static_cast<unsigned>(numberOf(row.at(2)));
+                  static_cast<unsigned>(integerOf(row.at(2)));
             });
     }
     for (; scored < ids.size(); ++scored)
@@ -386,7 +347,7 @@ std::optional<RankedSearch> runRankedTopSearch(IndexConnection& index, IndexFigu
     PageSet pages = blocks[keyword];
     const auto zero = zeroRatio.find(keyword);
     if (zero != zeroRatio.end())
-      for (const std::uint32_t page : zero->second) removePage(pages, page);
+      for (const std::uint32_t page : zero->second) pages.erase(page);
     return pages;
   };
   CollectionStats stats = figures.collection();
@@ -402,8 +363,7 @@ std::optional<RankedSearch> runRankedTopSearch(IndexConnection& index, IndexFigu
   PageSet excluded;
   if (!excludedTerms.empty())
     for (const auto& keyword : readKeywordPages(index, blockStatement(excludedTerms)))
-      for (std::size_t block = 0; block < keyword.second.blocks.size(); ++block)
-        excluded.add(static_cast<std::uint32_t>(block), keyword.second.blocks[block]);
+      excluded.addAll(keyword.second);
   const int needed = excludedTerms.empty() && termCount >= 2 ? 2 : 1;
   const PageSet inSet = unionOf(searchLevels(query.pages, excluded, needed));
 
@@ -411,16 +371,16 @@ std::optional<RankedSearch> runRankedTopSearch(IndexConnection& index, IndexFigu
   // without a Url row is not ranked.
   const auto addUnknownPages = [&](const PageSet& pages) {
     std::vector<std::uint32_t> unknown;
-    forEachPage(pages, [&](std::uint32_t page) {
+    pages.forEach([&](std::uint32_t page) {
       if (!figures.page(page)) unknown.push_back(page);
     });
     if (!unknown.empty()) figures.addPages(index, unknown);
   };
   addUnknownPages(inSet);
   std::int64_t exactCount = 0;
-  forEachPage(inSet, [&](std::uint32_t page) {
+  inSet.forEach([&](std::uint32_t page) {
     if (!figures.page(page)) return;
-    addPage(query.set, page);
+    query.set.insert(page);
     ++exactCount;
   });
   const std::int64_t windowEnd = firstRow + rowCount;
@@ -439,12 +399,12 @@ std::optional<RankedSearch> runRankedTopSearch(IndexConnection& index, IndexFigu
         addUnknownPages(blocks[variant.keyword]);
       }
     for (const StemVariant& variant : variants)
-      forEachPage(variantPages[variant.keyword], [&](std::uint32_t page) {
+      variantPages[variant.keyword].forEach([&](std::uint32_t page) {
         const IndexFigures::Page* known = figures.page(page);
         if ((known ? known->stemLanguage : StemLanguage::french) == variant.language)
-          addPage(withVariants[variant.term], page);
+          withVariants[variant.term].insert(page);
       });
-    forEachPage(unionOf(searchLevels(withVariants, excluded, needed)), [&](std::uint32_t page) {
+    unionOf(searchLevels(withVariants, excluded, needed)).forEach([&](std::uint32_t page) {
       if (!inSet.contains(page) && figures.page(page)) ++stemmedCount;
     });
   }
@@ -467,7 +427,7 @@ std::optional<RankedSearch> runRankedTopSearch(IndexConnection& index, IndexFigu
        readFields.empty() ? std::vector<Row>{} : index.query(fieldStatement(readFields))) {
     const std::uint32_t page = idOf(row.at(0));
     const std::uint32_t keyword = idOf(row.at(1));
-    const std::int64_t field = numberOf(row.at(2)) - 1;
+    const std::int64_t field = integerOf(row.at(2)) - 1;
     const auto term = std::find(query.keyword.begin(), query.keyword.end(), keyword);
     if (!query.set.contains(page) || term == query.keyword.end() || field < 0 ||
         field >= std::int64_t{bodyField})
@@ -475,7 +435,7 @@ std::optional<RankedSearch> runRankedTopSearch(IndexConnection& index, IndexFigu
     std::vector<FieldCounts>& counts = query.fields[page];
     if (counts.empty()) counts.resize(termCount, FieldCounts{});
     counts[static_cast<std::size_t>(term - query.keyword.begin())]
-          [static_cast<std::size_t>(field)] = static_cast<unsigned>(numberOf(row.at(3)));
+          [static_cast<std::size_t>(field)] = static_cast<unsigned>(integerOf(row.at(3)));
   }
   const std::vector<std::uint32_t>& shortest = figures.shortestFirst();
   std::size_t looked = 0, shortMet = 0;
