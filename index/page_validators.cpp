@@ -19,11 +19,18 @@ void recordUnchangedVisit(IndexConnection& connection, const std::string& url) {
   connection.execute("UPDATE Url SET lastVisit = NOW() WHERE url = " + quote(url) + " LIMIT 1");
 }
 
+std::string validatorsRow(std::uint64_t pageId, const PageValidators& validators) {
+  return "(" + std::to_string(pageId) + ", " + quote(validators.etag) + ", " +
+         quote(validators.lastModified) + ")";
+}
+
+std::string validatorsRowsStatement(const std::string& rows) {
+  return "INSERT INTO UrlValidateurs ( idUrl, etag, lastModified ) VALUES " + rows +
+         " ON DUPLICATE KEY UPDATE etag = VALUES(etag), lastModified = VALUES(lastModified)";
+}
+
 std::string validatorsStatement(std::uint64_t pageId, const PageValidators& validators) {
-  return "INSERT INTO UrlValidateurs ( idUrl, etag, lastModified ) VALUES (" +
-         std::to_string(pageId) + ", " + quote(validators.etag) + ", " +
-         quote(validators.lastModified) +
-         ") ON DUPLICATE KEY UPDATE etag = VALUES(etag), lastModified = VALUES(lastModified)";
+  return validatorsRowsStatement(validatorsRow(pageId, validators));
 }
 
 std::string validatorsRemovalStatement(std::uint64_t pageId) {

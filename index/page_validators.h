@@ -39,6 +39,10 @@ void recordUnchangedVisit(IndexConnection& connection, const std::string& url);
 // replaced. Its removal, for a page whose reply has no validators now.
 [[nodiscard]] std::string validatorsStatement(std::uint64_t pageId,
                                               const PageValidators& validators);
+// The same row as "(idUrl, etag, lastModified)", and the statement that
+// writes or replaces a list of such rows.
+[[nodiscard]] std::string validatorsRow(std::uint64_t pageId, const PageValidators& validators);
+[[nodiscard]] std::string validatorsRowsStatement(const std::string& rows);
 [[nodiscard]] std::string validatorsRemovalStatement(std::uint64_t pageId);
 
 }  // namespace theme_search

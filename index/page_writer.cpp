@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include "index/keyword_counts.h"
@@ -41,9 +43,183 @@ PageWriteResult PageWriter::write(const std::string& url, const PageRecord& reco
   return result;
 }
 
+namespace {
+
+// Whether the pages can be written together: each new to the index under
+// its own URL, and no URL twice.
+bool writableTogether(const std::vector<PageToWrite>& pages) {
+  std::unordered_set<std::string_view> urls;
+  for (const PageToWrite& page : pages)
+    if (page.replacing || page.record->canonicalUrl || !urls.insert(page.url).second) return false;
+  return true;
+}
+
+// The rows' texts joined into as few statements as joinedBatches makes,
+// each made by `statement`.
+template <class Statement>
+std::vector<std::string> batchedStatements(const std::vector<std::string>& rows,
+                                           Statement statement) {
+  std::vector<std::string> statements;
+  for (const std::string& list : joinedBatches(rows)) statements.push_back(statement(list));
+  return statements;
+}
+
+}  // namespace
+
 std::vector<PageWriteResult> PageWriter::writeGroup(const std::vector<PageToWrite>& pages) {
+  if (pages.empty()) return {};
+  if (writes == Writes::batched && writableTogether(pages))
+    if (std::optional<std::vector<PageWriteResult>> results = writeTogether(pages))
+      return std::move(*results);
+  return writeEachInSavepoint(pages);
+}
+
+// The pages of a group in a few statements a table, in one transaction, as
+// writePage would write them one after the other; nullopt when the server
+// rejected a statement (a rejection that leaves the transaction open) or a
+// field word has no keyword id, with nothing written.
+std::optional<std::vector<PageWriteResult>> PageWriter::writeTogether(
+    const std::vector<PageToWrite>& pages) {
   std::vector<PageWriteResult> results(pages.size());
-  if (pages.empty()) return results;
+  const auto stoppedResults = [&results] {
+    for (PageWriteResult& result : results) {
+      result = PageWriteResult{};
+      result.stopped = true;
+    }
+    return results;
+  };
+  const auto waitedBefore = connection.statementTime();
+  Transaction transaction(connection);
+  part = countPart.next();
+  Learned group;
+  try {
+    // Every page's Url row and id, out of the invalid URLs.
+    std::vector<std::string> urlRows, quotedUrls;
+    for (const PageToWrite& page : pages) {
+      quotedUrls.push_back(quote(page.url));
+      urlRows.push_back("(" + quotedUrls.back() + ", NULL )");
+    }
+    for (const std::string& statement : batchedStatements(urlRows, pageRowsStatement))
+      connection.execute(statement);
+    std::unordered_map<std::string, std::uint64_t> idOf;
+    for (const std::string& list : joinedBatches(quotedUrls)) {
+      for (const std::string& statement : invalidRemovalStatements(list))
+        connection.execute(statement);
+      for (const Row& row : connection.query(pageIdsStatement(list)))
+        idOf[row.at(1)] = std::stoull(row.at(0));
+    }
+    std::vector<std::uint64_t> ids;
+    for (const PageToWrite& page : pages) {
+      const auto found = idOf.find(page.url);
+      if (found == idOf.end()) return std::nullopt;  // page by page, which reports it
+      ids.push_back(found->second);
+    }
+    if (stopped()) return stoppedResults();
+
+    // The Document rows whose text the pages' texts may repeat, by idUrl,
+    // updated as each page writes its own: a page repeats the first by
+    // idUrl of another URL, as duplicateOf finds it after the pages before.
+    std::vector<std::string> hashes;
+    for (const PageToWrite& page : pages)
+      if (page.record->document && page.record->document->textHash)
+        hashes.push_back(std::to_string(*page.record->document->textHash));
+    std::map<std::uint64_t, std::pair<std::optional<std::uint64_t>, std::string>> documents;
+    for (const std::string& list : joinedBatches(hashes))
+      for (Row& row : connection.query(textHashesStatement(list)))
+        documents[std::stoull(row.at(1))] = {std::stoull(row.at(0)), std::move(row.at(2))};
+    std::vector<bool> indexed(pages.size(), false);
+    // Each keyword once, in the order the pages would insert them.
+    std::vector<const std::string*> keywords;
+    std::unordered_set<std::string_view> listed;
+    std::set<std::string> newTypes;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+      const PageRecord& record = *pages[i].record;
+      if (record.documentType.empty()) continue;
+      if (record.document && record.document->textHash)
+        for (const auto& [id, document] : documents)
+          if (document.first == record.document->textHash && document.second != pages[i].url) {
+            results[i].duplicateOf = document.second;
+            break;
+          }
+      if (results[i].duplicateOf) continue;
+      indexed[i] = true;
+      if (record.document) documents[ids[i]] = {record.document->textHash, pages[i].url};
+      if (committed.types.count(record.documentType) == 0) newTypes.insert(record.documentType);
+      for (const auto& keyword : record.keywords)
+        if (listed.insert(keyword.first).second) keywords.push_back(&keyword.first);
+    }
+    for (const std::string& type : newTypes) {
+      connection.execute(extensionStatement(type));
+      group.types.insert(type);
+    }
+
+    // The keywords and every indexed page's rows.
+    learnIds(keywords, Learned{}, group);
+    if (stopped()) return stoppedResults();
+    std::vector<std::pair<std::pair<std::uint64_t, std::uint64_t>, std::string>> links;
+    std::vector<std::string> documentRows, measureRows, fieldRows, validatorRows;
+    std::vector<std::pair<std::uint64_t, int>> themeCounts;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+      const PageRecord& record = *pages[i].record;
+      const std::string page = std::to_string(ids[i]);
+      themeCounts.emplace_back(ids[i], indexed[i] ? record.themeWordCount : 0);
+      if (!indexed[i]) continue;
+      for (const auto& [word, count] : record.keywords)
+        if (const std::string* id = keywordId(word, Learned{}, group))
+          links.emplace_back(std::pair{std::stoull(*id), ids[i]},
+                             "(" + *id + "," + page + "," + std::to_string(count) + ")");
+      if (record.document) documentRows.push_back(documentRow(ids[i], *record.document));
+      if (record.ranking) {
+        measureRows.push_back(measureRow(ids[i], *record.ranking));
+        for (const auto& [field, words] : record.ranking->fieldWords)
+          for (const auto& [word, count] : words) {
+            const std::string* id = keywordId(word, Learned{}, group);
+            if (!id) return std::nullopt;  // page by page, which finds it by word
+            fieldRows.push_back("(" + *id + "," + page + "," +
+                                std::to_string(static_cast<int>(field)) + "," +
+                                std::to_string(count) + ")");
+          }
+      }
+      if (!record.validators.empty())
+        validatorRows.push_back(validatorsRow(ids[i], record.validators));
+    }
+    // In the order of the table's primary key, as writeBatched sends them.
+    std::sort(links.begin(), links.end());
+    std::vector<std::string> linkRows;
+    for (auto& [key, row] : links) {
+      linkRows.push_back(std::move(row));
+      group.changes.addRow(static_cast<std::uint32_t>(key.first),
+                           static_cast<std::uint32_t>(key.second));
+    }
+    std::vector<std::string> statements = batchedStatements(linkRows, linkBatchStatement);
+    for (auto [rows, statement] : {std::pair{&documentRows, &documentRowsStatement},
+                                   std::pair{&measureRows, &measureRowsStatement},
+                                   std::pair{&fieldRows, &fieldRowsStatement},
+                                   std::pair{&validatorRows, &validatorsRowsStatement}})
+      for (std::string& text : batchedStatements(*rows, statement))
+        statements.push_back(std::move(text));
+    for (const std::string& statement : statements) {
+      if (stopped()) return stoppedResults();
+      connection.execute(statement);
+    }
+    connection.execute(themeCountsStatement(themeCounts));
+    applyKeywordChanges(connection, group.changes, part);
+    if (stopped()) return stoppedResults();
+    transaction.commit();
+  } catch (const MysqlBadQuery& rejected) {
+    if (endsTransaction(rejected)) throw;
+    return std::nullopt;
+  }
+  remember(group);
+  const auto share = (connection.statementTime() - waitedBefore) / pages.size();
+  for (PageWriteResult& result : results) result.databaseTime = share;
+  return results;
+}
+
+// The pages of a group in one transaction, each inside a savepoint.
+std::vector<PageWriteResult> PageWriter::writeEachInSavepoint(
+    const std::vector<PageToWrite>& pages) {
+  std::vector<PageWriteResult> results(pages.size());
   Transaction transaction(connection);
   part = countPart.next();
   Learned group;
@@ -263,7 +439,7 @@ bool PageWriter::writeKeywords(const std::string& url, std::uint64_t pageId,
                                const WordCounts& keywords, const Learned& earlier, Learned& learned,
                                std::string& messages) {
   if (keywords.empty()) return true;
-  if (writes == Writes::batched) {
+  if (writes != Writes::perWord) {
     connection.execute("SAVEPOINT keywords");
     try {
       writeBatched(pageId, keywords, earlier, learned);
@@ -325,14 +501,24 @@ void PageWriter::writeBatched(std::uint64_t pageId, const WordCounts& keywords,
 // `learned`; the server matches each word to its row by the column's own
 // comparison.
 void PageWriter::learnIds(const WordCounts& keywords, const Learned& earlier, Learned& learned) {
+  std::vector<const std::string*> words;
+  words.reserve(keywords.size());
+  for (const auto& keyword : keywords) words.push_back(&keyword.first);
+  learnIds(words, earlier, learned);
+}
+
+// The same for words in the order given: a word's first spelling inserted
+// is the one that MotCle keeps.
+void PageWriter::learnIds(const std::vector<const std::string*>& words, const Learned& earlier,
+                          Learned& learned) {
   std::vector<const std::string*> asked;
   std::vector<std::string> inserts, lookups;
-  for (const auto& keyword : keywords) {
-    if (keywordId(keyword.first, earlier, learned)) continue;
-    const std::string quoted = quote(keyword.first);
+  for (const std::string* word : words) {
+    if (keywordId(*word, earlier, learned)) continue;
+    const std::string quoted = quote(*word);
     lookups.push_back("(" + std::to_string(asked.size()) + "," + quoted + ")");
     inserts.push_back("(" + quoted + ")");
-    asked.push_back(&keyword.first);
+    asked.push_back(word);
   }
   for (const std::string& rows : joinedBatches(inserts))
     connection.execute(keywordBatchStatement(rows));
@@ -381,7 +567,7 @@ std::string documentRemovalStatement(std::uint64_t pageId) {
   return "DELETE FROM Document WHERE idUrl = " + std::to_string(pageId);
 }
 
-std::string documentStatement(std::uint64_t pageId, const DocumentRecord& record) {
+std::string documentRow(std::uint64_t pageId, const DocumentRecord& record) {
   static const char digits[] = "0123456789ABCDEF";
   std::string text = "X'";
   text.reserve(record.storedText.size() * 2 + 3);
@@ -392,10 +578,18 @@ std::string documentStatement(std::uint64_t pageId, const DocumentRecord& record
   }
   text += "'";
   const std::string hash = record.textHash ? std::to_string(*record.textHash) : "NULL";
-  return "INSERT INTO Document ( idUrl, titre, texte, empreinte ) VALUES (" +
-         std::to_string(pageId) + ", " + quote(record.title) + ", " + text + ", " + hash +
-         ") ON DUPLICATE KEY UPDATE titre = VALUES(titre), texte = VALUES(texte), "
+  return "(" + std::to_string(pageId) + ", " + quote(record.title) + ", " + text + ", " + hash +
+         ")";
+}
+
+std::string documentRowsStatement(const std::string& rows) {
+  return "INSERT INTO Document ( idUrl, titre, texte, empreinte ) VALUES " + rows +
+         " ON DUPLICATE KEY UPDATE titre = VALUES(titre), texte = VALUES(texte), "
          "empreinte = VALUES(empreinte)";
+}
+
+std::string documentStatement(std::uint64_t pageId, const DocumentRecord& record) {
+  return documentRowsStatement(documentRow(pageId, record));
 }
 
 std::string duplicateStatement(std::uint64_t textHash, const std::string& url,
@@ -405,20 +599,28 @@ std::string duplicateStatement(std::uint64_t textHash, const std::string& url,
          ") ORDER BY u.idUrl LIMIT 1";
 }
 
-std::string measureStatement(std::uint64_t pageId, const RankingSignals& signals) {
+std::string measureRow(std::uint64_t pageId, const RankingSignals& signals) {
   const auto length = [&signals](PageField field) {
     const auto found = signals.fieldLengths.find(field);
     return std::to_string(found == signals.fieldLengths.end() ? 0u : found->second);
   };
-  return "INSERT INTO DocumentMesure ( idUrl, nbMots, nbMotsTitre, nbMotsIntertitres, "
-         "nbMotsChemin, nbMotsDescription, langue ) VALUES (" +
-         std::to_string(pageId) + ", " + std::to_string(signals.wordCount) + ", " +
+  return "(" + std::to_string(pageId) + ", " + std::to_string(signals.wordCount) + ", " +
          length(PageField::title) + ", " + length(PageField::headings) + ", " +
          length(PageField::urlPath) + ", " + length(PageField::description) + ", " +
-         quote(signals.language.substr(0, 8)) +
-         ") ON DUPLICATE KEY UPDATE nbMots = VALUES(nbMots), nbMotsTitre = VALUES(nbMotsTitre), "
+         quote(signals.language.substr(0, 8)) + ")";
+}
+
+std::string measureRowsStatement(const std::string& rows) {
+  return "INSERT INTO DocumentMesure ( idUrl, nbMots, nbMotsTitre, nbMotsIntertitres, "
+         "nbMotsChemin, nbMotsDescription, langue ) VALUES " +
+         rows +
+         " ON DUPLICATE KEY UPDATE nbMots = VALUES(nbMots), nbMotsTitre = VALUES(nbMotsTitre), "
          "nbMotsIntertitres = VALUES(nbMotsIntertitres), nbMotsChemin = VALUES(nbMotsChemin), "
          "nbMotsDescription = VALUES(nbMotsDescription), langue = VALUES(langue)";
+}
+
+std::string measureStatement(std::uint64_t pageId, const RankingSignals& signals) {
+  return measureRowsStatement(measureRow(pageId, signals));
 }
 
 std::string fieldRowsStatement(const std::string& rows) {
@@ -442,6 +644,37 @@ std::string fieldWordsRemovalStatement(std::uint64_t pageId) {
 
 std::string measureRemovalStatement(std::uint64_t pageId) {
   return "DELETE FROM DocumentMesure WHERE idUrl = " + std::to_string(pageId);
+}
+
+std::string pageRowsStatement(const std::string& rows) {
+  return "INSERT INTO Url (url, lastVisit) VALUES " + rows +
+         " ON DUPLICATE KEY UPDATE idUrl = idUrl";
+}
+
+std::string pageIdsStatement(const std::string& quotedUrls) {
+  return "SELECT idUrl, url FROM Url WHERE url IN (" + quotedUrls + ")";
+}
+
+std::vector<std::string> invalidRemovalStatements(const std::string& quotedUrls) {
+  return {"DELETE FROM UrlInvalide WHERE url IN (" + quotedUrls + ")",
+          "DELETE FROM UrlInvalideRaison WHERE url IN (" + quotedUrls + ")"};
+}
+
+std::string textHashesStatement(const std::string& hashes) {
+  return "SELECT d.empreinte, d.idUrl, u.url FROM Document d JOIN Url u ON u.idUrl = d.idUrl "
+         "WHERE d.empreinte IN (" +
+         hashes + ")";
+}
+
+std::string themeCountsStatement(const std::vector<std::pair<std::uint64_t, int>>& counts) {
+  std::string cases, ids;
+  for (const auto& [pageId, count] : counts) {
+    const std::string id = std::to_string(pageId);
+    cases += " WHEN " + id + " THEN " + std::to_string(count);
+    ids += (ids.empty() ? "" : ",") + id;
+  }
+  return "UPDATE Url SET nbMotsTheme = CASE idUrl" + cases +
+         " END, lastVisit = NOW() WHERE idUrl IN (" + ids + ")";
 }
 
 std::string keywordBatchStatement(const std::string& rows) {

@@ -118,8 +118,14 @@ struct PageToWrite {
 // visit and a theme count of 0.
 //
 // write() gives a page a transaction of its own; writeGroup() writes
-// several pages in one transaction, each inside a savepoint, so a group
-// costs the server one commit (one flush of its log) instead of one a page.
+// several pages in one transaction, so a group costs the server one commit
+// (one flush of its log) instead of one a page. A group of pages new to the
+// index (none replacing earlier rows, none with a canonical URL, no URL
+// twice) goes in a few multi-row statements a table, as few round trips
+// for the group as for one page; when the server rejects one of them, or
+// a page's field words lack an id, the group starts again with each page
+// inside a savepoint of its own, which leaves the same rows. Other groups
+// go page by page from the start.
 // Each transaction keeps the keywords' blocks (MotBloc) in step with the
 // keyword rows it changed: rows it removes are taken out of them as they
 // go, rows it inserts are put in at its end.
@@ -148,9 +154,12 @@ struct PageToWrite {
 // must outlive the object. Not copyable.
 class PageWriter {
  public:
-  // How keywords are written: in batches with the per-word fallback, or
-  // always per word (the fallback alone, for comparison).
-  enum class Writes { batched, perWord };
+  // How pages are written: a group's pages together and keywords in
+  // batches (falling back to page by page and to per-word statements);
+  // a group's pages one by one with keywords in batches; or every page
+  // one by one with its keywords per word (the fallbacks alone, for
+  // comparison).
+  enum class Writes { batched, pageByPage, perWord };
   // Ids remembered before the memory is emptied and filled again.
   static constexpr std::size_t maxRememberedKeywords = 100000;
 
@@ -185,6 +194,8 @@ class PageWriter {
   };
 
   bool stopped() const;
+  std::optional<std::vector<PageWriteResult>> writeTogether(const std::vector<PageToWrite>& pages);
+  std::vector<PageWriteResult> writeEachInSavepoint(const std::vector<PageToWrite>& pages);
   bool writePage(const PageToWrite& page, const Learned& earlier, Learned& learned,
                  PageWriteResult& result);
   std::uint64_t addPage(const std::string& url);
@@ -206,6 +217,8 @@ class PageWriter {
   void writeBatched(std::uint64_t pageId, const WordCounts& keywords, const Learned& earlier,
                     Learned& learned);
   void learnIds(const WordCounts& keywords, const Learned& earlier, Learned& learned);
+  void learnIds(const std::vector<const std::string*>& words, const Learned& earlier,
+                Learned& learned);
   void remember(Learned& learned);
 
   IndexConnection& connection;
@@ -253,6 +266,27 @@ class PageWriter {
 [[nodiscard]] std::string fieldWordsStatement(const std::string& url, const std::string& rows);
 [[nodiscard]] std::string fieldWordsRemovalStatement(std::uint64_t pageId);
 [[nodiscard]] std::string measureRemovalStatement(std::uint64_t pageId);
+
+// The statements that write a group of new pages together, each given its
+// list of rows or values (see joinedBatches). The pages' Url rows, as
+// ("url", NULL ) rows, inserted when new (lastVisit NULL); the ids and
+// URLs of the pages of a list of quoted URLs; their removal from
+// UrlInvalide and UrlInvalideRaison; the hash, id and URL of the Document
+// rows whose text hash is one of a list; Document rows as documentRow
+// gives them; DocumentMesure rows as measureRow gives them; UrlValidateurs
+// rows as validatorsRow gives them (page_validators.h); and the theme
+// counts and visits of
+// pages given as (idUrl, count) pairs.
+[[nodiscard]] std::string pageRowsStatement(const std::string& rows);
+[[nodiscard]] std::string pageIdsStatement(const std::string& quotedUrls);
+[[nodiscard]] std::vector<std::string> invalidRemovalStatements(const std::string& quotedUrls);
+[[nodiscard]] std::string textHashesStatement(const std::string& hashes);
+[[nodiscard]] std::string documentRow(std::uint64_t pageId, const DocumentRecord& record);
+[[nodiscard]] std::string documentRowsStatement(const std::string& rows);
+[[nodiscard]] std::string measureRow(std::uint64_t pageId, const RankingSignals& signals);
+[[nodiscard]] std::string measureRowsStatement(const std::string& rows);
+[[nodiscard]] std::string themeCountsStatement(
+    const std::vector<std::pair<std::uint64_t, int>>& counts);
 
 // The batched statements, each given its list of rows (see joinedBatches):
 // keywords as ("word"), id lookups as (n,"word") answered by rows (n, idMot),

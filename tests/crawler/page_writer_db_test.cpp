@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <optional>
+#include <random>
+#include <set>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -129,8 +131,9 @@ TEST(IsOnTheme, NeedsAWeightedWordAtItsWeightAndEveryRequiredWord) {
   }
 }
 
-// Every indexer test runs twice: with the batched statements and with the
-// per-word statements alone; both must leave the same rows and messages.
+// Every indexer test runs three times: with a group's pages written
+// together, page by page, and with the per-word statements alone; each must
+// leave the same rows and messages.
 class PageWriterTest : public FreshIndexTest,
                        public ::testing::WithParamInterface<PageWriter::Writes> {
  protected:
@@ -182,12 +185,23 @@ class PageWriterTest : public FreshIndexTest,
   int stopAsked = 0;
 };
 
+std::string writesName(PageWriter::Writes writes) {
+  switch (writes) {
+    case PageWriter::Writes::batched:
+      return "batched";
+    case PageWriter::Writes::pageByPage:
+      return "pageByPage";
+    case PageWriter::Writes::perWord:
+      return "perWord";
+  }
+  return "";
+}
+
 INSTANTIATE_TEST_SUITE_P(Writes, PageWriterTest,
                          ::testing::Values(PageWriter::Writes::batched,
+                                           PageWriter::Writes::pageByPage,
                                            PageWriter::Writes::perWord),
-                         [](const auto& info) {
-                           return info.param == PageWriter::Writes::batched ? "batched" : "perWord";
-                         });
+                         [](const auto& info) { return writesName(info.param); });
 
 TEST_P(PageWriterTest, OffThemeDocumentRecordsOnlyItsTypeAndZero) {
   for (const auto& theme : {withThemeWords({{"moteur", 2}}),
@@ -722,6 +736,175 @@ TEST_P(PageWriterTest, RankingRowsFollowThePageAndOldIndexesGoOn) {
                               "\nEXCEPTION MotChamp " + kUrl + "\n");
   EXPECT_EQ(storedThemeCount(), 2);
   EXPECT_NO_THROW(writer.write(kUrl, PageRecord{}, /*replacing=*/true));
+}
+
+// Everything the index holds, as sorted lines that name pages by URL and
+// keywords by word, so that indexes whose ids differ compare equal.
+std::vector<std::string> wholeIndex(IndexConnection& db) {
+  std::vector<std::string> lines;
+  const char* statements[] = {
+      "SELECT CONCAT_WS(' ', 'Url', BINARY url, nbMotsTheme, lastVisit IS NOT NULL) FROM Url",
+      "SELECT CONCAT('UrlInvalide ', BINARY url) FROM UrlInvalide",
+      "SELECT CONCAT_WS(' ', 'UrlInvalideRaison', BINARY url, BINARY raison) FROM "
+      "UrlInvalideRaison",
+      "SELECT CONCAT('MotCle ', BINARY mot) FROM MotCle",
+      "SELECT CONCAT_WS(' ', 'CorrespMotUrl', BINARY u.url, BINARY m.mot, c.ratio) FROM "
+      "CorrespMotUrl c "
+      "JOIN MotCle m USING (idMot) JOIN Url u USING (idUrl)",
+      "SELECT CONCAT('Extension ', BINARY extension) FROM Extension",
+      "SELECT CONCAT_WS(' ', 'Document', BINARY u.url, BINARY d.titre, HEX(d.texte), "
+      "IFNULL(d.empreinte, "
+      "'none')) FROM Document d JOIN Url u USING (idUrl)",
+      "SELECT CONCAT_WS(' ', 'DocumentMesure', BINARY u.url, nbMots, nbMotsTitre, "
+      "nbMotsIntertitres, "
+      "nbMotsChemin, nbMotsDescription, BINARY langue) FROM DocumentMesure JOIN Url u USING "
+      "(idUrl)",
+      "SELECT CONCAT_WS(' ', 'MotChamp', BINARY u.url, BINARY m.mot, f.champ, f.nb) FROM MotChamp "
+      "f JOIN "
+      "MotCle m USING (idMot) JOIN Url u USING (idUrl)",
+      "SELECT CONCAT_WS(' ', 'UrlValidateurs', BINARY u.url, BINARY etag, BINARY lastModified) "
+      "FROM UrlValidateurs "
+      "JOIN Url u USING (idUrl)",
+  };
+  for (const char* statement : statements)
+    for (const Row& row : db.query(statement)) lines.push_back(row.at(0));
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// Groups written together leave the index and the results that the same
+// groups leave written page by page: random groups of new pages (on and
+// off theme, visited only, repeating each other's texts or those of pages
+// indexed before, with and without validators and field words, on URLs
+// known unvisited or invalid before) mixed with groups that only go page by
+// page (a refresh, a canonical URL, a URL twice). A group of new pages
+// takes a few statements, whatever its size.
+TEST(PageGroups, WrittenTogetherLeaveTheRowsOfPageByPage) {
+  const std::vector<std::string> vocabulary = {"abeille",
+                                               "miel",
+                                               "cire",
+                                               "ruche",
+                                               "essaim",
+                                               "say\"hi",
+                                               "back\\slash",
+                                               "\xe9t\xe9",
+                                               "\xc9t\xe9",
+                                               "pollen",
+                                               "reine",
+                                               "faux-bourdon",
+                                               "propolis",
+                                               "gel\xe9"
+                                               "e",
+                                               "rucher",
+                                               "nectar"};
+  const std::vector<std::string> texts = {"", "le rucher", "la ruche", "le miel", "la cire"};
+  for (unsigned seed = 1; seed <= 6; ++seed) {
+    // The groups of this seed, their records kept alive for the writes.
+    std::mt19937 random(seed);
+    const auto chance = [&random](unsigned percent) { return random() % 100 < percent; };
+    std::vector<PageRecord> records;
+    std::vector<std::vector<std::pair<std::string, bool>>> groups;  // URL, replacing
+    std::vector<std::string> written;
+    records.reserve(400);
+    unsigned nextUrl = 0;
+    for (unsigned g = 0; g < 8; ++g) {
+      auto& group = groups.emplace_back();
+      const unsigned size = 10 + random() % 15;
+      for (unsigned i = 0; i < size; ++i) {
+        PageRecord record;
+        record.documentType = chance(90) ? "html" : "";
+        if (!record.documentType.empty() && chance(70)) {
+          for (const std::string& word : vocabulary)
+            if (chance(40)) record.keywords[word] = 1 + random() % 4;
+          record.keywords["abeille"] = 1;
+          // Two spellings of one keyword on one page are refused together
+          // (then written page by page); only the groups that go page by
+          // page anyway have them.
+          if (g % 3 != 2 && record.keywords.count("\xe9t\xe9") != 0)
+            record.keywords.erase("\xc9t\xe9");
+          record.themeWordCount = 1 + random() % 3;
+          record.document =
+              makeDocumentRecord("Titre " + std::to_string(i), texts[random() % texts.size()]);
+          RankingSignals ranking;
+          ranking.wordCount = static_cast<unsigned>(record.keywords.size());
+          ranking.language = chance(50) ? "fr" : "";
+          for (const auto& [word, count] : record.keywords)
+            if (chance(20)) ranking.fieldWords[PageField::title][word] = count;
+          ranking.fieldLengths[PageField::title] = 3;
+          record.ranking = ranking;
+        } else if (!record.documentType.empty()) {
+          record.documentType = chance(20) ? "pdf" : "html";
+        }
+        if (chance(60)) record.validators = PageValidators{"\"v" + std::to_string(i) + "\"", ""};
+        if (g % 3 == 2 && chance(10))
+          record.canonicalUrl = "http://srv/p" + std::to_string(random() % (nextUrl + 1));
+        records.push_back(std::move(record));
+        // Mostly new URLs; in every third group some written before (a
+        // refresh) or twice.
+        std::string url = "http://srv/p" + std::to_string(nextUrl++);
+        bool replacing = false;
+        if (g % 3 == 2 && chance(20) && !written.empty()) {
+          url = written[random() % written.size()];
+          replacing = true;
+        }
+        group.emplace_back(url, replacing);
+        written.push_back(url);
+      }
+    }
+    std::vector<std::string> index[2], results[2];
+    for (const auto writes : {PageWriter::Writes::pageByPage, PageWriter::Writes::batched}) {
+      const int run = writes == PageWriter::Writes::batched;
+      resetDatabase(TEST_DB_NAME);
+      IndexConnection db(testSettings());
+      // Known before: pages found as links (unvisited), invalid URLs, and
+      // an indexed page whose text some pages repeat.
+      for (unsigned i = 0; i < nextUrl; i += 7) {
+        const std::string url = "http://srv/p" + std::to_string(i);
+        db.execute("INSERT INTO Url (url) VALUES (" + quote(url) + ")");
+        markInvalid(db, "http://srv/p" + std::to_string(i + 3), "status 404");
+      }
+      PageWriter writer(db, nullptr, writes);
+      ASSERT_EQ(writer.write("http://srv/old", beeRecord("le miel")).messages, "");
+      std::size_t recordAt = 0;
+      for (const auto& group : groups) {
+        std::vector<PageToWrite> pages;
+        bool together = true;
+        std::set<std::string> urls;
+        for (const auto& [url, replacing] : group) {
+          pages.push_back(PageToWrite{url, &records[recordAt++], replacing});
+          together = together && !replacing && !pages.back().record->canonicalUrl &&
+                     urls.insert(url).second;
+        }
+        const auto questions = [&db] {
+          return db.count(
+              "SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS WHERE "
+              "VARIABLE_NAME = 'QUESTIONS'");
+        };
+        const std::uint64_t before = questions();
+        for (const PageWriteResult& result : writer.writeGroup(pages))
+          results[run].push_back(result.duplicateOf.value_or("-") + " " +
+                                 result.failure.value_or("-") + " " + result.messages +
+                                 (result.stopped ? " stopped" : ""));
+        if (run == 1 && together) {
+          EXPECT_LE(questions() - before, 24u) << "seed " << seed;
+        }
+      }
+      index[run] = wholeIndex(db);
+      EXPECT_EQ(keywordBlockFaults(db), std::vector<std::string>{}) << "seed " << seed;
+    }
+    std::vector<std::string> onlyTogether, onlyPageByPage;
+    std::set_difference(index[1].begin(), index[1].end(), index[0].begin(), index[0].end(),
+                        std::back_inserter(onlyTogether));
+    std::set_difference(index[0].begin(), index[0].end(), index[1].begin(), index[1].end(),
+                        std::back_inserter(onlyPageByPage));
+    EXPECT_EQ(onlyTogether, onlyPageByPage) << "seed " << seed;
+    EXPECT_EQ(results[1], results[0]) << "seed " << seed;
+    // The groups gave duplicates and rows worth comparing.
+    EXPECT_GT(std::count_if(results[0].begin(), results[0].end(),
+                            [](const std::string& r) { return r.front() != '-'; }),
+              3);
+    EXPECT_GT(index[0].size(), 200u);
+  }
 }
 
 }  // namespace
