@@ -108,7 +108,8 @@ void ParseStage::analyseEach() {
       entry.analysisTime = std::chrono::steady_clock::now() - start;
     }
     entry.page = std::move(*page);
-    if (!analysed.push(std::move(entry))) break;
+    const std::size_t entries = entry.entries();
+    if (!analysed.push(std::move(entry), entries)) break;
   }
 }
 
@@ -116,13 +117,15 @@ void ParseStage::analyseEach() {
 void ParseStage::run() {
   while (std::optional<AnalysedPage> entry = analysed.pop()) {
     if (!take(*entry)) urls.handled();
-    if (analysed.size() == 0 || group.size() >= maxGroupPages) writeGroup();
+    if (analysed.size() == 0 || group.size() >= maxGroupPages || groupEntries >= maxGroupEntries)
+      writeGroup();
   }
   // Closed: the pages analysed are not written now (the writer would stop
   // at once); they are kept for the next run.
   for (AnalysedPage& entry : group) interrupted.push_back(entry.page);
   for (AnalysedPage& entry : analysed.drain()) interrupted.push_back(entry.page);
   group.clear();
+  groupEntries = 0;
   writeInvalid();
 }
 
@@ -143,6 +146,7 @@ bool ParseStage::take(AnalysedPage& entry) {
       entry.replacing = page.revisit || canonicalTargets.count(page.url) != 0;
       if (entry.analysis->record.canonicalUrl)
         canonicalTargets.insert(*entry.analysis->record.canonicalUrl);
+      groupEntries += entry.entries();
       group.push_back(std::move(entry));
       return true;
     case UrlOutcome::failed:
@@ -252,6 +256,7 @@ void ParseStage::writeInvalid() {
 void ParseStage::writeGroup() {
   if (group.empty()) return;
   std::vector<AnalysedPage> pagesWritten = std::exchange(group, {});
+  groupEntries = 0;
   std::vector<PageToWrite> writes;
   writes.reserve(pagesWritten.size());
   for (const AnalysedPage& entry : pagesWritten)

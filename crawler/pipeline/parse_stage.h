@@ -45,7 +45,8 @@ namespace theme_search {
 // Analysed pages are written in groups, one transaction a group
 // (PageWriter::writeGroup), so that the server flushes its log once a group
 // rather than once a page: a group is written as soon as no page waits in
-// the hand-over, when it reaches maxGroupPages, and before the stage writes
+// the hand-over, when it reaches maxGroupPages or maxGroupEntries (which
+// bound the memory it holds), and before the stage writes
 // anything through the registry connection (which must never wait for the
 // group's locks). A page's links are queued, and its item handled, once its
 // group is committed. A rejection that ends the group's transaction (a
@@ -71,8 +72,11 @@ namespace theme_search {
 // the object.
 class ParseStage {
  public:
-  // The most pages written in one transaction.
-  static constexpr std::size_t maxGroupPages = 32;
+  // The most pages written in one transaction, and the most keywords and
+  // links they may hold together (a group that reaches either is written);
+  // the same bounds hold the analysed pages waiting for the writing thread.
+  static constexpr std::size_t maxGroupPages = 128;
+  static constexpr std::size_t maxGroupEntries = 250000;
 
   ParseStage(const EngineConfig& config, IndexConnection& registry, IndexConnection& indexer,
              UrlQueue& urls, PageHandover& pages, KnownUrls& known, std::ostream& log,
@@ -103,6 +107,10 @@ class ParseStage {
     std::chrono::nanoseconds analysisTime{0};
     // Whether the page replaces rows of the index (set when taken).
     bool replacing = false;
+    // Its keywords and links, which most of the memory it holds goes to.
+    [[nodiscard]] std::size_t entries() const {
+      return analysis ? analysis->record.keywords.size() + analysis->links.size() : 0;
+    }
   };
 
   void analyseAll();
@@ -134,11 +142,14 @@ class ParseStage {
   std::ostream* timings;
   IndexOutage* outage;
   std::vector<CrawlItem> interrupted;
-  // Pages from the analysis thread to the writing thread, in fetch order.
-  BoundedQueue<AnalysedPage> analysed{maxGroupPages};
+  // Pages from the analysis thread to the writing thread, in fetch order,
+  // weighed by their keywords and links (AnalysedPage::entries).
+  BoundedQueue<AnalysedPage> analysed{maxGroupPages, maxGroupEntries};
   // Analysed pages to be written together (one transaction) once no page
-  // waits in `analysed` or maxGroupPages are taken.
+  // waits in `analysed`, maxGroupPages are taken or they hold
+  // maxGroupEntries keywords and links (groupEntries).
   std::vector<AnalysedPage> group;
+  std::size_t groupEntries = 0;
   // URLs that failed or lie outside the site, and refused links, with their
   // reasons, not yet written to UrlInvalide.
   std::vector<InvalidUrl> invalid;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <queue>
@@ -150,24 +151,32 @@ class PageHandover {
   bool closed = false;
 };
 
-// A first-in first-out queue of at most `capacity` items between two
-// threads of one stage: push() blocks while it is full, pop() while it is
-// empty, and close() wakes both for good. Items left at the close stay for
-// drain().
+// A first-in first-out queue between two threads of one stage, of at most
+// `capacity` items whose weights (what each holds, in units of the
+// owner's choosing) add up to at most `maxWeight`: push() blocks while it
+// is full, pop() while it is empty, and close() wakes both for good. An
+// item heavier than maxWeight alone is taken when the queue is empty, so
+// every item gets through. Items left at the close stay for drain().
 template <class Item>
 class BoundedQueue {
  public:
-  explicit BoundedQueue(std::size_t capacity) : capacity(capacity) {}
+  explicit BoundedQueue(std::size_t capacity,
+                        std::size_t maxWeight = std::numeric_limits<std::size_t>::max())
+      : capacity(capacity), maxWeight(maxWeight) {}
   BoundedQueue(const BoundedQueue&) = delete;
   BoundedQueue& operator=(const BoundedQueue&) = delete;
 
-  // Appends the item once there is room; false (the item dropped) once
-  // closed.
-  bool push(Item item) {
+  // Appends the item once there is room for it; false (the item dropped)
+  // once closed.
+  bool push(Item item, std::size_t weight = 0) {
     std::unique_lock<std::mutex> lock(mutex);
-    roomAvailable.wait(lock, [this] { return closed || items.size() < capacity; });
+    roomAvailable.wait(lock, [this, weight] {
+      return closed || items.empty() ||
+             (items.size() < capacity && held <= maxWeight && weight <= maxWeight - held);
+    });
     if (closed) return false;
-    items.push_back(std::move(item));
+    items.emplace_back(std::move(item), weight);
+    held += weight;
     itemAvailable.notify_one();
     return true;
   }
@@ -177,7 +186,8 @@ class BoundedQueue {
     std::unique_lock<std::mutex> lock(mutex);
     itemAvailable.wait(lock, [this] { return closed || !items.empty(); });
     if (closed) return std::nullopt;
-    Item item = std::move(items.front());
+    Item item = std::move(items.front().first);
+    held -= items.front().second;
     items.pop_front();
     roomAvailable.notify_one();
     return item;
@@ -196,15 +206,21 @@ class BoundedQueue {
   // Takes every item held, oldest first.
   [[nodiscard]] std::deque<Item> drain() {
     std::lock_guard<std::mutex> lock(mutex);
-    return std::exchange(items, {});
+    std::deque<Item> drained;
+    for (auto& [item, weight] : items) drained.push_back(std::move(item));
+    items.clear();
+    held = 0;
+    return drained;
   }
 
  private:
   const std::size_t capacity;
+  const std::size_t maxWeight;
   mutable std::mutex mutex;
   std::condition_variable itemAvailable;
   std::condition_variable roomAvailable;
-  std::deque<Item> items;
+  std::deque<std::pair<Item, std::size_t>> items;
+  std::size_t held = 0;
   bool closed = false;
 };
 

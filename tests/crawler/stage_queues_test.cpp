@@ -267,6 +267,33 @@ TEST(BoundedQueue, FullQueueHoldsTheProducerAndCloseWakesBothSides) {
   EXPECT_FALSE(consumer.get());
 }
 
+// Weighed items: the producer waits while the weights held leave no room
+// for the next item's, an item heavier than the whole budget goes through
+// alone once the queue is empty, and drained items give their room back.
+TEST(BoundedQueue, WeightsHoldTheProducerAndAHeavyItemPassesAlone) {
+  BoundedQueue<std::string> queue(10, 100);
+  EXPECT_TRUE(queue.push("a", 60));
+  EXPECT_TRUE(queue.push("b", 40));
+  auto light = std::async(std::launch::async, [&] { return queue.push("c", 1); });
+  EXPECT_EQ(light.wait_for(50ms), std::future_status::timeout);
+  EXPECT_EQ(queue.pop(), "a");
+  ASSERT_EQ(light.wait_for(5s), std::future_status::ready);
+  EXPECT_TRUE(light.get());
+
+  auto heavy = std::async(std::launch::async, [&] { return queue.push("d", 500); });
+  EXPECT_EQ(heavy.wait_for(50ms), std::future_status::timeout);
+  EXPECT_EQ(queue.pop(), "b");
+  EXPECT_EQ(heavy.wait_for(50ms), std::future_status::timeout);
+  EXPECT_EQ(queue.pop(), "c");
+  ASSERT_EQ(heavy.wait_for(5s), std::future_status::ready);
+  EXPECT_TRUE(heavy.get());
+  auto after = std::async(std::launch::async, [&] { return queue.push("e", 0); });
+  EXPECT_EQ(after.wait_for(50ms), std::future_status::timeout);
+  EXPECT_EQ(queue.drain(), std::deque<std::string>{"d"});
+  queue.close();
+  ASSERT_EQ(after.wait_for(5s), std::future_status::ready);
+}
+
 // The parse stage's pause while the index is away: a deadline ends it, and
 // so does a close, at once.
 TEST(PageHandover, WaitForCloseEndsAtTheDeadlineOrAtTheClose) {
