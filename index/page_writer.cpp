@@ -1,5 +1,5 @@
-// Writing an analysed page into the index: its keywords, its Document row
-// and its visit, one transaction a page.
+// Writing analysed pages into the index: their keywords, Document rows and
+// visits, one transaction a page or a group of pages.
 #include "index/page_writer.h"
 
 #include <algorithm>
