@@ -54,6 +54,46 @@ bool writableTogether(const std::vector<PageToWrite>& pages) {
   return true;
 }
 
+// A CorrespMotUrl row (idMot,idUrl,ratio) and a MotChamp row
+// (idMot,idUrl,champ,nb), given the keyword's id and the page's as text.
+std::string linkRow(const std::string& keywordId, const std::string& pageId, unsigned count) {
+  return "(" + keywordId + "," + pageId + "," + std::to_string(count) + ")";
+}
+
+std::string fieldRow(const std::string& keywordId, const std::string& pageId, PageField field,
+                     unsigned count) {
+  return "(" + keywordId + "," + pageId + "," + std::to_string(static_cast<int>(field)) + "," +
+         std::to_string(count) + ")";
+}
+
+// The Document rows of the index that a group's pages may repeat, by idUrl:
+// the text hash (none for an empty text) and the URL of each.
+using DocumentHashes =
+    std::map<std::uint64_t, std::pair<std::optional<std::uint64_t>, std::string>>;
+
+// For each page of a group written together (with its id), in order, the
+// URL of the indexed page whose text it repeats, as duplicateOf finds it
+// after the pages before it are written: the first by idUrl of another URL
+// among `documents` and the Document rows of the pages before. None for a
+// page that is not indexed or repeats nothing.
+std::vector<std::optional<std::string>> repeatedTexts(const std::vector<PageToWrite>& pages,
+                                                      const std::vector<std::uint64_t>& ids,
+                                                      DocumentHashes documents) {
+  std::vector<std::optional<std::string>> repeated(pages.size());
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    const PageRecord& record = *pages[i].record;
+    if (record.documentType.empty() || !record.document) continue;
+    if (record.document->textHash)
+      for (const auto& [id, document] : documents)
+        if (document.first == record.document->textHash && document.second != pages[i].url) {
+          repeated[i] = document.second;
+          break;
+        }
+    if (!repeated[i]) documents[ids[i]] = {record.document->textHash, pages[i].url};
+  }
+  return repeated;
+}
+
 // The rows' texts joined into as few statements as joinedBatches makes,
 // each made by `statement`.
 template <class Statement>
@@ -93,40 +133,22 @@ std::optional<std::vector<PageWriteResult>> PageWriter::writeTogether(
   part = countPart.next();
   Learned group;
   try {
-    // Every page's Url row and id, out of the invalid URLs.
-    std::vector<std::string> urlRows, quotedUrls;
-    for (const PageToWrite& page : pages) {
-      quotedUrls.push_back(quote(page.url));
-      urlRows.push_back("(" + quotedUrls.back() + ", NULL )");
-    }
-    for (const std::string& statement : batchedStatements(urlRows, pageRowsStatement))
-      connection.execute(statement);
-    std::unordered_map<std::string, std::uint64_t> idOf;
-    for (const std::string& list : joinedBatches(quotedUrls)) {
-      for (const std::string& statement : invalidRemovalStatements(list))
-        connection.execute(statement);
-      for (const Row& row : connection.query(pageIdsStatement(list)))
-        idOf[row.at(1)] = std::stoull(row.at(0));
-    }
-    std::vector<std::uint64_t> ids;
-    for (const PageToWrite& page : pages) {
-      const auto found = idOf.find(page.url);
-      if (found == idOf.end()) return std::nullopt;  // page by page, which reports it
-      ids.push_back(found->second);
-    }
+    const std::optional<std::vector<std::uint64_t>> ids = addPagesTogether(pages);
+    if (!ids) return std::nullopt;  // page by page, which reports it
     if (stopped()) return stoppedResults();
 
-    // The Document rows whose text the pages' texts may repeat, by idUrl,
-    // updated as each page writes its own: a page repeats the first by
-    // idUrl of another URL, as duplicateOf finds it after the pages before.
+    // Which pages repeat an indexed text, which are indexed, and what they
+    // need in MotCle and Extension.
     std::vector<std::string> hashes;
     for (const PageToWrite& page : pages)
       if (page.record->document && page.record->document->textHash)
         hashes.push_back(std::to_string(*page.record->document->textHash));
-    std::map<std::uint64_t, std::pair<std::optional<std::uint64_t>, std::string>> documents;
+    DocumentHashes documents;
     for (const std::string& list : joinedBatches(hashes))
       for (Row& row : connection.query(textHashesStatement(list)))
         documents[std::stoull(row.at(1))] = {std::stoull(row.at(0)), std::move(row.at(2))};
+    std::vector<std::optional<std::string>> repeated =
+        repeatedTexts(pages, *ids, std::move(documents));
     std::vector<bool> indexed(pages.size(), false);
     // Each keyword once, in the order the pages would insert them.
     std::vector<const std::string*> keywords;
@@ -134,16 +156,9 @@ std::optional<std::vector<PageWriteResult>> PageWriter::writeTogether(
     std::set<std::string> newTypes;
     for (std::size_t i = 0; i < pages.size(); ++i) {
       const PageRecord& record = *pages[i].record;
-      if (record.documentType.empty()) continue;
-      if (record.document && record.document->textHash)
-        for (const auto& [id, document] : documents)
-          if (document.first == record.document->textHash && document.second != pages[i].url) {
-            results[i].duplicateOf = document.second;
-            break;
-          }
-      if (results[i].duplicateOf) continue;
+      results[i].duplicateOf = std::move(repeated[i]);
+      if (record.documentType.empty() || results[i].duplicateOf) continue;
       indexed[i] = true;
-      if (record.document) documents[ids[i]] = {record.document->textHash, pages[i].url};
       if (committed.types.count(record.documentType) == 0) newTypes.insert(record.documentType);
       for (const auto& keyword : record.keywords)
         if (listed.insert(keyword.first).second) keywords.push_back(&keyword.first);
@@ -161,27 +176,25 @@ std::optional<std::vector<PageWriteResult>> PageWriter::writeTogether(
     std::vector<std::pair<std::uint64_t, int>> themeCounts;
     for (std::size_t i = 0; i < pages.size(); ++i) {
       const PageRecord& record = *pages[i].record;
-      const std::string page = std::to_string(ids[i]);
-      themeCounts.emplace_back(ids[i], indexed[i] ? record.themeWordCount : 0);
+      const std::uint64_t pageId = (*ids)[i];
+      const std::string page = std::to_string(pageId);
+      themeCounts.emplace_back(pageId, indexed[i] ? record.themeWordCount : 0);
       if (!indexed[i]) continue;
       for (const auto& [word, count] : record.keywords)
         if (const std::string* id = keywordId(word, Learned{}, group))
-          links.emplace_back(std::pair{std::stoull(*id), ids[i]},
-                             "(" + *id + "," + page + "," + std::to_string(count) + ")");
-      if (record.document) documentRows.push_back(documentRow(ids[i], *record.document));
+          links.emplace_back(std::pair{std::stoull(*id), pageId}, linkRow(*id, page, count));
+      if (record.document) documentRows.push_back(documentRow(pageId, *record.document));
       if (record.ranking) {
-        measureRows.push_back(measureRow(ids[i], *record.ranking));
+        measureRows.push_back(measureRow(pageId, *record.ranking));
         for (const auto& [field, words] : record.ranking->fieldWords)
           for (const auto& [word, count] : words) {
             const std::string* id = keywordId(word, Learned{}, group);
             if (!id) return std::nullopt;  // page by page, which finds it by word
-            fieldRows.push_back("(" + *id + "," + page + "," +
-                                std::to_string(static_cast<int>(field)) + "," +
-                                std::to_string(count) + ")");
+            fieldRows.push_back(fieldRow(*id, page, field, count));
           }
       }
       if (!record.validators.empty())
-        validatorRows.push_back(validatorsRow(ids[i], record.validators));
+        validatorRows.push_back(validatorsRow(pageId, record.validators));
     }
     // In the order of the table's primary key, as writeBatched sends them.
     std::sort(links.begin(), links.end());
@@ -214,6 +227,33 @@ std::optional<std::vector<PageWriteResult>> PageWriter::writeTogether(
   const auto share = (connection.statementTime() - waitedBefore) / pages.size();
   for (PageWriteResult& result : results) result.databaseTime = share;
   return results;
+}
+
+// The pages' Url rows, new or not, out of UrlInvalide, inside the caller's
+// transaction; their ids in order, or nullopt when a URL has no row.
+std::optional<std::vector<std::uint64_t>> PageWriter::addPagesTogether(
+    const std::vector<PageToWrite>& pages) {
+  std::vector<std::string> urlRows, quotedUrls;
+  for (const PageToWrite& page : pages) {
+    quotedUrls.push_back(quote(page.url));
+    urlRows.push_back("(" + quotedUrls.back() + ", NULL )");
+  }
+  for (const std::string& statement : batchedStatements(urlRows, pageRowsStatement))
+    connection.execute(statement);
+  std::unordered_map<std::string, std::uint64_t> idOf;
+  for (const std::string& list : joinedBatches(quotedUrls)) {
+    for (const std::string& statement : invalidRemovalStatements(list))
+      connection.execute(statement);
+    for (const Row& row : connection.query(pageIdsStatement(list)))
+      idOf[row.at(1)] = std::stoull(row.at(0));
+  }
+  std::vector<std::uint64_t> ids;
+  for (const PageToWrite& page : pages) {
+    const auto found = idOf.find(page.url);
+    if (found == idOf.end()) return std::nullopt;
+    ids.push_back(found->second);
+  }
+  return ids;
 }
 
 // The pages of a group in one transaction, each inside a savepoint.
@@ -388,13 +428,12 @@ void PageWriter::writeRanking(const std::string& url, std::uint64_t pageId,
   bool allKnown = true;
   for (const auto& [field, words] : signals.fieldWords)
     for (const auto& [word, count] : words) {
-      const std::string champ = std::to_string(static_cast<int>(field));
-      const std::string nb = std::to_string(count);
       if (const std::string* id = allKnown ? keywordId(word, earlier, learned) : nullptr)
-        byId.push_back("(" + *id + "," + page + "," + champ + "," + nb + ")");
+        byId.push_back(fieldRow(*id, page, field, count));
       else
         allKnown = false;
-      byWord.push_back("SELECT " + quote(word) + ", " + champ + ", " + nb);
+      byWord.push_back("SELECT " + quote(word) + ", " + std::to_string(static_cast<int>(field)) +
+                       ", " + std::to_string(count));
     }
   if (allKnown) {
     for (const std::string& list : joinedBatches(byId))
@@ -483,7 +522,7 @@ void PageWriter::writeBatched(std::uint64_t pageId, const WordCounts& keywords,
   for (const auto& [word, count] : keywords) {
     const std::string* id = keywordId(word, earlier, learned);
     if (!id) continue;
-    rows.emplace_back(std::stoull(*id), "(" + *id + "," + page + "," + std::to_string(count) + ")");
+    rows.emplace_back(std::stoull(*id), linkRow(*id, page, count));
   }
   std::sort(rows.begin(), rows.end());
   std::vector<std::string> links;

@@ -195,6 +195,7 @@ class PageWriter {
 
   bool stopped() const;
   std::optional<std::vector<PageWriteResult>> writeTogether(const std::vector<PageToWrite>& pages);
+  std::optional<std::vector<std::uint64_t>> addPagesTogether(const std::vector<PageToWrite>& pages);
   std::vector<PageWriteResult> writeEachInSavepoint(const std::vector<PageToWrite>& pages);
   bool writePage(const PageToWrite& page, const Learned& earlier, Learned& learned,
                  PageWriteResult& result);
