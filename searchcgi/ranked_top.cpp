@@ -99,12 +99,7 @@ class TopPages {
     std::vector<std::uint32_t> fieldPages;
     for (const auto& entry : query.fields) fieldPages.push_back(entry.first);
     for (std::int64_t batch = firstBatch;; batch = std::min(batch * 2, kLargestBatch)) {
-      for (std::size_t t = 0; t < termCount; ++t) {
-        if (exhausted[t]) continue;
-        const std::int64_t rows = readByRatio(t, read[t], batch, lowestRatio[t]);
-        read[t] += rows;
-        if (rows < batch) exhausted[t] = true;
-      }
+      readByRatio(read, batch, lowestRatio, exhausted);
       completeMetPages();
       // Whether a page not met yet may hold term t.
       const auto mayHold = [&](std::uint32_t page, std::size_t t) {
@@ -200,39 +195,70 @@ class TopPages {
         static_cast<unsigned>(std::max<std::int64_t>(ratio, 0));
   }
 
-  std::int64_t readByRatio(std::size_t term, std::int64_t from, std::int64_t batch,
-                           std::int64_t& lowestRatio) {
-    std::int64_t rows = 0;
-    index.forEachRow("select idUrl, ratio from CorrespMotUrl where idMot=" +
-                         std::to_string(query.keyword[term]) +
-                         " order by ratio desc, idUrl desc limit " + std::to_string(from) + "," +
-                         std::to_string(batch) + ";",
-                     [&](const RowView& row) {
-                       ++rows;
-                       lowestRatio = integerOf(row.at(1));
-                       record(idOf(row.at(0)), term, lowestRatio);
-                     });
-    return rows;
+  // Reads the next batch of rows by ratio of every term whose rows are
+  // not exhausted, in one statement: rows [read[t], read[t] + batch) of
+  // term t, a term returning fewer being exhausted.
+  void readByRatio(std::vector<std::int64_t>& read, std::int64_t batch,
+                   std::vector<std::int64_t>& lowestRatio, std::vector<bool>& exhausted) {
+    std::string statement;
+    for (std::size_t term = 0; term < termCount; ++term) {
+      if (exhausted[term]) continue;
+      if (!statement.empty()) statement += " union all ";
+      statement += "(select " + std::to_string(term) +
+                   ", idUrl, ratio from CorrespMotUrl where idMot=" +
+                   std::to_string(query.keyword[term]) + " order by ratio desc, idUrl desc limit " +
+                   std::to_string(read[term]) + "," + std::to_string(batch) + ")";
+    }
+    if (statement.empty()) return;
+    std::vector<std::int64_t> rows(termCount, 0);
+    index.forEachRow(statement + ";", [&](const RowView& row) {
+      const auto term = numberOf<std::size_t>(row.at(0));
+      if (term >= termCount) return;
+      const std::int64_t ratio = integerOf(row.at(2));
+      // Each term's rows come by descending ratio; the lowest is kept
+      // whatever order the server gives the terms in.
+      lowestRatio[term] = rows[term] == 0 ? ratio : std::min(lowestRatio[term], ratio);
+      ++rows[term];
+      record(idOf(row.at(1)), term, ratio);
+    });
+    for (std::size_t term = 0; term < termCount; ++term) {
+      if (exhausted[term]) continue;
+      read[term] += rows[term];
+      if (rows[term] < batch) exhausted[term] = true;
+    }
   }
 
   // Looks up the ratios of the other terms of each page met, then scores
   // the pages met since the last time.
   void completeMetPages() {
-    for (std::size_t term = 0; term < termCount; ++term) {
-      std::vector<std::uint32_t> missing;
-      for (std::size_t slot = scored; slot < ids.size(); ++slot)
-        if ((known[slot] >> term & 1) == 0 && query.pages[term].contains(ids[slot]))
-          missing.push_back(ids[slot]);
-      for (std::size_t start = 0; start < missing.size(); start += kIdsPerStatement) {
-        // Joined to a list of ids rather than "idUrl in (...)", which the
-        // server may answer by reading all of the keyword's rows.
-        index.forEachRow(
-            "with P (id) as (values " + idList(missing, start, "(", ")") +
-                ") select C.idUrl, C.ratio from P straight_join CorrespMotUrl C "
-                "where C.idMot=" +
-                std::to_string(query.keyword[term]) + " and C.idUrl=P.id;",
-            [&](const RowView& row) { record(idOf(row.at(0)), term, integerOf(row.at(1))); });
-      }
+    // The pages that miss a term they hold, and those terms' keywords,
+    // looked up together: every such page with every such keyword.
+    std::vector<std::uint32_t> missing;
+    std::vector<std::uint32_t> keywords;
+    std::vector<bool> lookedUp(termCount, false);
+    for (std::size_t slot = scored; slot < ids.size(); ++slot) {
+      bool misses = false;
+      for (std::size_t term = 0; term < termCount; ++term)
+        if ((known[slot] >> term & 1) == 0 && query.pages[term].contains(ids[slot])) {
+          misses = true;
+          if (!lookedUp[term]) keywords.push_back(query.keyword[term]);
+          lookedUp[term] = true;
+        }
+      if (misses) missing.push_back(ids[slot]);
+    }
+    for (std::size_t start = 0; start < missing.size(); start += kIdsPerStatement) {
+      // Joined to lists of ids rather than "idUrl in (...)", which the
+      // server may answer by reading all of the keyword's rows.
+      index.forEachRow("with P (id) as (values " + idList(missing, start, "(", ")") +
+                           "), K (id) as (values " + idList(keywords, 0, "(", ")") +
+                           ") select C.idMot, C.idUrl, C.ratio from P straight_join K "
+                           "straight_join CorrespMotUrl C where C.idMot=K.id and C.idUrl=P.id;",
+                       [&](const RowView& row) {
+                         const std::uint32_t keyword = idOf(row.at(0));
+                         for (std::size_t term = 0; term < termCount; ++term)
+                           if (query.keyword[term] == keyword)
+                             record(idOf(row.at(1)), term, integerOf(row.at(2)));
+                       });
     }
     for (std::size_t term = 0; term < termCount; ++term) {
       if (!query.lazyFields[term]) continue;
