@@ -204,10 +204,11 @@ class TopPages {
     for (std::size_t term = 0; term < termCount; ++term) {
       if (exhausted[term]) continue;
       if (!statement.empty()) statement += " union all ";
-      statement += "(select " + std::to_string(term) +
-                   ", idUrl, ratio from CorrespMotUrl where idMot=" +
-                   std::to_string(query.keyword[term]) + " order by ratio desc, idUrl desc limit " +
-                   std::to_string(read[term]) + "," + std::to_string(batch) + ")";
+      statement +=
+          "(select " + std::to_string(term) +
+          ", idUrl, ratio from CorrespMotUrl where idMot=" + std::to_string(query.keyword[term]) +
+          " order by ratio desc, idUrl desc limit " + std::to_string(read[term]) + "," +
+          std::to_string(batch) + ")";
     }
     if (statement.empty()) return;
     std::vector<std::int64_t> rows(termCount, 0);
@@ -231,34 +232,33 @@ class TopPages {
   // Looks up the ratios of the other terms of each page met, then scores
   // the pages met since the last time.
   void completeMetPages() {
-    // The pages that miss a term they hold, and those terms' keywords,
-    // looked up together: every such page with every such keyword.
-    std::vector<std::uint32_t> missing;
-    std::vector<std::uint32_t> keywords;
-    std::vector<bool> lookedUp(termCount, false);
-    for (std::size_t slot = scored; slot < ids.size(); ++slot) {
-      bool misses = false;
-      for (std::size_t term = 0; term < termCount; ++term)
-        if ((known[slot] >> term & 1) == 0 && query.pages[term].contains(ids[slot])) {
-          misses = true;
-          if (!lookedUp[term]) keywords.push_back(query.keyword[term]);
-          lookedUp[term] = true;
-        }
-      if (misses) missing.push_back(ids[slot]);
-    }
-    for (std::size_t start = 0; start < missing.size(); start += kIdsPerStatement) {
+    // Each term's pages met that hold it and miss its ratio, looked up in
+    // one statement for all terms.
+    std::vector<std::vector<std::uint32_t>> missing(termCount);
+    for (std::size_t term = 0; term < termCount; ++term)
+      for (std::size_t slot = scored; slot < ids.size(); ++slot)
+        if ((known[slot] >> term & 1) == 0 && query.pages[term].contains(ids[slot]))
+          missing[term].push_back(ids[slot]);
+    for (std::size_t start = 0;; start += kIdsPerStatement) {
       // Joined to lists of ids rather than "idUrl in (...)", which the
       // server may answer by reading all of the keyword's rows.
-      index.forEachRow("with P (id) as (values " + idList(missing, start, "(", ")") +
-                           "), K (id) as (values " + idList(keywords, 0, "(", ")") +
-                           ") select C.idMot, C.idUrl, C.ratio from P straight_join K "
-                           "straight_join CorrespMotUrl C where C.idMot=K.id and C.idUrl=P.id;",
-                       [&](const RowView& row) {
-                         const std::uint32_t keyword = idOf(row.at(0));
-                         for (std::size_t term = 0; term < termCount; ++term)
-                           if (query.keyword[term] == keyword)
-                             record(idOf(row.at(1)), term, integerOf(row.at(2)));
-                       });
+      std::string lists, selects;
+      for (std::size_t term = 0; term < termCount; ++term) {
+        if (start >= missing[term].size()) continue;
+        const std::string name = "P" + std::to_string(term);
+        lists += (lists.empty() ? "with " : ", ") + name + " (id) as (values " +
+                 idList(missing[term], start, "(", ")") + ")";
+        selects +=
+            (selects.empty() ? " select " : " union all select ") + std::to_string(term) +
+            ", C.idUrl, C.ratio from " + name +
+            " straight_join CorrespMotUrl C where C.idMot=" + std::to_string(query.keyword[term]) +
+            " and C.idUrl=" + name + ".id";
+      }
+      if (selects.empty()) break;
+      index.forEachRow(lists + selects + ";", [&](const RowView& row) {
+        const auto term = numberOf<std::size_t>(row.at(0));
+        if (term < termCount) record(idOf(row.at(1)), term, integerOf(row.at(2)));
+      });
     }
     for (std::size_t term = 0; term < termCount; ++term) {
       if (!query.lazyFields[term]) continue;
