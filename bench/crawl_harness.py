@@ -6,6 +6,7 @@ driven from its console as a person would, and ht://Dig's configuration.
 Used by crawl_bench.py and relevance_eval.py; every wait is bounded."""
 
 import os
+import signal
 import subprocess
 import sys
 import threading
@@ -71,7 +72,17 @@ class Lighttpd:
         self.offset = os.path.getsize(self.log) if os.path.exists(self.log) else 0
 
     def requests_since_mark(self):
-        """(GET requests answered 200, requests of any kind) since the last mark."""
+        """(GET requests answered 200, requests of any kind) since the last mark.
+        lighttpd keeps its access log lines in a buffer: SIGHUP (reopen the
+        logs) writes them out, then the log is read once its size has not
+        changed for half a second (five seconds at most)."""
+        self.process.send_signal(signal.SIGHUP)
+        size, stable_since, started = -1, time.monotonic(), time.monotonic()
+        while time.monotonic() - stable_since < 0.5 and time.monotonic() - started < 5.0:
+            now = os.path.getsize(self.log) if os.path.exists(self.log) else 0
+            if now != size:
+                size, stable_since = now, time.monotonic()
+            time.sleep(0.05)
         with open(self.log, "rb") as log:
             log.seek(self.offset)
             lines = log.read().decode("latin-1").splitlines()
@@ -123,23 +134,19 @@ def write_theme_words(work, themes):
         words.write("".join("%s %d\n" % (word, weight) for word, weight in themes))
 
 
-class ConsoleCrawl:
-    """The crawler run in work as a person runs it: the start URLs typed, then
-    `exit` once its log (standard error, kept in work/crawler.log) has been
-    quiet for `quiet` seconds or after `limit` seconds. wait_until_quiet and
-    finish block; finish returns (exit status, resource usage)."""
+class CrawlerProcess:
+    """The crawler started in work with these arguments, its standard error
+    read by a thread of its own into work/crawler.log, each chunk's arrival
+    time kept in stamps."""
 
-    def __init__(self, crawler, work, env, start_urls):
+    def __init__(self, crawler, work, env, arguments, stdin):
         self.stamps = []
         self.log = open(os.path.join(work, "crawler.log"), "wb")
         self.process = subprocess.Popen(
-            [crawler], cwd=work, env=env, stdin=subprocess.PIPE,
+            [crawler] + arguments, cwd=work, env=env, stdin=stdin,
             stdout=open(os.path.join(work, "stdout.txt"), "wb"), stderr=subprocess.PIPE)
         self.reader = threading.Thread(target=self._read_log, daemon=True)
         self.reader.start()
-        self.process.stdin.write((" ".join(start_urls) + "\n").encode("latin-1"))
-        self.process.stdin.flush()
-        self.started = time.monotonic()
 
     def _read_log(self):
         while True:
@@ -148,6 +155,19 @@ class ConsoleCrawl:
                 return
             self.stamps.append(time.monotonic())
             self.log.write(chunk)
+
+
+class ConsoleCrawl(CrawlerProcess):
+    """The crawler run in work as a person runs it: the start URLs typed, then
+    `exit` once its log (standard error, kept in work/crawler.log) has been
+    quiet for `quiet` seconds or after `limit` seconds. wait_until_quiet and
+    finish block; finish returns (exit status, resource usage)."""
+
+    def __init__(self, crawler, work, env, start_urls):
+        super().__init__(crawler, work, env, [], subprocess.PIPE)
+        self.process.stdin.write((" ".join(start_urls) + "\n").encode("latin-1"))
+        self.process.stdin.flush()
+        self.started = time.monotonic()
 
     def wait_until_quiet(self, quiet=QUIET_SECONDS, limit=CRAWL_LIMIT):
         while time.monotonic() - self.started < limit:
@@ -167,6 +187,43 @@ class ConsoleCrawl:
 
     def span(self):
         """Seconds from the first log line to the last."""
+        return self.stamps[-1] - self.stamps[0] if len(self.stamps) > 1 else 0.0
+
+
+class BatchCrawl(CrawlerProcess):
+    """The crawler run in work as a batch job (--start URL ... --until-idle),
+    its log (standard error) kept in work/crawler.log. finish blocks until it
+    exits and returns (exit status, resource usage); the span runs from its
+    first log line to its exit, so it holds every write of the crawl, the
+    last one included (a crawl whose last pages add no URL logs nothing once
+    they are written)."""
+
+    def __init__(self, crawler, work, env, start_urls):
+        arguments = []
+        for url in start_urls:
+            arguments += ["--start", url]
+        super().__init__(crawler, work, env, arguments + ["--until-idle"], subprocess.DEVNULL)
+        self.ended = None
+
+    def finish(self, limit=CRAWL_LIMIT):
+        # A crawl still running after the limit is stopped (SIGTERM).
+        stopper = threading.Timer(limit, self.process.terminate)
+        stopper.start()
+        _, status, usage = os.wait4(self.process.pid, 0)
+        stopper.cancel()
+        self.ended = time.monotonic()
+        self.process.returncode = status
+        self.reader.join(10)
+        self.log.close()
+        return status, usage
+
+    def span(self):
+        """Seconds from the first log line to the crawler's exit."""
+        return self.ended - self.stamps[0] if self.stamps and self.ended else 0.0
+
+    def log_span(self):
+        """Seconds from the first log line to the last: short of the span by
+        the writes that log nothing."""
         return self.stamps[-1] - self.stamps[0] if len(self.stamps) > 1 else 0.0
 
 
