@@ -196,7 +196,8 @@ std::optional<std::vector<PageWriteResult>> PageWriter::writeTogether(
       if (!record.validators.empty())
         validatorRows.push_back(validatorsRow(pageId, record.validators));
     }
-    // In the order of the table's primary key, as writeBatched sends them.
+    // In keyword order (the first column of the table's primary key), as
+    // writeBatched sends them.
     std::sort(links.begin(), links.end());
     std::vector<std::string> linkRows;
     for (auto& [key, row] : links) {

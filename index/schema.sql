@@ -50,18 +50,21 @@ CREATE TABLE IF NOT EXISTS MotCle (
 ) ENGINE=InnoDB DEFAULT CHARSET=latin1;
 
 -- Which keyword occurs on which page, and how often (ratio).
--- The primary key (idMot, idUrl) keeps a page from holding one keyword twice
--- and serves the search's keyword-to-pages join; the key on (idUrl, idMot)
--- serves the page-to-keywords join and the exclusion search; the key on
--- (idMot, ratio) gives a word's pages by ratio, so a one-word search sorts
--- only the rows that can reach its page.
+-- The primary key (idMot, ratio, idUrl) serves the search's keyword-to-pages
+-- join and gives a word's pages by ratio, so a one-word search sorts only
+-- the rows that can reach its page and the ranked searches read a word's
+-- rows by descending ratio a batch at a time. The unique key on (idUrl,
+-- idMot) keeps a page from holding one keyword twice and serves the
+-- page-to-keywords join, the exclusion search and the lookup of one page's
+-- ratio of a keyword (it holds the ratio, as part of the primary key).
+-- Two keys rather than three: a secondary key whose rows go in at random
+-- places costs about as much to keep as the rest of the row.
 CREATE TABLE IF NOT EXISTS CorrespMotUrl (
   idMot INT UNSIGNED NOT NULL,
   idUrl INT UNSIGNED NOT NULL,
   ratio INT NOT NULL DEFAULT 0,
-  PRIMARY KEY (idMot, idUrl),
-  KEY url_mot (idUrl, idMot),
-  KEY mot_ratio (idMot, ratio)
+  PRIMARY KEY (idMot, ratio, idUrl),
+  UNIQUE KEY url_mot (idUrl, idMot)
 ) ENGINE=InnoDB DEFAULT CHARSET=latin1;
 
 -- Which pages each keyword is on, and how many, as bitmaps of 64 pages:

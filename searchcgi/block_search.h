@@ -22,7 +22,7 @@
 // (conjunctiveSearch, exclusionSearch): by the number of search words a
 // page holds, then their summed ratio, then nbMotsTheme, all descending,
 // then the URL. Within one number of words the pages are found by reading
-// each word's rows by descending ratio (index mot_ratio), a batch at a
+// each word's rows by descending ratio (the primary key), a batch at a
 // time, and looking up the ratios of the other words of each page met,
 // until no page not met yet can reach the last row of the window: its sum
 // is at most the sum of the ratios the words' reads have come down to.

@@ -42,7 +42,7 @@ std::string singleWordSearch(const std::string& word, std::int64_t lastRow, Page
   // W is the word's one row: its id, its number of pages and, when the
   // window ends at lastRow, the ratio of the row at lastRow in ratio order.
   // Every row up to lastRow has at least that ratio, so only those rows
-  // need their page read and sorted (index mot_ratio).
+  // need their page read and sorted (the primary key gives them by ratio).
   const std::string floor =
       lastRow < 0 ? std::string("null")
                   : "(select R.ratio from CorrespMotUrl R where R.idMot=M.idMot order by R.ratio "
