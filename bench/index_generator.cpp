@@ -125,8 +125,7 @@ void writeTables(const std::vector<GeneratedPage>& pages, const std::filesystem:
     byRatio.reserve(byWord[r].size());
     for (const auto& [url, ratio] : byWord[r]) byRatio.emplace_back(ratio, url);
     std::sort(byRatio.begin(), byRatio.end());
-    for (const auto& [ratio, url] : byRatio)
-      links << r + 1 << '\t' << url << '\t' << ratio << '\n';
+    for (const auto& [ratio, url] : byRatio) links << r + 1 << '\t' << url << '\t' << ratio << '\n';
     // byWord[r] is in idUrl order: one row a block.
     for (std::size_t n = 0; n < byWord[r].size();) {
       const unsigned block = static_cast<unsigned>(byWord[r][n].first) / 64;
