@@ -42,6 +42,7 @@ import time
 from crawl_harness import (ROOT, HERE, BatchCrawl, Database, Lighttpd, cpu_seconds,
                            ensure_packages, in_private_network, write_engine_config,
                            write_htdig_conf, write_theme_words)
+from statement_profile import profile
 
 
 # Documentation sites of Debian packages: where they are installed, their
@@ -219,7 +220,8 @@ def main():
     parser.add_argument("--reuse-site", action="store_true",
                         help="crawl the generated site OUT left, without generating it again")
     parser.add_argument("--statement-log", action="store_true",
-                        help="log every statement with its time (OUT/db/statements.log)")
+                        help="log every statement with its time (OUT/db/statements.log) "
+                        "and print where the last run's server time went")
     args = parser.parse_args()
     packages = ["htdig", "lighttpd"]
     if args.site != "generated":
@@ -269,6 +271,10 @@ def main():
         json.dump({"site": args.site, "pages": args.pages, "seed": args.seed, "runs": runs,
                    "summary": summary}, result, indent=1)
     print(table(title, ours, theirs))
+    if args.statement_log:
+        last = runs[-1][0]
+        print("\nThe last run's statements, server time per page fetched:")
+        profile(os.path.join(out, "db", "statements.log"), per=last["fetched"], top=12)
     if args.runs > 1:
         ratios = [o["pages_per_s"] / t["pages_per_s"] for o, t in runs if t]
         print("\nMedian of %d runs: crawler %.1f pages/s, ht://Dig %s pages/s, ratio %s" % (

@@ -19,6 +19,12 @@
 # with the plain page is what the excerpts cost. SE_BENCH_MODES (default
 # "cgi fastcgi") chooses the modes measured. SE_BENCH_REUSE_INDEX=1 keeps
 # the index an earlier run left (one size only) instead of generating it.
+# SE_BENCH_STATEMENT_LOG=1 has the server log every statement with its time,
+# a log a kind measured with one client
+# (build-bench/searchbench/statements-MODE-KIND.log), and prints where each
+# kind's server time goes (bench/statement_profile.py, per request); writing
+# the log slows every statement, so the latencies of such a run are not
+# comparable with others.
 # Runs in a network namespace of its own: only loopback is used.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -54,6 +60,30 @@ cleanup() {
 trap cleanup EXIT
 
 sql() { mariadb --no-defaults -S "$SE_DB_SOCKET" -u"$SE_DB_USER" -p"$SE_DB_PASSWORD" -N -B "$SE_DB_NAME" -e "$1"; }
+root_sql() { mariadb --no-defaults -S "$SE_DB_SOCKET" -uroot -N -B -e "$1"; }
+
+# With SE_BENCH_STATEMENT_LOG=1, every statement goes to the slow query log.
+# A session takes the log's switch when it connects, so it is on before
+# searchcgi connects; each kind then names its own file (statement_log).
+if [ "${SE_BENCH_STATEMENT_LOG:-0}" = 1 ]; then
+  root_sql "set global log_slow_filter = '', long_query_time = 0,
+       slow_query_log_file = '$work/statements-warm-up.log', slow_query_log = 1"
+fi
+statement_log() {
+  [ "${SE_BENCH_STATEMENT_LOG:-0}" = 1 ] || return 0
+  rm -f "$work/statements-$1.log"
+  root_sql "set global slow_query_log_file = '$work/statements-$1.log'"
+}
+# Prints where the server's time went for the requests of the kind just
+# measured (its load's output in $1).
+statement_profile() {
+  [ "${SE_BENCH_STATEMENT_LOG:-0}" = 1 ] || return 0
+  local requests
+  requests=$(sed -n 's/^requests \([0-9]*\).*/\1/p' <<<"$1")
+  root_sql "set global slow_query_log_file = '$work/statements-warm-up.log'"
+  python3 "$here/bench/statement_profile.py" "$work/statements-$2.log" \
+    --per "${requests:-1}" --top 8
+}
 
 # lighttpd serving searchcgi on 127.0.0.1:8080 in MODE (cgi or fastcgi).
 start_lighttpd() {
@@ -107,6 +137,16 @@ write_queries() {
 
 load() { "$build/bench/search_load" 8080 /cgi-bin/searchcgi "$@"; }
 load_view() { local view=$1; shift; "$build/bench/search_load" 8080 "/cgi-bin/searchcgi/$view" "$@"; }
+# Measures one kind (named $1) with the load command that follows, its
+# statements logged apart when asked.
+measure() {
+  local kind=$1 output
+  shift
+  statement_log "$kind"
+  output=$("$@" || true)
+  echo "$output"
+  statement_profile "$output" "$kind"
+}
 
 first=1
 for pages in "${sizes[@]}"; do
@@ -125,13 +165,13 @@ for pages in "${sizes[@]}"; do
     for kind in single two exclusion page2; do
       load "$work/$kind.txt" 10 1 >/dev/null || true  # warm-up
       printf '%-8s %-10s ' "$mode" "$kind"
-      load "$work/$kind.txt" 1 "$seconds" || true
+      measure "$mode-$kind" load "$work/$kind.txt" 1 "$seconds"
     done
     for view in html json; do
       for kind in single two; do
         load_view "$view" "$work/$kind.txt" 10 1 >/dev/null || true  # warm-up
         printf '%-8s %-10s ' "$mode" "$kind-$view"
-        load_view "$view" "$work/$kind.txt" 1 "$seconds" || true
+        measure "$mode-$kind-$view" load_view "$view" "$work/$kind.txt" 1 "$seconds"
       done
     done
     if [ "$first" = 1 ]; then
