@@ -39,12 +39,9 @@ def statements(lines):
                 yield entry + (" ".join(text),)
             entry = (float(found.group(1)), int(found.group(2)), int(found.group(3)))
             text = []
-        elif entry is not None and not line.startswith(("#", "SET timestamp=", "use ")):
-            if line.strip():
-                text.append(line.strip())
-        elif line.startswith("# Time:") and entry and text:
-            yield entry + (" ".join(text),)
-            entry, text = None, []
+        elif entry is not None and line.strip() and not line.startswith(
+                ("#", "SET timestamp=", "use ")):
+            text.append(line.strip())
     if entry and text:
         yield entry + (" ".join(text),)
 
